@@ -1,0 +1,139 @@
+#include <vidOderavev/Progress/Visualizer.h>
+
+#include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/format.hpp>
+
+#include <vidOderavev/Internationalisation/Translator.h>
+
+namespace Qz {
+namespace Varnel {
+namespace Progress {
+namespace Detail {
+
+using Internationalisation::CTranslator;
+
+typedef boost::recursive_mutex::scoped_lock TLock;
+
+// CVisualizer: every operation does nothing.
+
+CVisualizer::~CVisualizer() {}
+void CVisualizer::AddLogger(const boost::shared_ptr<CLogger>&) {}
+void CVisualizer::Clear() {}
+void CVisualizer::LoggerChanged(const boost::shared_ptr<CLogger>&) {}
+void CVisualizer::TextChanged(const boost::shared_ptr<CLogger>&) {}
+void CVisualizer::ProgressChanged(const boost::shared_ptr<CLogger>&, bool) {}
+void CVisualizer::SetNotificationLevel(_EVerbosityLevel) {}
+void CVisualizer::ShowMessage(const std::string&, _EVerbosityLevel, const std::string&, const std::string&) {}
+
+std::string GetLevelName(_EVerbosityLevel level)
+{
+    static const char* const s_apNames[] = {"FATAL", "ERROR", "WARNING", "INFO", "LOG", "DEBUG", "TRACE"};
+    if (level < 1 || level > 7)
+        return std::string();
+    return s_apNames[level - 1];
+}
+
+std::string FormatDuration(const boost::posix_time::time_duration& duration)
+{
+    return boost::posix_time::to_simple_string(duration);
+}
+
+// CVisualizerBase
+
+CVisualizerBase::CVisualizerBase()
+    : m_oLastProgressTime(boost::posix_time::microsec_clock::local_time()), m_eNotificationLevel(VerbosityTrace)
+{
+}
+
+CVisualizerBase::~CVisualizerBase() {}
+
+void CVisualizerBase::AddLogger(const boost::shared_ptr<CLogger>& logger)
+{
+    logger->AddVisualizer(shared_from_this());
+    m_oLoggers.push_back(logger);
+    if (m_oLoggers.size() == 1)
+        _PrintStartup();
+}
+
+void CVisualizerBase::Clear()
+{
+    _PrintRuntime();
+    for (const auto& logger : m_oLoggers)
+        logger->RemoveVisualizer(shared_from_this());
+    m_oLoggers.clear();
+}
+
+void CVisualizerBase::LoggerChanged(const boost::shared_ptr<CLogger>& logger)
+{
+    TLock lock(m_oMutex);
+    _LoggerChanged(logger);
+}
+
+void CVisualizerBase::TextChanged(const boost::shared_ptr<CLogger>& logger)
+{
+    TLock lock(m_oMutex);
+    _TextChanged(logger);
+}
+
+void CVisualizerBase::ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate)
+{
+    TLock lock(m_oMutex);
+    const boost::posix_time::ptime now = boost::posix_time::microsec_clock::local_time();
+    if (!immediate && (now - m_oLastProgressTime).total_microseconds() <= 200000)
+        return;
+    _ProgressChanged(logger);
+    m_oLastProgressTime = now;
+}
+
+void CVisualizerBase::SetNotificationLevel(_EVerbosityLevel level)
+{
+    TLock lock(m_oMutex);
+    m_eNotificationLevel.store(level);
+}
+
+void CVisualizerBase::ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
+                                  const std::string& taskId)
+{
+    if (level > m_eNotificationLevel.load(std::memory_order_relaxed))
+        return;
+    _ShowMessageUnlocked(text, level, timeStamp, taskId);
+}
+
+void CVisualizerBase::_LoggerChanged(const boost::shared_ptr<CLogger>&) {}
+void CVisualizerBase::_TextChanged(const boost::shared_ptr<CLogger>&) {}
+void CVisualizerBase::_ProgressChanged(const boost::shared_ptr<CLogger>&) {}
+void CVisualizerBase::_ShowMessage(const std::string&, _EVerbosityLevel, const std::string&, const std::string&) {}
+
+void CVisualizerBase::_ShowMessageUnlocked(const std::string& text, _EVerbosityLevel level,
+                                           const std::string& timeStamp, const std::string& taskId)
+{
+    TLock lock(m_oMutex);
+    _ShowMessage(text, level, timeStamp, taskId);
+}
+
+std::string CVisualizerBase::_GetLevel(_EVerbosityLevel level) { return GetLevelName(level); }
+
+void CVisualizerBase::_PrintStartup()
+{
+    if (m_oLoggers.empty())
+        return;
+    ShowMessage(CTranslator::Translate("Startup"), VerbosityInfo, m_oLoggers.front()->GetTimeStamp(),
+                CTranslator::Translate(""));
+}
+
+void CVisualizerBase::_PrintRuntime()
+{
+    if (m_oLoggers.empty())
+        return;
+    const boost::shared_ptr<CLogger>& first = m_oLoggers.front();
+    const std::string timeStamp = first->GetTimeStamp();
+    const boost::posix_time::time_duration runtime = first->GetRuntime(0);
+    const std::string text =
+        (boost::format(CTranslator::Translate("Total Runtime: %1%s")) % FormatDuration(runtime)).str();
+    ShowMessage(text, VerbosityInfo, timeStamp, CTranslator::Translate(""));
+}
+
+} // namespace Detail
+} // namespace Progress
+} // namespace Varnel
+} // namespace Qz

@@ -1,0 +1,88 @@
+#ifndef VIDODERAVEV_PROGRESS_VISUALIZER_H
+#define VIDODERAVEV_PROGRESS_VISUALIZER_H
+
+#include <atomic>
+#include <list>
+#include <string>
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/noncopyable.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/thread/recursive_mutex.hpp>
+
+#include <vidOderavev/Export.h>
+#include <vidOderavev/Progress/Logger.h>
+
+namespace Qz {
+namespace Varnel {
+namespace Progress {
+namespace Detail {
+
+// The observer interface through which loggers report every change. Every
+// operation does nothing by default.
+class VIDODERAVEV_API CVisualizer : public boost::enable_shared_from_this<CVisualizer>, private boost::noncopyable
+{
+public:
+    virtual ~CVisualizer();
+    virtual void AddLogger(const boost::shared_ptr<CLogger>& logger);
+    virtual void Clear();
+    virtual void LoggerChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void TextChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate);
+    virtual void SetNotificationLevel(_EVerbosityLevel level);
+    virtual void ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
+                             const std::string& taskId);
+};
+
+// Common base of all outputs: logger registration, the level filter, one
+// recursive mutex around the hooks, the 0.2 s progress throttle and the
+// "Startup" and run-time notes.
+class VIDODERAVEV_API CVisualizerBase : public CVisualizer
+{
+public:
+    CVisualizerBase();
+    virtual ~CVisualizerBase();
+
+    virtual void AddLogger(const boost::shared_ptr<CLogger>& logger);
+    virtual void Clear();
+    virtual void LoggerChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void TextChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate);
+    virtual void SetNotificationLevel(_EVerbosityLevel level);
+    virtual void ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
+                             const std::string& taskId);
+
+protected:
+    virtual void _LoggerChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void _TextChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void _ShowMessageUnlocked(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
+                                      const std::string& taskId);
+    virtual void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
+                              const std::string& taskId);
+
+    std::string _GetLevel(_EVerbosityLevel level);
+    void _PrintStartup();
+    void _PrintRuntime();
+
+    std::list<boost::shared_ptr<CLogger> > m_oLoggers;
+    boost::posix_time::ptime m_oLastProgressTime;
+    // Read by ShowMessage without the mutex.
+    std::atomic<int32_t> m_eNotificationLevel;
+    boost::recursive_mutex m_oMutex;
+};
+
+// The name of a level: "FATAL" to "TRACE" for 1 to 7, empty otherwise.
+VIDODERAVEV_API std::string GetLevelName(_EVerbosityLevel level);
+
+// "-", hours (two digits at least), ":", minutes, ":", seconds and, when not
+// zero, "." and six digits of microseconds; special values by their names.
+VIDODERAVEV_API std::string FormatDuration(const boost::posix_time::time_duration& duration);
+
+} // namespace Detail
+} // namespace Progress
+} // namespace Varnel
+} // namespace Qz
+
+#endif

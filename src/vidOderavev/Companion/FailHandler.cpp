@@ -1,10 +1,17 @@
 #include <vidOderavev/Companion/FailHandler.h>
 
+#include <unistd.h>
+
+#include <vidOderavev/Libraries/Fileio/FileioUnix.h>
+
 namespace Qz {
 namespace Varnel {
 namespace Fileio {
 
-boost::shared_ptr<CFailHandler> g_oFailHandler;
+// The retry dialogue needs someone to answer it: a batch job, a daemon or a
+// CI run must never block on a prompt, so without a terminal on standard
+// input nothing is retried.
+boost::shared_ptr<CFailHandler> g_oFailHandler(::isatty(STDIN_FILENO) ? new CStdioFailHandler : nullptr);
 
 } // namespace Fileio
 } // namespace Varnel

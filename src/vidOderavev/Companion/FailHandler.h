@@ -17,9 +17,7 @@ class VIDODERAVEV_API CFailHandler
 public:
     virtual bool WriteFailure(int handle) = 0;
     virtual bool OpenFailure(const std::string& fileName) = 0;
-
-protected:
-    ~CFailHandler() = default;
+    virtual ~CFailHandler() {}
 };
 
 // The process-wide fail handler; empty means nothing is ever retried. A host

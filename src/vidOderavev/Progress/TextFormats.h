@@ -1,0 +1,49 @@
+#ifndef VIDODERAVEV_PROGRESS_TEXTFORMATS_H
+#define VIDODERAVEV_PROGRESS_TEXTFORMATS_H
+
+#include <string>
+
+#include <boost/date_time/posix_time/posix_time_types.hpp>
+
+#include <vidOderavev/Export.h>
+#include <vidOderavev/Progress/Logger.h>
+
+namespace Qz {
+namespace Varnel {
+namespace Progress {
+namespace Detail {
+
+// Log lines of the file outputs; each ends with carriage return and line feed.
+// "<time stamp> <LEVEL>: [<task>] <text>" (no brackets without a task identifier)
+VIDODERAVEV_API std::string BuildSimpleLogLine(const std::string& text, _EVerbosityLevel level,
+                                               const std::string& timeStamp, const std::string& taskId);
+// "<time stamp> <LEVEL>: <text>"; the task identifier is never written
+VIDODERAVEV_API std::string BuildDateLogLine(const std::string& text, _EVerbosityLevel level,
+                                             const std::string& timeStamp);
+// "[<task>] <time stamp> <LEVEL>: <text>" (no brackets without a task identifier)
+VIDODERAVEV_API std::string BuildBufferedLogLine(const std::string& text, _EVerbosityLevel level,
+                                                 const std::string& timeStamp, const std::string& taskId);
+
+// "<percent> %" and, when at least a second remains, " [ETA: ...]", then a
+// line feed. An unbounded time remaining (too little progress to tell) gets
+// no bracket, like a finished one.
+VIDODERAVEV_API std::string BuildProgressLine(const std::string& percentText,
+                                              const boost::posix_time::time_duration& remaining);
+
+// The text of a progress file line: "<layer text>: " and the progress line.
+VIDODERAVEV_API std::string BuildProgressFileLine(const std::string& layerText, const std::string& percentText,
+                                                  const boost::posix_time::time_duration& remaining);
+
+// The percent text of a progress file: fraction times 100 at precision 4.
+VIDODERAVEV_API std::string BuildProgressPercentText(double fraction);
+
+// Rewrites an open progress file in place: seek to the start, one write of
+// the whole content, truncate behind it.
+VIDODERAVEV_API void RewriteProgressFile(int handle, const std::string& content);
+
+} // namespace Detail
+} // namespace Progress
+} // namespace Varnel
+} // namespace Qz
+
+#endif

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include <unistd.h>
+
 #include <boost/format.hpp>
 
 #include <vidOderavev/Companion/ValueString.h>
@@ -88,6 +90,19 @@ void RewriteProgressFile(int handle, const std::string& content)
     Fileio::SeekFile(handle, 0, Fileio::SeekBegin);
     Fileio::WriteFile(handle, content.data(), content.size());
     Fileio::TruncateFile(handle);
+}
+
+void AppendToLogFile(const std::string& fileName, Fileio::_EOpenFlags flags, const std::string& line)
+{
+    const int handle = Fileio::OpenFile(fileName, Fileio::AccessWriteOnly, flags, Fileio::PermissionsReadWriteAll);
+    try {
+        Fileio::SeekFile(handle, 0, Fileio::SeekEnd);
+        Fileio::WriteFile(handle, line.data(), line.size());
+    } catch (...) {
+        ::close(handle);
+        throw;
+    }
+    Fileio::CloseFile(handle);
 }
 
 } // namespace Detail

@@ -6,6 +6,7 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 
 #include <vidOderavev/Export.h>
+#include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/Logger.h>
 
 namespace Qz {
@@ -40,6 +41,12 @@ VIDODERAVEV_API std::string BuildProgressPercentText(double fraction);
 // Rewrites an open progress file in place: seek to the start, one write of
 // the whole content, truncate behind it.
 VIDODERAVEV_API void RewriteProgressFile(int handle, const std::string& content);
+
+// Appends one line to a log file that is not kept open: open, seek to the end
+// (another process may have appended meanwhile), one write of the whole line,
+// close. When the seek or the write raises, the descriptor is closed before
+// the error leaves, so that a log on a full disk leaks no descriptors.
+VIDODERAVEV_API void AppendToLogFile(const std::string& fileName, Fileio::_EOpenFlags flags, const std::string& line);
 
 } // namespace Detail
 } // namespace Progress

@@ -1,0 +1,97 @@
+#ifndef VIDODERAVEV_TESTS_FILETESTSUPPORT_H
+#define VIDODERAVEV_TESTS_FILETESTSUPPORT_H
+
+#include <functional>
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include <vidOderavev/Companion/FailHandler.h>
+
+namespace Test {
+namespace FileSupport {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class CTempDirectory
+{
+public:
+    CTempDirectory();
+    ~CTempDirectory();
+    CTempDirectory(const CTempDirectory&) = delete;
+    CTempDirectory& operator=(const CTempDirectory&) = delete;
+
+    const std::string& Path() const { return m_sPath; }
+    // Path() + "/" + name
+    std::string operator/(const std::string& name) const;
+
+private:
+    std::string m_sPath;
+};
+
+// The whole content of a file; throws std::runtime_error when it cannot be read.
+std::string ReadFile(const std::string& path);
+void WriteTextFile(const std::string& path, const std::string& content);
+bool Exists(const std::string& path);
+
+// Entries of /proc/self/fd.
+int CountOpenDescriptors();
+
+// Installs a fail handler for the life of the object and puts back the one
+// that was there before.
+class CFailHandlerScope
+{
+public:
+    explicit CFailHandlerScope(const boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler>& handler);
+    ~CFailHandlerScope();
+
+private:
+    boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler> m_oPrevious;
+};
+
+// A fail handler that answers from a script and counts the questions; once
+// the script is used up it answers no.
+class CScriptedFailHandler : public Qz::Varnel::Fileio::CFailHandler
+{
+public:
+    explicit CScriptedFailHandler(const std::string& answers = std::string(),
+                                  std::function<void()> onQuestion = std::function<void()>());
+    bool WriteFailure(int handle) override;
+    bool OpenFailure(const std::string& fileName) override;
+
+    int m_nWriteQuestions = 0;
+    int m_nOpenQuestions = 0;
+    int m_nLastHandle = -1;
+    std::string m_sLastFileName;
+
+private:
+    bool Answer();
+
+    std::string m_sAnswers;
+    std::function<void()> m_oOnQuestion;
+};
+
+struct SChildResult
+{
+    int m_nExitCode = -1;  // -1 when the child did not exit normally
+    std::string m_sStderr; // every byte the child wrote to standard error
+    std::string m_sReport; // what the body returned
+};
+
+// Runs body in a forked child whose standard input holds stdinData (then end
+// of input) and whose standard error is captured. When interact is given,
+// standard input stays open and empty until interact, called with the
+// standard error seen so far each time more arrives, returns a non-empty text:
+// that text is written and standard input is closed. The child is killed
+// after 20 s so that a hung dialogue cannot hang the test.
+SChildResult RunInChild(
+    const std::function<std::string()>& body, const std::string& stdinData,
+    const std::function<std::string(const std::string&)>& interact = std::function<std::string(const std::string&)>());
+
+// "description|error code" of the CFileioError that call raises, or "no exception".
+std::string DescribeFileioError(const std::function<void()>& call);
+
+} // namespace FileSupport
+} // namespace Test
+
+#endif

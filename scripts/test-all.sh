@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Builds the project three times and runs every test in each build:
+#   release  - a normal optimised build (tests, benchmarks, tools, examples)
+#   asan     - AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan     - ThreadSanitizer
+# Any failing test or any sanitizer report makes the script fail. The
+# sanitizer builds use -O1 with line tables only: their reports still carry
+# file and line, and they compile in a fraction of the time of -O2 -g.
+#
+# Build trees go to build-ci/<name> under the source tree (override with
+# VIDODERAVEV_CI_DIR) and are reused by later runs. JOBS sets the parallelism
+# (default: 2). Pass build names to run only some of them: test-all.sh tsan
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+out=${VIDODERAVEV_CI_DIR:-$root/build-ci}
+jobs=${JOBS:-2}
+builds=("$@")
+[ ${#builds[@]} -gt 0 ] || builds=(release asan tsan)
+
+log() { printf '\n=== %s: %s\n' "$(date -u +%H:%M:%S)" "$*"; }
+
+# Runs a command; for ThreadSanitizer builds, through setarch -R where the
+# kernel's address-space randomisation is wider than the runtime supports
+# (it then dies with "unexpected memory mapping").
+tsan_prefix=()
+probe_tsan() {
+    local dir=$out/tsan-probe
+    mkdir -p "$dir"
+    printf 'int main() { return 0; }\n' >"$dir/probe.cpp"
+    "${CXX:-c++}" -fsanitize=thread "$dir/probe.cpp" -o "$dir/probe"
+    if "$dir/probe" >/dev/null 2>&1; then
+        return 0
+    fi
+    if setarch "$(uname -m)" -R "$dir/probe" >/dev/null 2>&1; then
+        echo "ThreadSanitizer needs address-space randomisation off here: running that build under setarch -R"
+        tsan_prefix=(setarch "$(uname -m)" -R)
+        return 0
+    fi
+    echo "ThreadSanitizer programs cannot start on this machine:" >&2
+    "$dir/probe" || true
+    echo "(try: sysctl vm.mmap_rnd_bits=28)" >&2
+    return 1
+}
+
+# build_and_test <name> <cmake options...>
+build_and_test() {
+    local name=$1
+    shift
+    local dir=$out/$name
+    local reports=$dir/sanitizer-reports
+    local prefix=()
+    [ "$name" != tsan ] || prefix=("${tsan_prefix[@]}")
+
+    log "$name: configure"
+    cmake -S "$root" -B "$dir" "$@" >"$dir.configure.log" 2>&1 || {
+        cat "$dir.configure.log"
+        return 1
+    }
+    # Sanitizer reports go to files as well as failing the process, so that
+    # a report from a process whose exit status nobody checks is not lost.
+    rm -rf "$reports"
+    mkdir -p "$reports"
+    log "$name: build"
+    "${prefix[@]}" cmake --build "$dir" -j "$jobs"
+    log "$name: test"
+    local status=0
+    "${prefix[@]}" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || status=$?
+    if compgen -G "$reports/*" >/dev/null; then
+        echo "sanitizer reports in $name:" >&2
+        cat "$reports"/* >&2
+        status=1
+    fi
+    [ $status -eq 0 ] || {
+        echo "$name: FAILED" >&2
+        return 1
+    }
+    log "$name: passed"
+}
+
+sanitizer_flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1")
+mkdir -p "$out"
+start=$(date +%s)
+for name in "${builds[@]}"; do
+    case $name in
+    release)
+        build_and_test release -DCMAKE_BUILD_TYPE=Release -DVIDODERAVEV_SANITIZE=
+        ;;
+    asan)
+        ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:log_path=$out/asan/sanitizer-reports/asan \
+            UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:log_path=$out/asan/sanitizer-reports/ubsan \
+            build_and_test asan -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanitizer_flags[@]}" -DVIDODERAVEV_SANITIZE=address,undefined \
+            -DVIDODERAVEV_BUILD_BENCH=OFF
+        ;;
+    tsan)
+        probe_tsan
+        TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:log_path=$out/tsan/sanitizer-reports/tsan \
+            build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanitizer_flags[@]}" -DVIDODERAVEV_SANITIZE=thread \
+            -DVIDODERAVEV_BUILD_BENCH=OFF
+        ;;
+    *)
+        echo "unknown build '$name' (release, asan or tsan)" >&2
+        exit 2
+        ;;
+    esac
+done
+log "all builds passed in $(($(date +%s) - start)) s"
+
+# --- Fuzzing ------------------------------------------------------------------
+# The fuzz step (the translator file reader, run for a fixed time after the
+# tests) goes here.
+# --- End of fuzzing -----------------------------------------------------------

@@ -1,0 +1,278 @@
+#include <vidOderavev/Progress/BufferedFileVisualizer.h>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+
+#include <unistd.h>
+
+#include <boost/date_time/c_time.hpp>
+#include <boost/format.hpp>
+
+#include <vidOderavev/Internationalisation/Translator.h>
+#include <vidOderavev/Libraries/Fileio/FileioUnix.h>
+#include <vidOderavev/Progress/TextFormats.h>
+
+namespace Qz {
+namespace Varnel {
+namespace Progress {
+
+using Internationalisation::CTranslator;
+
+namespace {
+
+std::time_t CurrentTime(std::time_t* result) { return std::time(result); }
+
+// The writer threads poll instead of waiting on a condition: a reporting
+// thread then never has to wake anybody, it only appends under the mutex.
+const useconds_t g_nPollInterval = 100000;
+
+// Describes the exception being handled; to be called inside a catch block.
+std::string DescribeCurrentError()
+{
+    try {
+        throw;
+    } catch (const Fileio::CFileioError& error) {
+        std::string text = error.GetDescription();
+        if (error.GetErrorCode() != 0)
+            text += " (" + std::system_category().message(error.GetErrorCode()) + ")";
+        return text;
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return CTranslator::Translate("unknown error");
+    }
+}
+
+} // namespace
+
+_SLogData::_SLogData(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
+                     const std::string& taskId)
+    : m_eLevel(level), m_sText(text), m_sTimeStamp(timeStamp), m_sTaskId(taskId)
+{
+}
+
+CBufferedFileVisualizer::CBufferedFileVisualizer(const std::string& directory, const std::string& stem, bool dated)
+    : m_bPending(false), m_nLogFile(-1), m_bStop(false), m_sDirectory(directory), m_sStem(stem), m_bDated(dated),
+      m_pTimeSource(&CurrentTime), m_nLogFileEnd(-1), m_bErrorReported(false)
+{
+    // Started last, when every member the thread touches exists.
+    m_oLogThread = boost::thread(&CBufferedFileVisualizer::_LogFileThread, this);
+}
+
+CBufferedFileVisualizer::~CBufferedFileVisualizer()
+{
+    // The writer holds no owning reference to this object, so the last
+    // reference can never go away on the writer thread itself.
+    m_bStop.store(true);
+    if (m_oLogThread.joinable())
+        m_oLogThread.join();
+}
+
+void CBufferedFileVisualizer::ProgressChanged(const boost::shared_ptr<CLogger>&, bool) {}
+
+void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVerbosityLevel level,
+                                                   const std::string& timeStamp, const std::string& taskId)
+{
+    // The node and its string copies are made before the lock, so that
+    // reporting threads hold the mutex only for the splice.
+    std::list<_SLogData> entry;
+    entry.emplace_back(text, level, timeStamp, taskId);
+    boost::mutex::scoped_lock lock(m_oQueueMutex);
+    m_oQueue.splice(m_oQueue.end(), entry);
+    m_bPending.store(true, std::memory_order_release);
+}
+
+void CBufferedFileVisualizer::_LogFileThread()
+{
+    for (;;) {
+        ::usleep(g_nPollInterval);
+        try {
+            if (m_bPending.load(std::memory_order_acquire))
+                DrainQueue();
+            if (m_bStop.load()) {
+                // Whatever was queued before the destructor set the flag is
+                // taken by this last pass.
+                DrainQueue();
+                break;
+            }
+        } catch (...) {
+            // Nothing may end this thread early: what the report itself
+            // could not handle is dropped.
+        }
+    }
+    try {
+        const std::string name = m_oLogFilePath.string();
+        try {
+            _CloseLogFile(m_nLogFile, m_oLogFilePath);
+        } catch (...) {
+            ReportCurrentWriterError(name);
+        }
+    } catch (...) {
+    }
+}
+
+void CBufferedFileVisualizer::DrainQueue()
+{
+    std::list<_SLogData> batch;
+    {
+        boost::mutex::scoped_lock lock(m_oQueueMutex);
+        batch.swap(m_oQueue);
+        m_bPending.store(false, std::memory_order_relaxed);
+    }
+    try {
+        _Write(batch);
+    } catch (...) {
+        // _Write handles the failures of single entries; this is what is left
+        // (memory exhausted): the rest of the batch is lost.
+        ReportCurrentWriterError(m_oLogFilePath.string());
+    }
+}
+
+void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
+{
+    // The name only changes with the date, so it is built again only when the
+    // clock has moved on to another second.
+    boost::filesystem::path name;
+    bool haveName = false;
+    std::time_t nameTime = 0;
+    for (const _SLogData& entry : batch) {
+        bool fresh = false;
+        if (!haveName || m_bDated) {
+            const std::time_t now = m_bDated ? m_pTimeSource(nullptr) : 0;
+            if (!haveName || now != nameTime) {
+                haveName = false;
+                try {
+                    name = _BuildLogFileName(entry.m_oClock, ".log");
+                } catch (...) {
+                    // Without a name the entry has no file to go to.
+                    ReportCurrentWriterError((boost::filesystem::path(m_sDirectory) / (m_sStem + ".log")).string());
+                    continue;
+                }
+                haveName = true;
+                nameTime = now;
+                fresh = true;
+            }
+        }
+        // A file that is not open has an empty path, so it is opened anew.
+        if ((fresh || !_IsLogFileOpen(m_nLogFile)) && name != m_oLogFilePath) {
+            m_oLogFilePath = name;
+            _OpenLogFile(m_nLogFile, m_oLogFilePath);
+            m_nLogFileEnd = -1;
+            if (_IsLogFileOpen(m_nLogFile)) {
+                try {
+                    m_nLogFileEnd = Fileio::GetFilePosition(m_nLogFile);
+                } catch (const Fileio::CFileioError&) {
+                }
+            }
+        }
+        if (!_IsLogFileOpen(m_nLogFile))
+            continue;
+        const std::string line =
+            Detail::BuildBufferedLogLine(entry.m_sText, entry.m_eLevel, entry.m_sTimeStamp, entry.m_sTaskId);
+        try {
+            Fileio::WriteFile(m_nLogFile, line.data(), line.size());
+            if (m_nLogFileEnd >= 0)
+                m_nLogFileEnd += static_cast<int64_t>(line.size());
+        } catch (...) {
+            // The entry is dropped. What a short write left of it is cut off
+            // so that the next line does not continue a torn one, and the file
+            // is closed: the next entry opens it again, which also recovers
+            // from a descriptor that has gone bad.
+            const std::string failed = m_oLogFilePath.string();
+            if (m_nLogFileEnd >= 0 && ::ftruncate(m_nLogFile, m_nLogFileEnd) != 0) {
+                // Nothing more can be done about the remains.
+            }
+            try {
+                _CloseLogFile(m_nLogFile, m_oLogFilePath);
+            } catch (const Fileio::CFileioError&) {
+            }
+            ReportCurrentWriterError(failed);
+        }
+    }
+}
+
+boost::filesystem::path
+CBufferedFileVisualizer::_BuildLogFileName(const boost::date_time::second_clock<boost::posix_time::ptime>&,
+                                           const std::string& extension) const
+{
+    std::string fileName = m_sStem;
+    if (m_bDated) {
+        const std::time_t now = m_pTimeSource(nullptr);
+        std::tm local;
+        // Raises the date library's std::runtime_error when the local time
+        // cannot be determined.
+        boost::date_time::c_time::localtime(&now, &local);
+        char date[48];
+        std::snprintf(date, sizeof date, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+        fileName += date;
+    }
+    fileName += extension;
+    return boost::filesystem::path(m_sDirectory) / fileName;
+}
+
+void CBufferedFileVisualizer::_OpenLogFile(int& descriptor, boost::filesystem::path& path)
+{
+    boost::filesystem::path previous(path);
+    try {
+        _CloseLogFile(descriptor, previous);
+    } catch (...) {
+        // The old file is gone either way; the new one is still opened.
+        ReportCurrentWriterError(previous.string());
+    }
+    try {
+        descriptor = Fileio::OpenFile(path.string(), Fileio::AccessWriteOnly, Fileio::OpenCreate,
+                                      Fileio::PermissionsReadWriteAll, 0);
+        try {
+            Fileio::SeekFile(descriptor, 0, Fileio::SeekEnd);
+        } catch (...) {
+            ::close(descriptor);
+            throw;
+        }
+    } catch (...) {
+        // A file that cannot be opened drops the entries meant for it,
+        // silently; the empty path makes the next entry try again.
+        descriptor = -1;
+        path.clear();
+    }
+}
+
+void CBufferedFileVisualizer::_CloseLogFile(int& descriptor, boost::filesystem::path& path)
+{
+    if (descriptor == -1)
+        return;
+    // close releases the descriptor even when it reports an error, so it is
+    // forgotten first: closing it again could close a file opened meanwhile.
+    const int handle = descriptor;
+    descriptor = -1;
+    path.clear();
+    Fileio::CloseFile(handle);
+}
+
+bool CBufferedFileVisualizer::_IsLogFileOpen(const int& descriptor) const { return descriptor != -1; }
+
+void CBufferedFileVisualizer::ReportCurrentWriterError(const std::string& fileName)
+{
+    if (m_bErrorReported.exchange(true))
+        return;
+    try {
+        const std::string reason = DescribeCurrentError();
+        std::string line;
+        try {
+            line = (boost::format(CTranslator::Translate("Could not write to \"%1%\", output is being lost: %2%")) %
+                    fileName % reason)
+                       .str();
+        } catch (const boost::io::format_error&) {
+            line = CTranslator::Translate("Could not write to \"%1%\", output is being lost: %2%");
+        }
+        line += '\n';
+        std::cerr << line << std::flush;
+    } catch (...) {
+    }
+}
+
+} // namespace Progress
+} // namespace Varnel
+} // namespace Qz

@@ -1,0 +1,26 @@
+#ifndef VIDODERAVEV_TOOLS_DEMO_INTERRUPT_H
+#define VIDODERAVEV_TOOLS_DEMO_INTERRUPT_H
+
+#include <string>
+
+namespace Qz {
+namespace Varnel {
+namespace Demo {
+
+// The first SIGINT or SIGTERM asks the run to stop after its current step;
+// a second one ends the process at once. SIGPIPE is ignored, so that a reader
+// of standard output that goes away does not kill the run before its outputs
+// are closed.
+void InstallInterruptHandlers();
+bool IsStopRequested();
+// For the run itself, when an output failed: stops the run and keeps the
+// first reason for the exit report.
+void RequestStop(const std::string& failure);
+// The first failure given to RequestStop, or empty.
+std::string GetFailure();
+
+} // namespace Demo
+} // namespace Varnel
+} // namespace Qz
+
+#endif

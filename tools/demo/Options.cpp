@@ -1,0 +1,152 @@
+#include "demo/Options.h"
+
+#include <cstdlib>
+
+#include <sys/stat.h>
+
+#include <boost/program_options.hpp>
+
+#include "common/Level.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Demo {
+
+namespace po = boost::program_options;
+
+namespace {
+
+bool IsDirectory(const std::string& path)
+{
+    struct stat status = {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The directory a file is to be created in must exist: the file outputs
+// cannot create directories.
+bool HasExistingDirectory(const std::string& file)
+{
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos || IsDirectory(slash == 0 ? "/" : file.substr(0, slash));
+}
+
+} // namespace
+
+bool ParseNetTarget(const std::string& text, SNetTarget& target)
+{
+    std::string port;
+    if (!text.empty() && text[0] == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
+            return false;
+        target.m_sHost = text.substr(1, close - 1);
+        port = text.substr(close + 2);
+    } else {
+        const std::size_t colon = text.rfind(':');
+        if (colon == std::string::npos || text.find(':') != colon)
+            return false;
+        target.m_sHost = text.substr(0, colon);
+        port = text.substr(colon + 1);
+    }
+    if (target.m_sHost.empty() || port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    target.m_nPort = std::atoi(port.c_str());
+    return target.m_nPort >= 1 && target.m_nPort <= 65535;
+}
+
+bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, std::ostream& help,
+                      std::ostream& errors)
+{
+    std::string level = "TRACE";
+    std::vector<std::string> buffered;
+    std::vector<std::string> net;
+    po::options_description description(
+        "Usage: vidoderavev-demo [OPTIONS]\n"
+        "Runs a simulated computation (load, a transform on worker threads, write-out) that reports\n"
+        "through the outputs chosen below, any combination; without any, --console is used.\n"
+        "Ctrl-C finishes the current step, closes every output properly and exits with status 130.\n\n"
+        "Outputs");
+    // clang-format off
+    description.add_options()
+        ("xml", po::bool_switch(&options.m_bXml), "XML log stream on standard output")
+        ("console", po::bool_switch(&options.m_bConsole), "plain message and \"Progress: \" lines on standard output")
+        ("log", po::value<std::string>(&options.m_sLog)->value_name("FILE"),
+         "log lines to FILE's base name + .log, live progress to + .progress")
+        ("dated-log", po::value<std::string>(&options.m_sDatedLog)->value_name("FILE"),
+         "like --log, with the log file named after the current date")
+        ("buffered", po::value<std::vector<std::string> >(&buffered)->multitoken()->value_name("DIR STEM"),
+         "DIR/STEM.log and DIR/STEM.progress, written by background threads")
+        ("dated", po::bool_switch(&options.m_bDated), "with --buffered: put the date into the file names")
+        ("net", po::value<std::vector<std::string> >(&net)->composing()->value_name("HOST:PORT"),
+         "XML log stream over TCP to a collector (vidoderavev-watch --listen); repeatable");
+    po::options_description run("Run");
+    run.add_options()
+        ("duration", po::value<double>(&options.m_dDuration)->value_name("SECONDS"),
+         "how long the simulated computation takes (default 20)")
+        ("threads", po::value<int>(&options.m_nThreads)->value_name("N"), "worker threads of the transform (default 4)")
+        ("verbosity-offset", po::value<int>(&options.m_nVerbosityOffset)->value_name("N"),
+         "shift INFO to TRACE messages by N levels (positive: less severe)")
+        ("level", po::value<std::string>(&level)->value_name("LEVEL"),
+         "outputs show messages up to LEVEL: FATAL ... TRACE or 0-7 (default TRACE)")
+        ("trace-layers", po::bool_switch(&options.m_bTraceLayers), "trace every layer push and pop on standard error")
+        ("help,h", "show this help and exit");
+    // clang-format on
+    description.add(run);
+    try {
+        po::variables_map values;
+        po::store(po::command_line_parser(argc, argv).options(description).run(), values);
+        po::notify(values);
+        if (values.count("help")) {
+            options.m_bHelp = true;
+            help << description << "\nExit status: 0 done, 1 an output failed, 2 bad options, 130 interrupted.\n";
+            return true;
+        }
+    } catch (const po::error& error) {
+        errors << "vidoderavev-demo: " << error.what() << "\nTry 'vidoderavev-demo --help'.\n";
+        return false;
+    }
+    const auto fail = [&errors](const std::string& text) {
+        errors << "vidoderavev-demo: " << text << "\nTry 'vidoderavev-demo --help'.\n";
+        return false;
+    };
+    options.m_nLevel = Tools::ParseLevel(level);
+    if (options.m_nLevel < 0)
+        return fail("unknown level \"" + level + "\"; use FATAL, ERROR, WARNING, INFO, LOG, DEBUG, TRACE or 0-7");
+    if (!(options.m_dDuration > 0.0 && options.m_dDuration <= 86400.0))
+        return fail("--duration must be more than 0 and at most 86400 seconds");
+    if (options.m_nThreads < 1 || options.m_nThreads > 64)
+        return fail("--threads must be 1 to 64");
+    if (options.m_nVerbosityOffset < -10 || options.m_nVerbosityOffset > 10)
+        return fail("--verbosity-offset must be -10 to 10");
+    if (!buffered.empty()) {
+        if (buffered.size() != 2)
+            return fail("--buffered takes two values, a directory and a file stem");
+        options.m_bBuffered = true;
+        options.m_sBufferedDirectory = buffered[0];
+        options.m_sBufferedStem = buffered[1];
+        if (!IsDirectory(options.m_sBufferedDirectory))
+            return fail("--buffered: " + options.m_sBufferedDirectory + " is not a directory");
+        if (options.m_sBufferedStem.empty() || options.m_sBufferedStem.find('/') != std::string::npos)
+            return fail("--buffered: the file stem must be a plain name");
+    }
+    if (options.m_bDated && !options.m_bBuffered)
+        return fail("--dated only goes with --buffered");
+    for (const std::string& file : {options.m_sLog, options.m_sDatedLog})
+        if (!file.empty() && !HasExistingDirectory(file))
+            return fail("the directory of " + file + " does not exist");
+    for (const std::string& text : net) {
+        SNetTarget target;
+        if (!ParseNetTarget(text, target))
+            return fail("--net wants HOST:PORT with a port from 1 to 65535, got \"" + text + "\"");
+        options.m_oNet.push_back(target);
+    }
+    if (!options.m_bXml && !options.m_bConsole && options.m_sLog.empty() && options.m_sDatedLog.empty() &&
+        !options.m_bBuffered && options.m_oNet.empty())
+        options.m_bConsole = true;
+    return true;
+}
+
+} // namespace Demo
+} // namespace Varnel
+} // namespace Qz

@@ -1,0 +1,128 @@
+#include "demo/Outputs.h"
+
+#if __has_include(<vidOderavev/Progress/StdoutVisualizer.h>)
+#include <vidOderavev/Progress/StdoutVisualizer.h>
+#define VIDODERAVEV_DEMO_HAS_XML 1
+#endif
+#if __has_include(<vidOderavev/Progress/ZevVisualizer.h>)
+#include <vidOderavev/Progress/ZevVisualizer.h>
+#define VIDODERAVEV_DEMO_HAS_CONSOLE 1
+#endif
+#if __has_include(<vidOderavev/Progress/SimpleFileVisualizer.h>)
+#include <vidOderavev/Progress/SimpleFileVisualizer.h>
+#define VIDODERAVEV_DEMO_HAS_LOG 1
+#endif
+#if __has_include(<vidOderavev/Progress/DateFileVisualizer.h>)
+#include <vidOderavev/Progress/DateFileVisualizer.h>
+#define VIDODERAVEV_DEMO_HAS_DATED_LOG 1
+#endif
+#if __has_include(<vidOderavev/Progress/BufferedProgressFileVisualizer.h>)
+#include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
+#define VIDODERAVEV_DEMO_HAS_BUFFERED 1
+#endif
+#if __has_include(<vidOderavev/Progress/SocketVisualizer.h>)
+#include <vidOderavev/Progress/SocketVisualizer.h>
+#define VIDODERAVEV_DEMO_HAS_NET 1
+#endif
+
+#include <iostream>
+#include <stdexcept>
+
+namespace Qz {
+namespace Varnel {
+namespace Demo {
+
+namespace {
+
+void Unavailable(const char* option)
+{
+    throw std::runtime_error(std::string("the output of ") + option + " is not built into this library yet");
+}
+
+} // namespace
+
+COutputs::COutputs(const SDemoOptions& options)
+{
+    using namespace Progress;
+    const int level = options.m_nLevel;
+    if (options.m_bXml) {
+#ifdef VIDODERAVEV_DEMO_HAS_XML
+        _Add(boost::shared_ptr<Detail::CVisualizer>(new CStdoutVisualizer()), level);
+#else
+        Unavailable("--xml");
+#endif
+    }
+    if (options.m_bConsole) {
+#ifdef VIDODERAVEV_DEMO_HAS_CONSOLE
+        _Add(boost::shared_ptr<Detail::CVisualizer>(new CZevVisualizer()), level);
+#else
+        Unavailable("--console");
+#endif
+    }
+    if (!options.m_sLog.empty()) {
+#ifdef VIDODERAVEV_DEMO_HAS_LOG
+        _Add(boost::shared_ptr<Detail::CVisualizer>(new CSimpleFileVisualizer(options.m_sLog)), level);
+#else
+        Unavailable("--log");
+#endif
+    }
+    if (!options.m_sDatedLog.empty()) {
+#ifdef VIDODERAVEV_DEMO_HAS_DATED_LOG
+        _Add(boost::shared_ptr<Detail::CVisualizer>(new CDateFileVisualizer(options.m_sDatedLog)), level);
+#else
+        Unavailable("--dated-log");
+#endif
+    }
+    if (options.m_bBuffered) {
+#ifdef VIDODERAVEV_DEMO_HAS_BUFFERED
+        _Add(boost::shared_ptr<Detail::CVisualizer>(new CBufferedProgressFileVisualizer(
+                 options.m_sBufferedDirectory, options.m_sBufferedStem, options.m_bDated)),
+             level);
+#else
+        Unavailable("--buffered");
+#endif
+    }
+    for (const SNetTarget& target : options.m_oNet) {
+#ifdef VIDODERAVEV_DEMO_HAS_NET
+        _Add(boost::shared_ptr<Detail::CVisualizer>(new CNetVisualizer(target.m_sHost, target.m_nPort)), level);
+#else
+        (void)target;
+        Unavailable("--net");
+#endif
+    }
+}
+
+COutputs::~COutputs() { Close(); }
+
+void COutputs::_Add(const boost::shared_ptr<Progress::Detail::CVisualizer>& visualizer, int level)
+{
+    // Set before the logger is added, so that a level below INFO also keeps
+    // the "Startup" note out.
+    visualizer->SetNotificationLevel(static_cast<Progress::_EVerbosityLevel>(level));
+    m_oVisualizers.push_back(visualizer);
+}
+
+void COutputs::Attach(const boost::shared_ptr<Progress::CLogger>& logger)
+{
+    for (const auto& visualizer : m_oVisualizers)
+        visualizer->AddLogger(logger);
+}
+
+void COutputs::Close()
+{
+    for (const auto& visualizer : m_oVisualizers) {
+        // One output that fails to close must not keep the others open.
+        try {
+            visualizer->Clear();
+        } catch (const std::exception& error) {
+            std::cerr << "vidoderavev-demo: closing an output failed: " << error.what() << std::endl;
+        }
+    }
+    // Destroyed in the order created; each writes its closing part here.
+    while (!m_oVisualizers.empty())
+        m_oVisualizers.erase(m_oVisualizers.begin());
+}
+
+} // namespace Demo
+} // namespace Varnel
+} // namespace Qz

@@ -1,0 +1,99 @@
+#include "demo/Workers.h"
+
+#include <atomic>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/format.hpp>
+#include <boost/make_shared.hpp>
+
+#include "demo/Interrupt.h"
+#include "demo/Layer.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Demo {
+
+namespace {
+
+using Progress::CLogger;
+
+// Every item goes through a few sub-steps on the worker's own layer stack.
+const int g_nSubSteps = 3;
+
+std::string ItemId(int item) { return (boost::format("item-%04d") % item).str(); }
+
+void TransformRange(const boost::shared_ptr<CLogger>& child, int worker, int first, int count, double secondsPerItem,
+                    std::atomic<int>& warnings)
+{
+    child->Message(
+        Progress::VerbosityInfo,
+        (boost::format("Worker %1% started: items %2% to %3%") % worker % first % (first + count - 1)).str());
+    for (int i = 0; i < count && !IsStopRequested(); ++i) {
+        const int item = first + i;
+        const std::string id = ItemId(item);
+        CLayer layer(child, "Transforming " + id, 1.0, g_nSubSteps, Progress::LayerClassOther);
+        for (int step = 0; step < g_nSubSteps && !IsStopRequested(); ++step) {
+            SleepUnlessStopped(secondsPerItem / g_nSubSteps);
+            child->IncrementProgress();
+        }
+        if (item % 5 == 0)
+            child->Message(Progress::VerbosityDebug, (boost::format("%1% values transformed") % (64 + item % 97)).str(),
+                           id);
+        if (item % 10 == 0)
+            child->Message(Progress::VerbosityLog, "done", id);
+        if (item % 25 == 0)
+            child->Message(Progress::VerbosityTrace, "cache hit rate 0." + std::to_string(50 + item % 49), id);
+        if (item % 53 == 11) {
+            ++warnings;
+            child->Message(Progress::VerbosityWarning, "value out of range, clamped to 1e6", id);
+        }
+    }
+    child->Message(Progress::VerbosityInfo, (boost::format("Worker %1% finished") % worker).str());
+}
+
+} // namespace
+
+int TransformOnWorkers(const boost::shared_ptr<CLogger>& parent, int items, int threads, double secondsPerItem,
+                       bool traceLayers)
+{
+    std::vector<boost::shared_ptr<CLogger>> children;
+    std::vector<int> firsts;
+    std::vector<int> counts;
+    // Children are attached before any worker starts and removed after all
+    // have been joined: the logger does not support changing them meanwhile.
+    for (int worker = 0, first = 0; worker < threads; ++worker) {
+        const int count = items / threads + (worker < items % threads ? 1 : 0);
+        if (count == 0)
+            continue;
+        auto child = boost::make_shared<CLogger>((boost::format("Worker %1%") % (worker + 1)).str(),
+                                                 static_cast<double>(count), static_cast<double>(count));
+        child->SetLayerTracing(traceLayers);
+        parent->AddChildLogger(child);
+        children.push_back(child);
+        firsts.push_back(first);
+        counts.push_back(count);
+        first += count;
+    }
+    std::atomic<int> warnings(0);
+    std::vector<std::thread> workers;
+    for (std::size_t i = 0; i < children.size(); ++i)
+        workers.emplace_back([&, i] {
+            try {
+                TransformRange(children[i], static_cast<int>(i) + 1, firsts[i], counts[i], secondsPerItem, warnings);
+            } catch (const std::exception& error) {
+                RequestStop(error.what());
+            }
+        });
+    for (std::thread& worker : workers)
+        worker.join();
+    for (const auto& child : children)
+        parent->RemoveChildLogger(child);
+    return warnings.load();
+}
+
+} // namespace Demo
+} // namespace Varnel
+} // namespace Qz

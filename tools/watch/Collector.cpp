@@ -1,0 +1,175 @@
+#include "watch/Collector.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "watch/PlainView.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+namespace {
+
+const std::size_t g_nReadSize = 1 << 16;
+// After a stop signal, how long a single input may still deliver its end.
+const double g_dStopGrace = 2.0;
+// How long accepting pauses when the process has run out of descriptors.
+const double g_dAcceptPause = 1.0;
+
+} // namespace
+
+CCollector::CCollector(CView& view, CSignalPipe& signals, const std::string& saveDirectory)
+    : m_oView(view), m_oSignals(signals), m_sSaveDirectory(saveDirectory)
+{
+}
+
+CCollector::~CCollector()
+{
+    for (SInput& input : m_oInputs)
+        if (input.m_bOwned)
+            ::close(input.m_nDescriptor);
+}
+
+int CCollector::_PollTimeout(double now, double wakeUp) const
+{
+    double wait = m_oView.NextDeadline(now);
+    if (wakeUp > 0.0 && (wait < 0.0 || wakeUp - now < wait))
+        wait = std::max(0.0, wakeUp - now);
+    return wait < 0.0 ? -1 : static_cast<int>(std::ceil(wait * 1000.0));
+}
+
+bool CCollector::_Read(SInput& input)
+{
+    std::vector<char> buffer(g_nReadSize);
+    const ssize_t count = ::read(input.m_nDescriptor, buffer.data(), buffer.size());
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return true;
+    if (count > 0) {
+        if (input.m_pStream->Receive(buffer.data(), static_cast<std::size_t>(count), MonotonicNow()))
+            return true;
+        ++m_nMalformed;
+        return false;
+    }
+    // End of input, or an error such as a reset connection: either way
+    // nothing more will come.
+    input.m_pStream->EndOfInput(MonotonicNow());
+    return false;
+}
+
+void CCollector::_Close(SInput& input)
+{
+    ++m_nEnded;
+    if (input.m_bOwned)
+        ::close(input.m_nDescriptor);
+    input.m_nDescriptor = -1;
+}
+
+int CCollector::RunSingle(int descriptor, const std::string& source)
+{
+    m_oInputs.push_back(SInput{descriptor, false, nullptr});
+    SInput& input = m_oInputs.back();
+    input.m_pStream.reset(new CStream(source, m_sSaveDirectory, m_oLabels, m_oView, MonotonicNow()));
+    double stopAt = 0.0;
+    bool open = true;
+    while (open) {
+        pollfd descriptors[2] = {{m_oSignals.GetDescriptor(), POLLIN, 0}, {descriptor, POLLIN, 0}};
+        const int ready = ::poll(descriptors, 2, _PollTimeout(MonotonicNow(), stopAt));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready > 0 && (descriptors[0].revents & POLLIN)) {
+            const CSignalPipe::ESignal signal = m_oSignals.Take();
+            if (signal == CSignalPipe::SignalResize)
+                m_oView.Resize();
+            else if (signal == CSignalPipe::SignalStop) {
+                if (stopAt > 0.0)
+                    break;
+                stopAt = MonotonicNow() + g_dStopGrace;
+            }
+        }
+        if (ready > 0 && (descriptors[1].revents & (POLLIN | POLLHUP | POLLERR)))
+            open = _Read(input);
+        if (ready > 0 && (descriptors[1].revents & POLLNVAL)) {
+            input.m_pStream->EndOfInput(MonotonicNow());
+            open = false;
+        }
+        const double now = MonotonicNow();
+        m_oView.Tick(now);
+        if (stopAt > 0.0 && now >= stopAt)
+            break;
+    }
+    m_oView.Finish(MonotonicNow());
+    return m_nMalformed > 0 ? 1 : 0;
+}
+
+int CCollector::RunListener(CListener& listener, int exitAfter)
+{
+    double acceptPausedUntil = 0.0;
+    bool reportedDescriptorShortage = false;
+    for (;;) {
+        std::vector<pollfd> descriptors;
+        descriptors.push_back(pollfd{m_oSignals.GetDescriptor(), POLLIN, 0});
+        const bool accepting = MonotonicNow() >= acceptPausedUntil;
+        descriptors.push_back(pollfd{accepting ? listener.GetDescriptor() : -1, POLLIN, 0});
+        for (const SInput& input : m_oInputs)
+            descriptors.push_back(pollfd{input.m_nDescriptor, POLLIN, 0});
+        const int ready = ::poll(descriptors.data(), descriptors.size(),
+                                 _PollTimeout(MonotonicNow(), accepting ? 0.0 : acceptPausedUntil));
+        if (ready < 0 && errno != EINTR)
+            break;
+        bool stop = false;
+        if (ready > 0 && (descriptors[0].revents & POLLIN)) {
+            const CSignalPipe::ESignal signal = m_oSignals.Take();
+            if (signal == CSignalPipe::SignalResize)
+                m_oView.Resize();
+            else if (signal == CSignalPipe::SignalStop)
+                stop = true;
+        }
+        if (stop)
+            break;
+        // Inputs first, in the order polled; new connections join afterwards.
+        std::size_t index = 2;
+        for (auto it = m_oInputs.begin(); it != m_oInputs.end(); ++index) {
+            if (ready > 0 && (descriptors[index].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) && !_Read(*it)) {
+                _Close(*it);
+                it = m_oInputs.erase(it);
+            } else
+                ++it;
+        }
+        if (ready > 0 && accepting && (descriptors[1].revents & POLLIN)) {
+            for (;;) {
+                std::string peer;
+                int errorNumber = 0;
+                const int descriptor = listener.Accept(peer, errorNumber);
+                if (descriptor < 0) {
+                    if (errorNumber == EMFILE || errorNumber == ENFILE || errorNumber == ENOBUFS ||
+                        errorNumber == ENOMEM) {
+                        acceptPausedUntil = MonotonicNow() + g_dAcceptPause;
+                        if (!reportedDescriptorShortage)
+                            m_oView.OnNotice(std::string("cannot accept more connections: ") +
+                                             std::strerror(errorNumber));
+                        reportedDescriptorShortage = true;
+                    }
+                    break;
+                }
+                m_oInputs.push_back(SInput{descriptor, true, nullptr});
+                m_oInputs.back().m_pStream.reset(
+                    new CStream(peer, m_sSaveDirectory, m_oLabels, m_oView, MonotonicNow()));
+            }
+        }
+        m_oView.Tick(MonotonicNow());
+        if (exitAfter > 0 && m_nEnded >= exitAfter)
+            break;
+    }
+    m_oView.Finish(MonotonicNow());
+    return 0;
+}
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz

@@ -1,0 +1,32 @@
+#ifndef VIDODERAVEV_TOOLS_WATCH_OPTIONS_H
+#define VIDODERAVEV_TOOLS_WATCH_OPTIONS_H
+
+#include <ostream>
+#include <string>
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+struct SWatchOptions
+{
+    std::string m_sListen; // empty: read standard input
+    std::string m_sListenHost;
+    std::string m_sListenPort;
+    std::string m_sSaveDirectory; // empty: save nothing
+    int m_nLevel = 7;
+    bool m_bPlain = false;
+    int m_nExitAfter = 0;
+    bool m_bHelp = false;
+};
+
+// Reads the command line. On a mistake writes the reason to errors and
+// returns false; the caller exits with status 2. --help sets m_bHelp.
+bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options, std::ostream& help,
+                       std::ostream& errors);
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz
+
+#endif

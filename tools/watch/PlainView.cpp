@@ -1,0 +1,93 @@
+#include "watch/PlainView.h"
+
+#include <chrono>
+
+#include "common/Level.h"
+#include "watch/Text.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+double MonotonicNow()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+CPlainView::CPlainView(std::FILE* output, std::FILE* errors, int level)
+    : m_pOutput(output), m_pErrors(errors), m_nLevel(level)
+{
+}
+
+void CPlainView::OnStreamStarted(const CStream&) {}
+
+void CPlainView::OnLog(const CStream& stream, const SLogRecord& record)
+{
+    if (Tools::LevelOfType(record.m_sType) <= m_nLevel)
+        _Write(FormatLog(stream, record));
+}
+
+void CPlainView::OnProgress(const CStream& stream, const SProgressRecord& record)
+{
+    if (!record.IsEpilogue())
+        _Write(FormatProgress(stream, MonotonicNow()));
+}
+
+void CPlainView::OnStreamEnded(const CStream& stream) { _Write(FormatEnd(stream)); }
+
+void CPlainView::OnNotice(const std::string& text)
+{
+    std::fprintf(m_pErrors, "vidoderavev-watch: %s\n", MakePrintable(text).c_str());
+    std::fflush(m_pErrors);
+}
+
+std::string CPlainView::FormatLog(const CStream& stream, const SLogRecord& record)
+{
+    std::string line = MakePrintable(stream.GetLabel()) + " " + MakePrintable(record.m_sTime) + " " +
+                       MakePrintable(record.m_sType) + ": ";
+    if (!record.m_sTaskId.empty())
+        line += "[" + MakePrintable(record.m_sTaskId) + "] ";
+    return line + MakePrintable(record.m_sText);
+}
+
+std::string CPlainView::FormatProgress(const CStream& stream, double now)
+{
+    std::string line =
+        MakePrintable(stream.GetLabel()) + " PROGRESS " + MakePrintable(stream.GetPercentageText()) + "%";
+    double eta = 0.0;
+    if (stream.GetEta(now, eta))
+        line += " [ETA " + FormatEta(eta) + "]";
+    if (!stream.GetRootText().empty())
+        line += " " + MakePrintable(stream.GetRootText());
+    return line;
+}
+
+std::string CPlainView::FormatEnd(const CStream& stream)
+{
+    const std::string label = MakePrintable(stream.GetLabel());
+    const SStreamPosition& position = stream.GetEndPosition();
+    switch (stream.GetState()) {
+    case StreamFinished:
+        return label + " FINISHED";
+    case StreamTruncated:
+        return label + " TRUNCATED after " + std::to_string(stream.GetBytes()) + " bytes at line " +
+               std::to_string(position.m_nLine) + ": " + stream.GetError();
+    case StreamMalformed:
+        return label + " MALFORMED at line " + std::to_string(position.m_nLine) + ", column " +
+               std::to_string(position.m_nColumn) + ": " + MakePrintable(stream.GetError()) + "; input dropped";
+    case StreamRunning:
+        break;
+    }
+    return label + " RUNNING";
+}
+
+void CPlainView::_Write(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), m_pOutput);
+    std::fputc('\n', m_pOutput);
+    std::fflush(m_pOutput);
+}
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz

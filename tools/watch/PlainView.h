@@ -1,0 +1,53 @@
+#ifndef VIDODERAVEV_TOOLS_WATCH_PLAINVIEW_H
+#define VIDODERAVEV_TOOLS_WATCH_PLAINVIEW_H
+
+#include <cstdio>
+#include <string>
+
+#include "watch/View.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+// One line per record on the output, written and flushed as the record
+// arrives, so that the collector can be piped and grepped:
+//   host/pid 2026-12-06 10:00:01 WARNING: [task] text
+//   host/pid PROGRESS 42.5% [ETA 1m 05s] root text
+//   host/pid FINISHED
+// and lines for streams that end early or are malformed. The collector's own
+// notices go to the error stream.
+class CPlainView : public CView
+{
+public:
+    // level: the least severe message level shown (0 to 7).
+    CPlainView(std::FILE* output, std::FILE* errors, int level);
+
+    void OnStreamStarted(const CStream& stream) override;
+    void OnLog(const CStream& stream, const SLogRecord& record) override;
+    void OnProgress(const CStream& stream, const SProgressRecord& record) override;
+    void OnStreamEnded(const CStream& stream) override;
+    void OnNotice(const std::string& text) override;
+
+    // The line for one record or end, without the line feed; also used by
+    // the terminal view for its summary.
+    static std::string FormatLog(const CStream& stream, const SLogRecord& record);
+    static std::string FormatProgress(const CStream& stream, double now);
+    static std::string FormatEnd(const CStream& stream);
+
+private:
+    void _Write(const std::string& line);
+
+    std::FILE* m_pOutput;
+    std::FILE* m_pErrors;
+    int m_nLevel;
+};
+
+// Seconds on the monotonic clock, the time base of every view and stream.
+double MonotonicNow();
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz
+
+#endif

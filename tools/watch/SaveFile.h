@@ -1,0 +1,53 @@
+#ifndef VIDODERAVEV_TOOLS_WATCH_SAVEFILE_H
+#define VIDODERAVEV_TOOLS_WATCH_SAVEFILE_H
+
+#include <cstddef>
+#include <string>
+
+#include <boost/noncopyable.hpp>
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+// The file in which one stream's received bytes are kept, unchanged and in
+// order. It is created under a provisional name (the stream's source) and
+// renamed once the stream has said which host and process it comes from. An
+// existing file is never overwritten: a name that is taken gets ".1", ".2" and
+// so on before ".xml".
+class CSaveFile : private boost::noncopyable
+{
+public:
+    // Creates the file at once; on failure GetError() tells why.
+    CSaveFile(const std::string& directory, const std::string& stem);
+    ~CSaveFile();
+
+    bool IsOpen() const { return m_nDescriptor >= 0; }
+    const std::string& GetPath() const { return m_sPath; }
+    const std::string& GetError() const { return m_sError; }
+
+    // Writes all bytes; false (with the reason in GetError) when the disk
+    // refuses them. Later writes are still tried.
+    bool Write(const char* data, std::size_t size);
+    // Gives the file its final name; false when no name could be taken.
+    bool Rename(const std::string& stem);
+
+private:
+    std::string _Candidate(const std::string& stem, int attempt) const;
+
+    std::string m_sDirectory;
+    std::string m_sPath;
+    std::string m_sError;
+    int m_nDescriptor = -1;
+};
+
+// Turns a host name, process identifier or peer address into a safe part of a
+// file name: letters, digits, '.', '-' and '_' are kept, anything else becomes
+// '_', and a leading '.' becomes '_' too. Never empty; at most 100 bytes.
+std::string MakeFileStem(const std::string& text);
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz
+
+#endif

@@ -1,0 +1,129 @@
+#include "watch/Stream.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+std::string CLabelRegistry::Claim(const std::string& label)
+{
+    const int uses = ++m_oUses[label];
+    return uses == 1 ? label : label + "#" + std::to_string(uses);
+}
+
+CStream::CStream(const std::string& source, const std::string& saveDirectory, CLabelRegistry& labels,
+                 CStreamObserver& observer, double now)
+    : m_sSource(source), m_sLabel(source), m_oLabels(labels), m_oObserver(observer), m_oParser(*this), m_oEta(now),
+      m_dNow(now)
+{
+    if (!saveDirectory.empty()) {
+        m_pSaveFile.reset(new CSaveFile(saveDirectory, MakeFileStem(source)));
+        if (!m_pSaveFile->IsOpen()) {
+            m_bSaveFailed = true;
+            m_oObserver.OnNotice(m_pSaveFile->GetError());
+        }
+    }
+    m_oObserver.OnStreamStarted(*this);
+}
+
+CStream::~CStream() = default;
+
+const std::string& CStream::GetSavePath() const
+{
+    static const std::string s_sNone;
+    return m_pSaveFile && m_pSaveFile->IsOpen() ? m_pSaveFile->GetPath() : s_sNone;
+}
+
+bool CStream::Receive(const char* data, std::size_t size, double now)
+{
+    if (m_eState == StreamMalformed)
+        return false;
+    m_dNow = now;
+    m_nBytes += size;
+    _SaveBytes(data, size);
+    // Bytes after the end of the document (the sender's last line feed) are
+    // saved with the rest but not parsed.
+    if (m_eState != StreamRunning)
+        return true;
+    if (!m_oParser.Feed(data, size)) {
+        m_eState = StreamMalformed;
+        m_sError = m_oParser.GetError();
+        m_oEndPosition = m_oParser.GetErrorPosition();
+        m_oObserver.OnStreamEnded(*this);
+        return false;
+    }
+    return true;
+}
+
+void CStream::EndOfInput(double now)
+{
+    m_dNow = now;
+    if (m_eState != StreamRunning)
+        return;
+    m_oEndPosition = m_oParser.GetPosition();
+    if (m_oParser.IsComplete())
+        m_eState = StreamFinished;
+    else {
+        m_eState = StreamTruncated;
+        m_sError = m_nBytes == 0 ? "no data" : "the input ended before the end of the stream";
+    }
+    m_oObserver.OnStreamEnded(*this);
+}
+
+bool CStream::GetEta(double now, double& seconds) const
+{
+    return m_eState == StreamRunning && m_oEta.GetRemaining(now, seconds);
+}
+
+void CStream::OnLog(const SLogRecord& record)
+{
+    _Identify(record.m_sHostName, record.m_sPid);
+    m_oObserver.OnLog(*this, record);
+}
+
+void CStream::OnProgress(const SProgressRecord& record)
+{
+    _Identify(record.m_sHostName, record.m_sPid);
+    if (record.m_bHasText)
+        m_sRootText = record.m_sText;
+    // The closing record's -1 only says that the stream ends; the bar keeps
+    // the last real percentage.
+    if (!record.IsEpilogue()) {
+        m_dPercentage = record.m_dPercentage;
+        m_sPercentageText = record.m_sPercentage;
+        m_oEta.Update(m_dNow, m_dPercentage);
+    }
+    m_oObserver.OnProgress(*this, record);
+}
+
+void CStream::OnEnd()
+{
+    // Called from inside Feed; the input may still deliver a final line feed.
+    m_eState = StreamFinished;
+    m_oEndPosition = m_oParser.GetPosition();
+    m_oObserver.OnStreamEnded(*this);
+}
+
+void CStream::_Identify(const std::string& hostName, const std::string& pid)
+{
+    if (m_bIdentified || (hostName.empty() && pid.empty()))
+        return;
+    m_bIdentified = true;
+    m_sLabel = m_oLabels.Claim(hostName + "/" + pid);
+    if (m_pSaveFile && m_pSaveFile->IsOpen() && !m_pSaveFile->Rename(MakeFileStem(hostName) + "-" + MakeFileStem(pid)))
+        m_oObserver.OnNotice(m_pSaveFile->GetError());
+}
+
+void CStream::_SaveBytes(const char* data, std::size_t size)
+{
+    if (!m_pSaveFile || !m_pSaveFile->IsOpen())
+        return;
+    if (!m_pSaveFile->Write(data, size) && !m_bSaveFailed) {
+        // Reported once per stream; later writes are still tried.
+        m_bSaveFailed = true;
+        m_oObserver.OnNotice(m_pSaveFile->GetError());
+    }
+}
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz

@@ -1,0 +1,115 @@
+#ifndef VIDODERAVEV_TOOLS_WATCH_STREAM_H
+#define VIDODERAVEV_TOOLS_WATCH_STREAM_H
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include <boost/noncopyable.hpp>
+
+#include "watch/Eta.h"
+#include "watch/Records.h"
+#include "watch/SaveFile.h"
+#include "watch/XmlStreamParser.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+class CStream;
+
+enum EStreamState
+{
+    StreamRunning,
+    StreamFinished,  // the document was closed
+    StreamTruncated, // the input ended before the document was closed
+    StreamMalformed  // the input was dropped at its first error
+};
+
+// What the collector shows of its streams; implemented by the plain and the
+// terminal view.
+class CStreamObserver
+{
+public:
+    virtual ~CStreamObserver() = default;
+    virtual void OnStreamStarted(const CStream& stream) = 0;
+    virtual void OnLog(const CStream& stream, const SLogRecord& record) = 0;
+    virtual void OnProgress(const CStream& stream, const SProgressRecord& record) = 0;
+    virtual void OnStreamEnded(const CStream& stream) = 0;
+    // Trouble of the collector itself, such as a save file that cannot be written.
+    virtual void OnNotice(const std::string& text) = 0;
+};
+
+// Hands out the names under which streams are shown: the same host and
+// process seen twice get "#2", "#3" and so on.
+class CLabelRegistry
+{
+public:
+    std::string Claim(const std::string& label);
+
+private:
+    std::map<std::string, int> m_oUses;
+};
+
+// One input, from standard input or one TCP connection: its received bytes,
+// its parser, its save file and what it has told so far.
+class CStream : private CRecordSink, private boost::noncopyable
+{
+public:
+    // source names the input until the stream identifies itself ("stdin",
+    // "127.0.0.1:40112"); saveDirectory is empty when nothing is saved.
+    CStream(const std::string& source, const std::string& saveDirectory, CLabelRegistry& labels,
+            CStreamObserver& observer, double now);
+    ~CStream() override;
+
+    // Takes the next bytes of the input. Returns false once the stream is
+    // malformed, and the caller then drops the input.
+    bool Receive(const char* data, std::size_t size, double now);
+    // The input has ended (end of file or connection closed).
+    void EndOfInput(double now);
+
+    EStreamState GetState() const { return m_eState; }
+    const std::string& GetLabel() const { return m_sLabel; }
+    const std::string& GetSource() const { return m_sSource; }
+    const std::string& GetRootText() const { return m_sRootText; }
+    // Last percentage received, 0 to 100; stays at its last value at the end.
+    double GetPercentage() const { return m_dPercentage; }
+    const std::string& GetPercentageText() const { return m_sPercentageText; }
+    bool GetEta(double now, double& seconds) const;
+    unsigned long long GetBytes() const { return m_nBytes; }
+    // Why and where the stream failed or stopped early.
+    const std::string& GetError() const { return m_sError; }
+    const SStreamPosition& GetEndPosition() const { return m_oEndPosition; }
+    const std::string& GetSavePath() const;
+
+private:
+    void OnLog(const SLogRecord& record) override;
+    void OnProgress(const SProgressRecord& record) override;
+    void OnEnd() override;
+    void _Identify(const std::string& hostName, const std::string& pid);
+    void _SaveBytes(const char* data, std::size_t size);
+
+    std::string m_sSource;
+    std::string m_sLabel;
+    bool m_bIdentified = false;
+    CLabelRegistry& m_oLabels;
+    CStreamObserver& m_oObserver;
+    CXmlStreamParser m_oParser;
+    std::unique_ptr<CSaveFile> m_pSaveFile;
+    bool m_bSaveFailed = false;
+    EStreamState m_eState = StreamRunning;
+    std::string m_sRootText;
+    double m_dPercentage = 0.0;
+    std::string m_sPercentageText;
+    CEtaEstimator m_oEta;
+    double m_dNow;
+    unsigned long long m_nBytes = 0;
+    std::string m_sError;
+    SStreamPosition m_oEndPosition;
+};
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz
+
+#endif

@@ -1,0 +1,299 @@
+#include "watch/TerminalView.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "common/Level.h"
+#include "watch/PlainView.h"
+#include "watch/Text.h"
+
+namespace Qz {
+namespace Varnel {
+namespace Watch {
+
+namespace {
+
+// At most ten redraws a second; at least one a second while streams run, so
+// that the time remaining counts down between records.
+const double g_dMinRedrawInterval = 0.1;
+const double g_dMaxRedrawInterval = 1.0;
+const std::size_t g_nMaxMessages = 500;
+const std::size_t g_nMaxEndedRows = 100;
+
+const char* const g_pEnterScreen = "\x1b[?1049h\x1b[?25l";
+const char* const g_pLeaveScreen = "\x1b[0m\x1b[?25h\x1b[?1049l";
+
+const char* ColourOfType(const std::string& type)
+{
+    const int level = Tools::LevelOfType(type);
+    if (level == 1 || level == 2)
+        return "\x1b[31m";
+    if (level == 3)
+        return "\x1b[33m";
+    return nullptr;
+}
+
+std::string Paint(const std::string& text, const char* colour, bool enabled)
+{
+    return enabled && colour != nullptr ? colour + text + "\x1b[0m" : text;
+}
+
+} // namespace
+
+CTerminalView::CTerminalView(int descriptor, const std::string& title, int level)
+    : m_nDescriptor(descriptor), m_sTitle(title), m_nLevel(level)
+{
+    Resize();
+    _WriteAll(g_pEnterScreen);
+    m_bActive = true;
+}
+
+CTerminalView::~CTerminalView()
+{
+    if (m_bActive)
+        _WriteAll(g_pLeaveScreen);
+}
+
+void CTerminalView::Resize()
+{
+    struct winsize size = {};
+    if (::ioctl(m_nDescriptor, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0) {
+        m_nRows = size.ws_row;
+        m_nColumns = size.ws_col;
+    }
+    m_bDirty = true;
+}
+
+void CTerminalView::OnStreamStarted(const CStream& stream)
+{
+    SRow row;
+    row.m_pStream = &stream;
+    m_oRows.push_back(row);
+    _UpdateRow(m_oRows.back(), stream);
+    m_bDirty = true;
+}
+
+void CTerminalView::OnLog(const CStream& stream, const SLogRecord& record)
+{
+    if (SRow* row = _FindRow(stream))
+        _UpdateRow(*row, stream);
+    if (Tools::LevelOfType(record.m_sType) > m_nLevel)
+        return;
+    m_oMessages.push_back(
+        SMessage{stream.GetLabel(), record.m_sTime, record.m_sType, record.m_sTaskId, record.m_sText});
+    if (m_oMessages.size() > g_nMaxMessages)
+        m_oMessages.pop_front();
+    m_bDirty = true;
+}
+
+void CTerminalView::OnProgress(const CStream& stream, const SProgressRecord&)
+{
+    if (SRow* row = _FindRow(stream))
+        _UpdateRow(*row, stream);
+    m_bDirty = true;
+}
+
+void CTerminalView::OnStreamEnded(const CStream& stream)
+{
+    if (SRow* row = _FindRow(stream)) {
+        _UpdateRow(*row, stream);
+        row->m_sEndLine = CPlainView::FormatEnd(stream);
+        row->m_pStream = nullptr;
+    }
+    // Keep the screen about the living streams when many have come and gone.
+    std::size_t ended = 0;
+    for (const SRow& row : m_oRows)
+        ended += row.m_pStream == nullptr ? 1 : 0;
+    for (auto it = m_oRows.begin(); ended > g_nMaxEndedRows && it != m_oRows.end();) {
+        if (it->m_pStream == nullptr) {
+            it = m_oRows.erase(it);
+            --ended;
+        } else
+            ++it;
+    }
+    m_bDirty = true;
+}
+
+void CTerminalView::OnNotice(const std::string& text)
+{
+    m_oNotices.push_back(text);
+    m_oMessages.push_back(SMessage{"vidoderavev-watch", "", "", "", text});
+    if (m_oMessages.size() > g_nMaxMessages)
+        m_oMessages.pop_front();
+    m_bDirty = true;
+}
+
+CTerminalView::SRow* CTerminalView::_FindRow(const CStream& stream)
+{
+    for (SRow& row : m_oRows)
+        if (row.m_pStream == &stream)
+            return &row;
+    return nullptr;
+}
+
+void CTerminalView::_UpdateRow(SRow& row, const CStream& stream)
+{
+    row.m_sLabel = stream.GetLabel();
+    row.m_sRootText = stream.GetRootText();
+    row.m_dPercentage = stream.GetPercentage();
+    row.m_eState = stream.GetState();
+}
+
+double CTerminalView::NextDeadline(double now) const
+{
+    if (!m_bActive)
+        return -1.0;
+    const double interval = m_bDirty ? g_dMinRedrawInterval : g_dMaxRedrawInterval;
+    return std::max(0.0, m_dLastDraw + interval - now);
+}
+
+void CTerminalView::Tick(double now)
+{
+    if (m_bActive && NextDeadline(now) <= 0.0)
+        _Draw(now);
+}
+
+void CTerminalView::Finish(double now)
+{
+    if (!m_bActive)
+        return;
+    _Draw(now);
+    _WriteAll(g_pLeaveScreen);
+    m_bActive = false;
+    // What stays on the normal screen: how each stream ended.
+    std::string summary;
+    for (const SRow& row : m_oRows) {
+        std::string line = row.m_pStream != nullptr ? CPlainView::FormatProgress(*row.m_pStream, now) : row.m_sEndLine;
+        summary += line + "\n";
+    }
+    for (const std::string& notice : m_oNotices)
+        summary += "vidoderavev-watch: " + MakePrintable(notice) + "\n";
+    _WriteAll(summary);
+}
+
+std::vector<std::string> CTerminalView::RenderLines(double now) const { return _Render(now, false); }
+
+std::vector<std::string> CTerminalView::_Render(double now, bool colour) const
+{
+    static const char* const s_apLevelNames[] = {"unnamed", "FATAL", "ERROR", "WARNING", "INFO", "LOG", "DEBUG"};
+    const std::size_t columns = static_cast<std::size_t>(std::max(m_nColumns - 1, 20));
+    const std::size_t rows = static_cast<std::size_t>(std::max(m_nRows, 4));
+    std::vector<std::string> lines;
+    std::size_t running = 0;
+    for (const SRow& row : m_oRows)
+        running += row.m_pStream != nullptr ? 1 : 0;
+    lines.push_back(FitToWidth("vidoderavev-watch  " + MakePrintable(m_sTitle) +
+                                   "  streams: " + std::to_string(running) + " running, " +
+                                   std::to_string(m_oRows.size() - running) + " ended   (Ctrl-C quits)",
+                               columns, false));
+    // Streams take at most half of the screen; the newest are kept.
+    const std::size_t streamRows = std::min(m_oRows.size(), std::max<std::size_t>(1, (rows - 2) / 2));
+    std::size_t labelWidth = 4;
+    for (const SRow& row : m_oRows)
+        labelWidth = std::max(labelWidth, DisplayWidth(MakePrintable(row.m_sLabel)));
+    labelWidth = std::min<std::size_t>(labelWidth, 28);
+    for (std::size_t i = m_oRows.size() - streamRows; i < m_oRows.size(); ++i)
+        lines.push_back(_StreamLine(m_oRows[i], now, labelWidth, colour));
+    if (m_oRows.empty())
+        lines.push_back("(waiting for streams)");
+    std::string rule = "-- messages";
+    if (m_nLevel >= 0 && m_nLevel < 7)
+        rule += std::string(" up to ") + s_apLevelNames[m_nLevel];
+    lines.push_back(FitToWidth(rule + " " + std::string(columns, '-'), columns, false));
+    const std::size_t messageRows = rows > lines.size() ? rows - lines.size() : 0;
+    const std::size_t shown = std::min(messageRows, m_oMessages.size());
+    for (std::size_t i = m_oMessages.size() - shown; i < m_oMessages.size(); ++i)
+        lines.push_back(_MessageLine(m_oMessages[i], colour));
+    return lines;
+}
+
+std::string CTerminalView::_StreamLine(const SRow& row, double now, std::size_t labelWidth, bool colour) const
+{
+    const std::size_t columns = static_cast<std::size_t>(std::max(m_nColumns - 1, 20));
+    const std::size_t barWidth = std::min<std::size_t>(30, std::max<std::size_t>(10, columns / 4));
+    std::string status;
+    const char* statusColour = nullptr;
+    switch (row.m_eState) {
+    case StreamRunning: {
+        double eta = 0.0;
+        status = row.m_pStream != nullptr && row.m_pStream->GetEta(now, eta) ? "ETA " + FormatEta(eta) : "ETA --";
+        break;
+    }
+    case StreamFinished:
+        status = "finished";
+        statusColour = "\x1b[32m";
+        break;
+    case StreamTruncated:
+        status = "ended early";
+        statusColour = "\x1b[33m";
+        break;
+    case StreamMalformed:
+        status = "malformed";
+        statusColour = "\x1b[31m";
+        break;
+    }
+    const std::size_t fixed = labelWidth + 1 + barWidth + 2 + 1 + 6 + 1 + 12;
+    const std::size_t textWidth = columns > fixed + 1 ? columns - fixed - 1 : 0;
+    std::string line = FitToWidth(MakePrintable(row.m_sLabel), labelWidth, true) + " ";
+    if (textWidth >= 4)
+        line += FitToWidth(MakePrintable(row.m_sRootText), textWidth, true) + " ";
+    line += MakeBar(row.m_dPercentage, barWidth) + " " + FitToWidth(FormatPercentage(row.m_dPercentage), 6, true) + " ";
+    return FitToWidth(line, columns, false) + Paint(FitToWidth(status, 12, false), statusColour, colour);
+}
+
+std::string CTerminalView::_MessageLine(const SMessage& message, bool colour) const
+{
+    const std::size_t columns = static_cast<std::size_t>(std::max(m_nColumns - 1, 20));
+    std::string head = MakePrintable(TimeOfDay(message.m_sTime));
+    if (!head.empty())
+        head += " ";
+    head += MakePrintable(message.m_sLabel) + " ";
+    std::string type = FitToWidth(MakePrintable(message.m_sType), 7, true) + " ";
+    std::string text;
+    if (!message.m_sTaskId.empty())
+        text += "[" + MakePrintable(message.m_sTaskId) + "] ";
+    text += MakePrintable(message.m_sText);
+    const std::size_t headWidth = DisplayWidth(head) + DisplayWidth(type);
+    if (headWidth >= columns)
+        return FitToWidth(head + type, columns, false);
+    return head + Paint(type, ColourOfType(message.m_sType), colour) + FitToWidth(text, columns - headWidth, false);
+}
+
+void CTerminalView::_Draw(double now)
+{
+    const std::vector<std::string> lines = _Render(now, true);
+    const std::size_t rows = static_cast<std::size_t>(std::max(m_nRows, 4));
+    std::string screen = "\x1b[H";
+    for (std::size_t i = 0; i < lines.size() && i < rows; ++i) {
+        if (i > 0)
+            screen += "\r\n";
+        screen += lines[i] + "\x1b[K";
+    }
+    screen += "\x1b[J";
+    _WriteAll(screen);
+    m_dLastDraw = now;
+    m_bDirty = false;
+}
+
+void CTerminalView::_WriteAll(const std::string& bytes)
+{
+    const char* data = bytes.data();
+    std::size_t size = bytes.size();
+    while (size > 0) {
+        const ssize_t written = ::write(m_nDescriptor, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+} // namespace Watch
+} // namespace Varnel
+} // namespace Qz

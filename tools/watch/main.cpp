@@ -1,0 +1,56 @@
+// vidoderavev-watch: a collector and live viewer for XML log streams.
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include <libxml/parser.h>
+#include <unistd.h>
+
+#include "watch/Collector.h"
+#include "watch/Listener.h"
+#include "watch/Options.h"
+#include "watch/PlainView.h"
+#include "watch/SignalPipe.h"
+#include "watch/TerminalView.h"
+
+using namespace Qz::Varnel::Watch;
+
+int main(int argc, char** argv)
+{
+    SWatchOptions options;
+    if (!ParseWatchOptions(argc, argv, options, std::cout, std::cerr))
+        return 2;
+    if (options.m_bHelp)
+        return 0;
+
+    xmlInitParser();
+    CSignalPipe signals;
+    CListener listener;
+    if (!options.m_sListen.empty()) {
+        std::string error;
+        if (!listener.Open(options.m_sListenHost, options.m_sListenPort, error)) {
+            std::cerr << "vidoderavev-watch: " << error << "\n";
+            return 3;
+        }
+        // Said on the error stream, so that scripts can learn a chosen port
+        // without disturbing the records on standard output.
+        std::cerr << "vidoderavev-watch: listening on " << listener.GetAddress() << std::endl;
+    }
+
+    std::unique_ptr<CView> view;
+    if (!options.m_bPlain && ::isatty(STDOUT_FILENO))
+        view.reset(new CTerminalView(
+            STDOUT_FILENO, options.m_sListen.empty() ? "standard input" : listener.GetAddress(), options.m_nLevel));
+    else
+        view.reset(new CPlainView(stdout, stderr, options.m_nLevel));
+
+    int status = 0;
+    {
+        CCollector collector(*view, signals, options.m_sSaveDirectory);
+        status = options.m_sListen.empty() ? collector.RunSingle(STDIN_FILENO, "stdin")
+                                           : collector.RunListener(listener, options.m_nExitAfter);
+    }
+    view.reset();
+    xmlCleanupParser();
+    return status;
+}

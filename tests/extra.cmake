@@ -13,3 +13,25 @@ if(NOT VIDODERAVEV_SANITIZE)
   set_tests_properties(install_consumer PROPERTIES TIMEOUT 300)
 endif()
 # --- End of install and consumer test ----------------------------------------
+
+# ---- begin: tools (vidoderavev-demo, vidoderavev-watch) ----
+# The tools' tests run the programs as processes; they learn where the
+# programs are from compile definitions and skip when the tools are not built.
+set(VIDODERAVEV_TOOLS_TESTS tools_demo_test tools_watch_test tools_watch_net_test tools_watch_terminal_test
+  tools_watch_core_test)
+foreach(name ${VIDODERAVEV_TOOLS_TESTS})
+  if(TARGET ${name})
+    target_compile_definitions(${name} PRIVATE VIDODERAVEV_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
+    if(TARGET vidoderavev-watch AND TARGET vidoderavev-demo)
+      target_compile_definitions(${name} PRIVATE
+        VIDODERAVEV_WATCH_PATH="$<TARGET_FILE:vidoderavev-watch>"
+        VIDODERAVEV_DEMO_PATH="$<TARGET_FILE:vidoderavev-demo>")
+      add_dependencies(${name} vidoderavev-watch vidoderavev-demo)
+    endif()
+  endif()
+endforeach()
+if(TARGET tools_watch_core_test AND TARGET vidoderavev_watch_core)
+  target_compile_definitions(tools_watch_core_test PRIVATE VIDODERAVEV_HAVE_WATCH_CORE)
+  target_link_libraries(tools_watch_core_test PRIVATE vidoderavev_watch_core)
+endif()
+# ---- end: tools ----

@@ -95,7 +95,9 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
     description.add(run);
     try {
         po::variables_map values;
-        po::store(po::command_line_parser(argc, argv).options(description).run(), values);
+        // No positional arguments: an empty description makes any of them an error.
+        const po::positional_options_description none;
+        po::store(po::command_line_parser(argc, argv).options(description).positional(none).run(), values);
         po::notify(values);
         if (values.count("help")) {
             options.m_bHelp = true;

@@ -166,8 +166,10 @@ void CTerminalView::Finish(double now)
     // What stays on the normal screen: how each stream ended.
     std::string summary;
     for (const SRow& row : m_oRows) {
-        std::string line = row.m_pStream != nullptr ? CPlainView::FormatProgress(*row.m_pStream, now) : row.m_sEndLine;
-        summary += line + "\n";
+        if (row.m_pStream != nullptr)
+            summary += CPlainView::FormatProgress(*row.m_pStream, now) + "\n";
+        else
+            summary += row.m_sEndLine + " (at " + FormatPercentage(row.m_dPercentage) + ")\n";
     }
     for (const std::string& notice : m_oNotices)
         summary += "vidoderavev-watch: " + MakePrintable(notice) + "\n";

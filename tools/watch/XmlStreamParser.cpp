@@ -1,6 +1,7 @@
 #include "watch/XmlStreamParser.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -127,12 +128,36 @@ bool CXmlStreamParser::Feed(const char* data, std::size_t size)
         const int chunk = size > (1u << 16) ? (1 << 16) : static_cast<int>(size);
         const int result = xmlParseChunk(m_pContext, data, chunk, 0);
         m_nBytesFed += static_cast<unsigned long long>(chunk);
-        if (result != 0 && !m_bFailed)
+        if (result != 0 && !m_bFailed && !m_bComplete)
             _Fail("the XML parser stopped (error " + std::to_string(result) + ")", 0, 0);
+        if (!m_bFailed && !m_bComplete && _ScanAmpersands(data, static_cast<std::size_t>(chunk))) {
+            // The push parser waits for a ';' after every '&' before it looks
+            // at the reference, possibly for the rest of the stream. An '&'
+            // that no later byte can turn into a reference is an error now:
+            // make the parser judge everything it holds.
+            xmlParseChunk(m_pContext, nullptr, 0, 1);
+            _Fail("an '&' that does not start an entity or character reference", 0, 0);
+        }
         data += chunk;
         size -= static_cast<std::size_t>(chunk);
     }
     return !m_bFailed;
+}
+
+bool CXmlStreamParser::_ScanAmpersands(const char* data, std::size_t size)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(data[i]);
+        if (!m_bInReference) {
+            m_bInReference = c == '&';
+            continue;
+        }
+        if (c == ';')
+            m_bInReference = false;
+        else if (!(std::isalnum(c) || c == '#' || c == '_' || c == ':' || c == '.' || c == '-' || c >= 0x80))
+            return true;
+    }
+    return false;
 }
 
 SStreamPosition CXmlStreamParser::GetPosition() const
@@ -148,7 +173,8 @@ SStreamPosition CXmlStreamParser::GetPosition() const
 
 void CXmlStreamParser::_Fail(const std::string& message, int line, int column)
 {
-    if (m_bFailed)
+    // Whatever follows the end of the document is not ours to judge.
+    if (m_bFailed || m_bComplete)
         return;
     m_bFailed = true;
     m_sError = message;

@@ -51,6 +51,8 @@ private:
         RecordUnknown
     };
 
+    // True when the bytes hold an '&' that cannot start a reference.
+    bool _ScanAmpersands(const char* data, std::size_t size);
     void _FinishField(const std::string& name);
     void _FinishRecord();
 
@@ -60,6 +62,7 @@ private:
     int m_nDepth = 0;
     ERecordKind m_eRecord = RecordNone;
     bool m_bInField = false;
+    bool m_bInReference = false;
     bool m_bSawPercentage = false;
     std::string m_sFieldText;
     SLogRecord m_oLog;

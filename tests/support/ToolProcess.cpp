@@ -1,0 +1,174 @@
+#include "support/ToolProcess.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+
+namespace Test {
+
+CTemporaryDirectory::CTemporaryDirectory()
+{
+    char pattern[] = "/tmp/vidoderavev-test-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    m_sPath = pattern;
+}
+
+CTemporaryDirectory::~CTemporaryDirectory()
+{
+    boost::system::error_code ignored;
+    boost::filesystem::remove_all(m_sPath, ignored);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream content;
+    content << stream.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content)
+{
+    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+    stream << content;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat status = {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> ListDirectory(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* directory = ::opendir(path.c_str())) {
+        while (dirent* entry = ::readdir(directory)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(directory);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string line;
+    std::istringstream stream(text);
+    while (std::getline(stream, line))
+        lines.push_back(line);
+    return lines;
+}
+
+CChildProcess::CChildProcess(const std::vector<std::string>& argv, const std::string& inputFile,
+                             const std::string& outputFile, const std::string& errorFile)
+{
+    std::vector<char*> arguments;
+    for (const std::string& argument : argv)
+        arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    const std::string input = inputFile.empty() ? "/dev/null" : inputFile;
+    m_nPid = ::fork();
+    if (m_nPid < 0)
+        throw std::runtime_error("fork failed");
+    if (m_nPid == 0) {
+        const int in = ::open(input.c_str(), O_RDONLY);
+        const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0)
+            ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        // The test runner may ignore these; the programs under test must not
+        // inherit that.
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGPIPE, SIG_DFL);
+        ::execv(arguments[0], arguments.data());
+        ::_exit(127);
+    }
+}
+
+CChildProcess::~CChildProcess()
+{
+    if (IsRunning()) {
+        ::kill(m_nPid, SIGKILL);
+        Wait(10.0);
+    }
+}
+
+void CChildProcess::Signal(int signalNumber)
+{
+    if (IsRunning())
+        ::kill(m_nPid, signalNumber);
+}
+
+bool CChildProcess::IsRunning()
+{
+    if (m_nStatus != -1 || m_nPid <= 0)
+        return false;
+    int status = 0;
+    if (::waitpid(m_nPid, &status, WNOHANG) == m_nPid) {
+        m_nStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
+    return true;
+}
+
+int CChildProcess::Wait(double timeoutSeconds)
+{
+    WaitFor(timeoutSeconds, [this] { return !IsRunning(); });
+    if (IsRunning()) {
+        ::kill(m_nPid, SIGKILL);
+        int status = 0;
+        ::waitpid(m_nPid, &status, 0);
+        m_nStatus = -2;
+        return -1;
+    }
+    return m_nStatus;
+}
+
+SProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input, double timeoutSeconds)
+{
+    CTemporaryDirectory directory;
+    WriteFile(directory.File("in"), input);
+    SProcessResult result;
+    {
+        CChildProcess process(argv, directory.File("in"), directory.File("out"), directory.File("err"));
+        result.m_nStatus = process.Wait(timeoutSeconds);
+    }
+    result.m_sOutput = ReadFile(directory.File("out"));
+    result.m_sErrors = ReadFile(directory.File("err"));
+    return result;
+}
+
+bool WaitFor(double timeoutSeconds, const std::function<bool()>& condition)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+} // namespace Test

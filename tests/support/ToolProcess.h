@@ -1,0 +1,75 @@
+#ifndef VIDODERAVEV_TESTS_TOOLPROCESS_H
+#define VIDODERAVEV_TESTS_TOOLPROCESS_H
+
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace Test {
+
+// A temporary directory, removed with everything in it at the end of scope.
+class CTemporaryDirectory
+{
+public:
+    CTemporaryDirectory();
+    ~CTemporaryDirectory();
+    CTemporaryDirectory(const CTemporaryDirectory&) = delete;
+    CTemporaryDirectory& operator=(const CTemporaryDirectory&) = delete;
+
+    const std::string& Path() const { return m_sPath; }
+    std::string File(const std::string& name) const { return m_sPath + "/" + name; }
+
+private:
+    std::string m_sPath;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+// Names of the entries of a directory, sorted.
+std::vector<std::string> ListDirectory(const std::string& path);
+std::vector<std::string> SplitLines(const std::string& text);
+
+// A program started in the background with standard input from a file (or
+// /dev/null) and standard output and error into files.
+class CChildProcess
+{
+public:
+    CChildProcess(const std::vector<std::string>& argv, const std::string& inputFile, const std::string& outputFile,
+                  const std::string& errorFile);
+    // Kills the process if it still runs.
+    ~CChildProcess();
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    pid_t Pid() const { return m_nPid; }
+    void Signal(int signalNumber);
+    // Waits up to the timeout; returns the exit status, 128 + signal number
+    // for a process ended by a signal, or -1 when it still runs (it is then
+    // killed).
+    int Wait(double timeoutSeconds);
+    bool IsRunning();
+
+private:
+    pid_t m_nPid = -1;
+    int m_nStatus = -1;
+};
+
+struct SProcessResult
+{
+    int m_nStatus = -1;
+    std::string m_sOutput;
+    std::string m_sErrors;
+};
+
+// Runs a program to its end with the given bytes on standard input.
+SProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = std::string(),
+                          double timeoutSeconds = 60.0);
+
+// Polls the condition every 20 ms for up to the timeout.
+bool WaitFor(double timeoutSeconds, const std::function<bool()>& condition);
+
+} // namespace Test
+
+#endif

@@ -1,0 +1,224 @@
+// The collector's parts on their own: the incremental parser, the save file,
+// the time-remaining estimate, the text helpers and the terminal screen.
+#ifdef VIDODERAVEV_HAVE_WATCH_CORE
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/ToolProcess.h"
+#include "watch/Eta.h"
+#include "watch/PlainView.h"
+#include "watch/SaveFile.h"
+#include "watch/Stream.h"
+#include "watch/TerminalView.h"
+#include "watch/Text.h"
+#include "watch/XmlStreamParser.h"
+
+using namespace Qz::Varnel::Watch;
+
+namespace {
+
+const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
+const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
+
+std::string LogRecord(const std::string& text, const std::string& taskId = std::string())
+{
+    std::string record = "<LOG>\n<TIME>2026-12-06 10:00:01</TIME>\n<TYPE>INFO</TYPE>\n";
+    if (!taskId.empty())
+        record += "<TASKID>" + taskId + "</TASKID>\n";
+    return record + "<TEXT>" + text + "</TEXT>\n</LOG>\n\n";
+}
+
+struct CCollectingSink : CRecordSink
+{
+    void OnLog(const SLogRecord& record) override
+    {
+        m_oEvents.push_back("LOG " + record.m_sTaskId + "|" + record.m_sText);
+    }
+    void OnProgress(const SProgressRecord& record) override
+    {
+        m_oEvents.push_back("PROGRESS " + record.m_sPercentage + (record.m_bHasText ? "|" + record.m_sText : ""));
+    }
+    void OnEnd() override { m_oEvents.push_back("END"); }
+    std::vector<std::string> m_oEvents;
+};
+
+} // namespace
+
+TEST(WatchParser, DeliversEachRecordAsSoonAsItsClosingTagArrives)
+{
+    const std::string first = g_sPrologue + LogRecord("one");
+    const std::string document = first + LogRecord("two") + g_sEpilogue;
+    CCollectingSink sink;
+    CXmlStreamParser parser(sink);
+    // Byte by byte: the first record must be out when "</LOG>" is complete,
+    // before anything of the next record has arrived.
+    const std::size_t closeOfFirst = first.find("</LOG>") + 6;
+    for (std::size_t i = 0; i < document.size(); ++i) {
+        ASSERT_TRUE(parser.Feed(&document[i], 1)) << parser.GetError();
+        if (i + 1 == closeOfFirst) {
+            EXPECT_EQ(std::vector<std::string>{"LOG |one"}, sink.m_oEvents);
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"LOG |one", "LOG |two", "PROGRESS -1", "END"}), sink.m_oEvents);
+    EXPECT_TRUE(parser.IsComplete());
+}
+
+TEST(WatchParser, UnescapesElementContents)
+{
+    CCollectingSink sink;
+    CXmlStreamParser parser(sink);
+    const std::string document = g_sPrologue + LogRecord("a &lt;b&gt; &amp; \xEF\xBF\xBD &#x41;", "&amp;7") +
+                                 "<PROGRESS>\n<TEXT>x &lt; y</TEXT>\n<PERCENTAGE>12.5</PERCENTAGE>\n</PROGRESS>\n\n";
+    ASSERT_TRUE(parser.Feed(document.data(), document.size())) << parser.GetError();
+    EXPECT_EQ((std::vector<std::string>{"LOG &7|a <b> & \xEF\xBF\xBD A", "PROGRESS 12.5|x < y"}), sink.m_oEvents);
+    EXPECT_FALSE(parser.IsComplete());
+    EXPECT_FALSE(parser.HasFailed());
+}
+
+TEST(WatchParser, StopsAtTheFirstErrorWithItsLineAndColumn)
+{
+    CCollectingSink sink;
+    CXmlStreamParser parser(sink);
+    // Line 5 is "<TEXT>a & b</TEXT>": a bare ampersand, as a writer that does
+    // not escape would send it.
+    const std::string document =
+        g_sPrologue + "<LOG>\n<TIME>t</TIME>\n<TYPE>INFO</TYPE>\n<TEXT>a & b</TEXT>\n</LOG>\n\n" + LogRecord("late");
+    EXPECT_FALSE(parser.Feed(document.data(), document.size()));
+    EXPECT_TRUE(parser.HasFailed());
+    EXPECT_EQ(6, parser.GetErrorPosition().m_nLine);
+    EXPECT_EQ(10, parser.GetErrorPosition().m_nColumn);
+    EXPECT_TRUE(sink.m_oEvents.empty());
+    EXPECT_FALSE(parser.Feed("x", 1));
+}
+
+TEST(WatchParser, RejectsDocumentTypesForeignRootsAndBadPercentages)
+{
+    const std::vector<std::string> documents = {
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE LOG_STREAM [<!ENTITY a \"aaaa\">]>\n<LOG_STREAM>\n",
+        "<?xml version=\"1.0\"?>\n<html>\n",
+        g_sPrologue + "<PROGRESS>\n<PERCENTAGE>12%</PERCENTAGE>\n</PROGRESS>\n",
+        g_sPrologue + "<PROGRESS>\n<TEXT>no percentage</TEXT>\n</PROGRESS>\n",
+        g_sPrologue + LogRecord("undefined &nbsp; entity"),
+    };
+    for (const std::string& document : documents) {
+        CCollectingSink sink;
+        CXmlStreamParser parser(sink);
+        EXPECT_FALSE(parser.Feed(document.data(), document.size())) << document;
+        EXPECT_FALSE(parser.GetError().empty());
+        EXPECT_TRUE(sink.m_oEvents.empty()) << document;
+    }
+}
+
+TEST(WatchParser, IgnoresBytesAfterTheEndOfTheDocument)
+{
+    CCollectingSink sink;
+    CXmlStreamParser parser(sink);
+    const std::string document = g_sPrologue + g_sEpilogue + "\n<garbage";
+    EXPECT_TRUE(parser.Feed(document.data(), document.size()));
+    EXPECT_TRUE(parser.IsComplete());
+    EXPECT_TRUE(parser.Feed("more", 4));
+}
+
+TEST(WatchText, NeutralisesControlCharacters)
+{
+    EXPECT_EQ("a^[[2Jb^Mc^?d", MakePrintable("a\x1b[2Jb\rc\x7f"
+                                             "d"));
+    EXPECT_EQ("x<U+009B>y \xC3\xA9", MakePrintable("x\xC2\x9By\t\xC3\xA9"));
+}
+
+TEST(WatchText, FitsTextToCellsAtCodePointBoundaries)
+{
+    EXPECT_EQ("\xC3\xA9t\xC3\xA9", FitToWidth("\xC3\xA9t\xC3\xA9 long", 3, false));
+    EXPECT_EQ("ab   ", FitToWidth("ab", 5, true));
+    EXPECT_EQ(4u, DisplayWidth("\xE2\x82\xAC\xC3\xA9xy"));
+}
+
+TEST(WatchText, FormatsTimesBarsAndPercentages)
+{
+    EXPECT_EQ("0s", FormatEta(-3.0));
+    EXPECT_EQ("59s", FormatEta(59.4));
+    EXPECT_EQ("1m 05s", FormatEta(65.0));
+    EXPECT_EQ("2h 01m", FormatEta(7260.0));
+    EXPECT_EQ("[###-------]", MakeBar(30.0, 10));
+    EXPECT_EQ("[##########]", MakeBar(250.0, 10));
+    EXPECT_EQ("[----------]", MakeBar(-5.0, 10));
+    EXPECT_EQ("99.9%", FormatPercentage(99.96));
+    EXPECT_EQ("100%", FormatPercentage(100.0));
+    EXPECT_EQ("10:00:01", TimeOfDay("2026-12-06 10:00:01"));
+}
+
+TEST(WatchEta, ExtrapolatesTheRateSinceTheStart)
+{
+    CEtaEstimator eta(100.0);
+    double seconds = 0.0;
+    EXPECT_FALSE(eta.GetRemaining(100.0, seconds));
+    eta.Update(110.0, 25.0);
+    ASSERT_TRUE(eta.GetRemaining(110.0, seconds));
+    EXPECT_DOUBLE_EQ(30.0, seconds);
+    ASSERT_TRUE(eta.GetRemaining(115.0, seconds));
+    EXPECT_DOUBLE_EQ(25.0, seconds);
+    // Progress that goes back starts a new base: no rate is known yet.
+    eta.Update(120.0, 10.0);
+    EXPECT_FALSE(eta.GetRemaining(120.0, seconds));
+    eta.Update(130.0, 55.0);
+    ASSERT_TRUE(eta.GetRemaining(130.0, seconds));
+    EXPECT_DOUBLE_EQ(10.0, seconds);
+}
+
+TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)
+{
+    ::Test::CTemporaryDirectory directory;
+    ::Test::WriteFile(directory.File("host-1.xml"), "older run");
+    CSaveFile file(directory.Path(), "127.0.0.1_4000");
+    ASSERT_TRUE(file.IsOpen()) << file.GetError();
+    EXPECT_TRUE(file.Write("abc", 3));
+    ASSERT_TRUE(file.Rename("host-1"));
+    EXPECT_EQ(directory.File("host-1.1.xml"), file.GetPath());
+    EXPECT_TRUE(file.Write("def", 3));
+    EXPECT_EQ("older run", ::Test::ReadFile(directory.File("host-1.xml")));
+    EXPECT_EQ("abcdef", ::Test::ReadFile(directory.File("host-1.1.xml")));
+    EXPECT_EQ((std::vector<std::string>{"host-1.1.xml", "host-1.xml"}), ::Test::ListDirectory(directory.Path()));
+    EXPECT_EQ("_._.._etc_passwd", MakeFileStem("../../etc/passwd"));
+    EXPECT_EQ("stream", MakeFileStem(""));
+}
+
+TEST(WatchTerminalView, ShowsOneBarPerStreamAndTheLatestMessages)
+{
+    const int sink = ::open("/dev/null", O_WRONLY);
+    ASSERT_GE(sink, 0);
+    {
+        CTerminalView view(sink, "127.0.0.1:5140", 7);
+        CLabelRegistry labels;
+        std::vector<std::unique_ptr<CStream>> streams;
+        for (int i = 0; i < 3; ++i) {
+            streams.emplace_back(new CStream("peer" + std::to_string(i), "", labels, view, 0.0));
+            const std::string document = g_sPrologue + "<PROGRESS>\n<TEXT>Job " + std::to_string(i) +
+                                         "</TEXT>\n<PERCENTAGE>" + std::to_string(25 * (i + 1)) +
+                                         "</PERCENTAGE>\n<HOSTNAME>h</HOSTNAME>\n<PID>" + std::to_string(i) +
+                                         "</PID>\n</PROGRESS>\n\n" + LogRecord("hello from " + std::to_string(i));
+            ASSERT_TRUE(streams.back()->Receive(document.data(), document.size(), 1.0));
+        }
+        streams[2]->Receive(g_sEpilogue.data(), g_sEpilogue.size(), 2.0);
+        const std::vector<std::string> lines = view.RenderLines(2.0);
+        ASSERT_GE(lines.size(), 8u);
+        EXPECT_NE(std::string::npos, lines[0].find("2 running, 1 ended")) << lines[0];
+        EXPECT_EQ(0u, lines[1].find("h/0  Job 0"));
+        EXPECT_NE(std::string::npos, lines[1].find("25.0%"));
+        EXPECT_NE(std::string::npos, lines[2].find("50.0%"));
+        EXPECT_NE(std::string::npos, lines[3].find("75.0%"));
+        EXPECT_NE(std::string::npos, lines[3].find("finished"));
+        EXPECT_EQ(0u, lines[4].find("-- messages"));
+        EXPECT_EQ("10:00:01 h/2 INFO    hello from 2", lines[7]);
+        for (const std::string& line : lines)
+            EXPECT_LT(line.size(), 80u);
+    }
+    ::close(sink);
+}
+
+#endif

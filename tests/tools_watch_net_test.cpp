@@ -1,0 +1,157 @@
+// vidoderavev-watch listening on the loopback address for several streams at
+// once, fed by simulated senders and by demo processes.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/ToolProcess.h"
+
+#ifdef VIDODERAVEV_WATCH_PATH
+
+namespace {
+
+const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
+const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
+
+// A watcher on 127.0.0.1 with a port of the system's choosing.
+class CListeningWatcher
+{
+public:
+    CListeningWatcher(const ::Test::CTemporaryDirectory& directory, const std::vector<std::string>& arguments)
+        : m_oDirectory(directory)
+    {
+        std::vector<std::string> argv = {g_sWatch, "--listen", "127.0.0.1:0"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        m_pProcess.reset(new ::Test::CChildProcess(argv, "", directory.File("watch.out"), directory.File("watch.err")));
+        const std::string prefix = "listening on 127.0.0.1:";
+        ::Test::WaitFor(10.0,
+                        [&] { return ::Test::ReadFile(directory.File("watch.err")).find('\n') != std::string::npos; });
+        const std::string errors = ::Test::ReadFile(directory.File("watch.err"));
+        const std::size_t at = errors.find(prefix);
+        if (at != std::string::npos)
+            m_nPort = std::atoi(errors.c_str() + at + prefix.size());
+    }
+
+    int Port() const { return m_nPort; }
+    ::Test::CChildProcess& Process() { return *m_pProcess; }
+    std::string Output() const { return ::Test::ReadFile(m_oDirectory.File("watch.out")); }
+
+private:
+    const ::Test::CTemporaryDirectory& m_oDirectory;
+    std::unique_ptr<::Test::CChildProcess> m_pProcess;
+    int m_nPort = 0;
+};
+
+// Sends the document in small pieces with pauses, as a slow producer would.
+void Send(int port, const std::string& document, std::size_t piece)
+{
+    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+        for (std::size_t at = 0; at < document.size(); at += piece) {
+            const std::string part = document.substr(at, piece);
+            if (::send(descriptor, part.data(), part.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(part.size()))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    ::close(descriptor);
+}
+
+std::string NetworkDocument(const std::string& host, int pid, int records)
+{
+    const std::string id = "<HOSTNAME>" + host + "</HOSTNAME>\n<PID>" + std::to_string(pid) + "</PID>\n";
+    std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
+    for (int i = 1; i <= records; ++i) {
+        document += "<LOG>\n<TIME>2026-12-06 10:00:00</TIME>\n<TYPE>INFO</TYPE>\n" + id +
+                    "<TID>7</TID>\n<TEXT>record " + std::to_string(i) + " &amp; more</TEXT>\n</LOG>\n\n";
+        document += "<PROGRESS>\n" + std::string(i == 1 ? "<TEXT>Job " + host + "</TEXT>\n" : "") + "<PERCENTAGE>" +
+                    std::to_string(100 * i / records) + "</PERCENTAGE>\n" + id + "</PROGRESS>\n\n";
+    }
+    return document + "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n\n";
+}
+
+std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const std::string& label)
+{
+    std::vector<std::string> result;
+    for (const std::string& line : lines)
+        if (line.compare(0, label.size() + 1, label + " ") == 0)
+            result.push_back(line);
+    return result;
+}
+
+} // namespace
+
+TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
+{
+    ::Test::CTemporaryDirectory directory;
+    ::Test::CTemporaryDirectory saved;
+    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", "4"});
+    ASSERT_GT(watcher.Port(), 0) << ::Test::ReadFile(directory.File("watch.err"));
+
+    std::vector<std::string> documents;
+    for (int i = 0; i < 3; ++i)
+        documents.push_back(NetworkDocument("host" + std::to_string(i), 100 + i, 40));
+    const std::string broken = NetworkDocument("bad", 9, 40).substr(0, 600) + "</WRONG>\n" + std::string(200, 'x');
+    std::vector<std::thread> senders;
+    for (int i = 0; i < 3; ++i)
+        senders.emplace_back([&, i] { Send(watcher.Port(), documents[i], 37 + 10 * i); });
+    senders.emplace_back([&] { Send(watcher.Port(), broken, 50); });
+    for (std::thread& sender : senders)
+        sender.join();
+
+    EXPECT_EQ(0, watcher.Process().Wait(30.0));
+    const std::vector<std::string> lines = ::Test::SplitLines(watcher.Output());
+    for (int i = 0; i < 3; ++i) {
+        const std::string label = "host" + std::to_string(i) + "/" + std::to_string(100 + i);
+        const std::vector<std::string> own = LinesOf(lines, label);
+        // 40 log and 40 progress records, then the end.
+        ASSERT_EQ(81u, own.size()) << label;
+        EXPECT_EQ(label + " 2026-12-06 10:00:00 INFO: record 1 & more", own[0]);
+        EXPECT_EQ(0u, own[1].find(label + " PROGRESS 2% ")) << own[1];
+        EXPECT_EQ(" Job host" + std::to_string(i), own[1].substr(own[1].find(" Job"))) << own[1];
+        EXPECT_EQ(label + " FINISHED", own.back());
+        const std::string file = saved.File("host" + std::to_string(i) + "-" + std::to_string(100 + i) + ".xml");
+        EXPECT_EQ(documents[i], ::Test::ReadFile(file)) << file;
+    }
+    const std::vector<std::string> bad = LinesOf(lines, "bad/9");
+    ASSERT_FALSE(bad.empty());
+    EXPECT_EQ(0u, bad.back().find("bad/9 MALFORMED at line ")) << bad.back();
+    EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(),
+                               [](const std::string& line) { return line.find("MALFORMED") != std::string::npos; }));
+    // What arrived of the malformed stream up to the drop is kept as well.
+    const std::string badFile = ::Test::ReadFile(saved.File("bad-9.xml"));
+    EXPECT_EQ(0u, broken.find(badFile.substr(0, 600)));
+    EXPECT_GE(badFile.size(), 600u);
+}
+
+TEST(WatchListen, StopsOnSigintWhileStreamsAreOpen)
+{
+    ::Test::CTemporaryDirectory directory;
+    CListeningWatcher watcher(directory, {});
+    ASSERT_GT(watcher.Port(), 0);
+    std::thread sender([&] { Send(watcher.Port(), NetworkDocument("slow", 1, 3).substr(0, 300), 300); });
+    sender.join();
+    ::Test::WaitFor(5.0, [&] { return watcher.Output().find("slow/1") != std::string::npos; });
+    watcher.Process().Signal(SIGINT);
+    EXPECT_EQ(0, watcher.Process().Wait(10.0));
+}
+
+#else
+
+TEST(WatchListen, Skipped) { GTEST_SKIP() << "the tools are not built"; }
+
+#endif

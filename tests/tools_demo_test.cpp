@@ -1,0 +1,167 @@
+// vidoderavev-demo as a user runs it: its options, and what each output
+// leaves behind in files and streams.
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/ToolProcess.h"
+
+#ifdef VIDODERAVEV_DEMO_PATH
+
+namespace {
+
+const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
+const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
+
+::Test::SProcessResult Demo(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> argv = {g_sDemo};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return ::Test::RunProcess(argv, "", 60.0);
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Checks the log file of a complete run at the default level.
+void ExpectCompleteLog(const std::string& log)
+{
+    const std::vector<std::string> lines = ::Test::SplitLines(log);
+    ASSERT_GT(lines.size(), 20u);
+    for (const std::string& line : lines)
+        ASSERT_EQ('\r', line.back()) << line;
+    EXPECT_EQ(" INFO: Startup\r", lines.front().substr(19));
+    EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: 00:00:0")) << lines.back();
+    for (const char* level : {" FATAL: ", " ERROR: ", " WARNING: ", " INFO: ", " LOG: ", " DEBUG: ", " TRACE: "})
+        EXPECT_TRUE(Contains(log, level)) << level;
+    // A message of several lines arrives as one log line each.
+    EXPECT_TRUE(Contains(log, " LOG: Settings:\r\n"));
+    EXPECT_TRUE(Contains(log, " LOG:   threads: 2\r\n"));
+    EXPECT_TRUE(Contains(log, " INFO: Worker 2 finished\r\n"));
+    EXPECT_TRUE(Contains(log, " INFO: Summary:\r\n"));
+}
+
+} // namespace
+
+TEST(DemoOptions, RefusesBadOptionsWithStatusTwo)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {"--bogus"},
+        {"--duration", "0"},
+        {"--duration", "soon"},
+        {"--threads", "0"},
+        {"--threads", "65"},
+        {"--level", "LOUD"},
+        {"--verbosity-offset", "x"},
+        {"--buffered", "/tmp"},
+        {"--buffered", "/nonexistent-dir", "stem"},
+        {"--dated"},
+        {"--net", "localhost"},
+        {"--net", "localhost:0"},
+        {"--net", "localhost:http"},
+        {"--log", "/nonexistent-dir/run"},
+        {"--log"},
+        {"--log", "/tmp/a", "--log", "/tmp/b"},
+        {"positional"},
+    };
+    for (const auto& arguments : bad) {
+        const ::Test::SProcessResult result = Demo(arguments);
+        EXPECT_EQ(2, result.m_nStatus) << arguments[0];
+        EXPECT_EQ(0u, result.m_sErrors.find("vidoderavev-demo: ")) << result.m_sErrors;
+        EXPECT_TRUE(Contains(result.m_sErrors, "--help")) << result.m_sErrors;
+        EXPECT_EQ("", result.m_sOutput);
+    }
+}
+
+TEST(DemoOptions, HelpExplainsEveryOption)
+{
+    const ::Test::SProcessResult result = Demo({"--help"});
+    EXPECT_EQ(0, result.m_nStatus);
+    for (const char* option :
+         {"--xml", "--console", "--log FILE", "--dated-log FILE", "--buffered DIR STEM", "--dated", "--net HOST:PORT",
+          "--duration SECONDS", "--threads N", "--verbosity-offset N", "--level LEVEL", "--trace-layers"})
+        EXPECT_TRUE(Contains(result.m_sOutput, option)) << option;
+}
+
+TEST(DemoOutputs, LogFilesOfASimpleAndADatedRun)
+{
+    ::Test::CTemporaryDirectory directory;
+    const ::Test::SProcessResult result = Demo({"--log", directory.File("run.txt"), "--dated-log",
+                                                directory.File("daily"), "--duration", "1", "--threads", "2"});
+    ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
+    EXPECT_EQ("", result.m_sOutput);
+    const std::vector<std::string> files = ::Test::ListDirectory(directory.Path());
+    ASSERT_EQ(4u, files.size());
+    const std::string simple = ::Test::ReadFile(directory.File("run.log"));
+    ExpectCompleteLog(simple);
+    // Worker messages carry the item as task identifier.
+    EXPECT_TRUE(Contains(simple, " DEBUG: [item-0005] "));
+    // The date in the log file name is the one of the time stamps inside.
+    ASSERT_EQ("daily.progress", files[0]);
+    const std::string daily = ::Test::ReadFile(directory.File(files[1]));
+    EXPECT_EQ("daily" + daily.substr(0, 10) + ".log", files[1]);
+    ExpectCompleteLog(daily);
+    // The dated log leaves the task identifier out.
+    EXPECT_FALSE(Contains(daily, "[item-"));
+    for (const char* progress : {"run.progress", "daily.progress"}) {
+        const std::string content = ::Test::ReadFile(directory.File(progress));
+        EXPECT_EQ(0u, content.find("Demo run: ")) << content;
+        EXPECT_EQ("\n\n", content.substr(content.size() - 2)) << content;
+    }
+}
+
+TEST(DemoOutputs, LevelAndVerbosityOffsetFilterMessages)
+{
+    ::Test::CTemporaryDirectory directory;
+    ASSERT_EQ(0, Demo({"--log", directory.File("warn"), "--level", "warning", "--duration", "1"}).m_nStatus);
+    const std::string warnings = ::Test::ReadFile(directory.File("warn.log"));
+    EXPECT_TRUE(Contains(warnings, " FATAL: "));
+    EXPECT_TRUE(Contains(warnings, " WARNING: "));
+    EXPECT_FALSE(Contains(warnings, " INFO: "));
+    EXPECT_FALSE(Contains(warnings, "Startup"));
+
+    // With offset 1 the run's INFO messages arrive as LOG and are filtered at
+    // INFO; the outputs' own notes are not the logger's and stay.
+    ASSERT_EQ(0,
+              Demo({"--log", directory.File("quiet"), "--level", "INFO", "--verbosity-offset", "1", "--duration", "1"})
+                  .m_nStatus);
+    const std::string quiet = ::Test::ReadFile(directory.File("quiet.log"));
+    EXPECT_TRUE(Contains(quiet, " INFO: Startup\r\n"));
+    EXPECT_TRUE(Contains(quiet, " INFO: Total Runtime: "));
+    EXPECT_FALSE(Contains(quiet, "Worker 1 started"));
+    EXPECT_TRUE(Contains(quiet, " WARNING: "));
+}
+
+TEST(DemoOutputs, TraceLayersWritesPushAndPopLines)
+{
+    ::Test::CTemporaryDirectory directory;
+    const ::Test::SProcessResult result =
+        Demo({"--log", directory.File("t"), "--trace-layers", "--duration", "1", "--threads", "1"});
+    EXPECT_EQ(0, result.m_nStatus);
+    EXPECT_TRUE(
+        Contains(result.m_sErrors, "    Pushing layer \"Loading input\" with parent quota: 15, and max value: 8"));
+    EXPECT_TRUE(Contains(result.m_sErrors, "        Poping layer \"Reading chunk 8 of 8\"\n"));
+}
+
+TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
+{
+    ::Test::CTemporaryDirectory directory;
+    ::Test::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--duration", "30"}, "", directory.File("out"),
+                               directory.File("err"));
+    ASSERT_TRUE(
+        ::Test::WaitFor(20.0, [&] { return Contains(::Test::ReadFile(directory.File("run.log")), "chunk 1:"); }));
+    demo.Signal(SIGINT);
+    EXPECT_EQ(130, demo.Wait(10.0));
+    const std::vector<std::string> lines = ::Test::SplitLines(::Test::ReadFile(directory.File("run.log")));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(" WARNING: Interrupted: stopped after the current step\r", lines[lines.size() - 2].substr(19));
+    EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: ")) << lines.back();
+    EXPECT_FALSE(Contains(::Test::ReadFile(directory.File("run.log")), "Summary:"));
+}
+
+#else
+
+TEST(DemoOptions, Skipped) { GTEST_SKIP() << "the tools are not built"; }
+
+#endif

@@ -34,4 +34,10 @@ if(TARGET tools_watch_core_test AND TARGET vidoderavev_watch_core)
   target_compile_definitions(tools_watch_core_test PRIVATE VIDODERAVEV_HAVE_WATCH_CORE)
   target_link_libraries(tools_watch_core_test PRIVATE vidoderavev_watch_core)
 endif()
+if(TARGET vidoderavev-watch AND TARGET vidoderavev-demo AND NOT VIDODERAVEV_SANITIZE)
+  add_test(NAME tools_installed
+    COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/tools_installed
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/tools_install_check.cmake)
+  set_tests_properties(tools_installed PROPERTIES TIMEOUT 300)
+endif()
 # ---- end: tools ----

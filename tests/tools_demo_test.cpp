@@ -15,11 +15,11 @@ namespace {
 const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
 const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
 
-::Test::SProcessResult Demo(const std::vector<std::string>& arguments)
+ToolTest::SProcessResult Demo(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> argv = {g_sDemo};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return ::Test::RunProcess(argv, "", 60.0);
+    return ToolTest::RunProcess(argv, "", 60.0);
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -27,7 +27,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 // Checks the log file of a complete run at the default level.
 void ExpectCompleteLog(const std::string& log)
 {
-    const std::vector<std::string> lines = ::Test::SplitLines(log);
+    const std::vector<std::string> lines = ToolTest::SplitLines(log);
     ASSERT_GT(lines.size(), 20u);
     for (const std::string& line : lines)
         ASSERT_EQ('\r', line.back()) << line;
@@ -66,7 +66,7 @@ TEST(DemoOptions, RefusesBadOptionsWithStatusTwo)
         {"positional"},
     };
     for (const auto& arguments : bad) {
-        const ::Test::SProcessResult result = Demo(arguments);
+        const ToolTest::SProcessResult result = Demo(arguments);
         EXPECT_EQ(2, result.m_nStatus) << arguments[0];
         EXPECT_EQ(0u, result.m_sErrors.find("vidoderavev-demo: ")) << result.m_sErrors;
         EXPECT_TRUE(Contains(result.m_sErrors, "--help")) << result.m_sErrors;
@@ -76,7 +76,7 @@ TEST(DemoOptions, RefusesBadOptionsWithStatusTwo)
 
 TEST(DemoOptions, HelpExplainsEveryOption)
 {
-    const ::Test::SProcessResult result = Demo({"--help"});
+    const ToolTest::SProcessResult result = Demo({"--help"});
     EXPECT_EQ(0, result.m_nStatus);
     for (const char* option :
          {"--xml", "--console", "--log FILE", "--dated-log FILE", "--buffered DIR STEM", "--dated", "--net HOST:PORT",
@@ -86,36 +86,59 @@ TEST(DemoOptions, HelpExplainsEveryOption)
 
 TEST(DemoOutputs, LogFilesOfASimpleAndADatedRun)
 {
-    ::Test::CTemporaryDirectory directory;
-    const ::Test::SProcessResult result = Demo({"--log", directory.File("run.txt"), "--dated-log",
-                                                directory.File("daily"), "--duration", "1", "--threads", "2"});
+    ToolTest::CTemporaryDirectory directory;
+    const ToolTest::SProcessResult result = Demo({"--log", directory.File("run.txt"), "--dated-log",
+                                                  directory.File("daily"), "--duration", "1", "--threads", "2"});
     ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
     EXPECT_EQ("", result.m_sOutput);
-    const std::vector<std::string> files = ::Test::ListDirectory(directory.Path());
+    const std::vector<std::string> files = ToolTest::ListDirectory(directory.Path());
     ASSERT_EQ(4u, files.size());
-    const std::string simple = ::Test::ReadFile(directory.File("run.log"));
+    const std::string simple = ToolTest::ReadFile(directory.File("run.log"));
     ExpectCompleteLog(simple);
     // Worker messages carry the item as task identifier.
     EXPECT_TRUE(Contains(simple, " DEBUG: [item-0005] "));
     // The date in the log file name is the one of the time stamps inside.
     ASSERT_EQ("daily.progress", files[0]);
-    const std::string daily = ::Test::ReadFile(directory.File(files[1]));
+    const std::string daily = ToolTest::ReadFile(directory.File(files[1]));
     EXPECT_EQ("daily" + daily.substr(0, 10) + ".log", files[1]);
     ExpectCompleteLog(daily);
     // The dated log leaves the task identifier out.
     EXPECT_FALSE(Contains(daily, "[item-"));
     for (const char* progress : {"run.progress", "daily.progress"}) {
-        const std::string content = ::Test::ReadFile(directory.File(progress));
+        const std::string content = ToolTest::ReadFile(directory.File(progress));
         EXPECT_EQ(0u, content.find("Demo run: ")) << content;
         EXPECT_EQ("\n\n", content.substr(content.size() - 2)) << content;
     }
 }
 
+TEST(DemoOutputs, BufferedFilesPlainAndDated)
+{
+    ToolTest::CTemporaryDirectory directory;
+    const ToolTest::SProcessResult plain =
+        Demo({"--buffered", directory.Path(), "run", "--duration", "1", "--threads", "2"});
+    ASSERT_EQ(0, plain.m_nStatus) << plain.m_sErrors;
+    EXPECT_EQ((std::vector<std::string>{"run.log", "run.progress"}), ToolTest::ListDirectory(directory.Path()));
+    const std::string log = ToolTest::ReadFile(directory.File("run.log"));
+    ExpectCompleteLog(log);
+    // The buffered log puts the task identifier first.
+    EXPECT_TRUE(Contains(log, "\n[item-0005] 20")) << log.substr(0, 300);
+    const std::string progress = ToolTest::ReadFile(directory.File("run.progress"));
+    EXPECT_EQ(0u, progress.find("Demo run: ")) << progress;
+
+    ToolTest::CTemporaryDirectory datedDirectory;
+    ASSERT_EQ(0, Demo({"--buffered", datedDirectory.Path(), "run", "--dated", "--duration", "1"}).m_nStatus);
+    const std::vector<std::string> files = ToolTest::ListDirectory(datedDirectory.Path());
+    ASSERT_EQ(2u, files.size());
+    const std::string dated = ToolTest::ReadFile(datedDirectory.File(files[0]));
+    EXPECT_EQ("run" + dated.substr(0, 10) + ".log", files[0]);
+    EXPECT_EQ("run" + dated.substr(0, 10) + ".progress", files[1]);
+}
+
 TEST(DemoOutputs, LevelAndVerbosityOffsetFilterMessages)
 {
-    ::Test::CTemporaryDirectory directory;
+    ToolTest::CTemporaryDirectory directory;
     ASSERT_EQ(0, Demo({"--log", directory.File("warn"), "--level", "warning", "--duration", "1"}).m_nStatus);
-    const std::string warnings = ::Test::ReadFile(directory.File("warn.log"));
+    const std::string warnings = ToolTest::ReadFile(directory.File("warn.log"));
     EXPECT_TRUE(Contains(warnings, " FATAL: "));
     EXPECT_TRUE(Contains(warnings, " WARNING: "));
     EXPECT_FALSE(Contains(warnings, " INFO: "));
@@ -126,7 +149,7 @@ TEST(DemoOutputs, LevelAndVerbosityOffsetFilterMessages)
     ASSERT_EQ(0,
               Demo({"--log", directory.File("quiet"), "--level", "INFO", "--verbosity-offset", "1", "--duration", "1"})
                   .m_nStatus);
-    const std::string quiet = ::Test::ReadFile(directory.File("quiet.log"));
+    const std::string quiet = ToolTest::ReadFile(directory.File("quiet.log"));
     EXPECT_TRUE(Contains(quiet, " INFO: Startup\r\n"));
     EXPECT_TRUE(Contains(quiet, " INFO: Total Runtime: "));
     EXPECT_FALSE(Contains(quiet, "Worker 1 started"));
@@ -135,8 +158,8 @@ TEST(DemoOutputs, LevelAndVerbosityOffsetFilterMessages)
 
 TEST(DemoOutputs, TraceLayersWritesPushAndPopLines)
 {
-    ::Test::CTemporaryDirectory directory;
-    const ::Test::SProcessResult result =
+    ToolTest::CTemporaryDirectory directory;
+    const ToolTest::SProcessResult result =
         Demo({"--log", directory.File("t"), "--trace-layers", "--duration", "1", "--threads", "1"});
     EXPECT_EQ(0, result.m_nStatus);
     EXPECT_TRUE(
@@ -146,18 +169,18 @@ TEST(DemoOutputs, TraceLayersWritesPushAndPopLines)
 
 TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
 {
-    ::Test::CTemporaryDirectory directory;
-    ::Test::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--duration", "30"}, "", directory.File("out"),
-                               directory.File("err"));
+    ToolTest::CTemporaryDirectory directory;
+    ToolTest::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--duration", "30"}, "",
+                                 directory.File("out"), directory.File("err"));
     ASSERT_TRUE(
-        ::Test::WaitFor(20.0, [&] { return Contains(::Test::ReadFile(directory.File("run.log")), "chunk 1:"); }));
+        ToolTest::WaitFor(20.0, [&] { return Contains(ToolTest::ReadFile(directory.File("run.log")), "chunk 1:"); }));
     demo.Signal(SIGINT);
     EXPECT_EQ(130, demo.Wait(10.0));
-    const std::vector<std::string> lines = ::Test::SplitLines(::Test::ReadFile(directory.File("run.log")));
+    const std::vector<std::string> lines = ToolTest::SplitLines(ToolTest::ReadFile(directory.File("run.log")));
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(" WARNING: Interrupted: stopped after the current step\r", lines[lines.size() - 2].substr(19));
     EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: ")) << lines.back();
-    EXPECT_FALSE(Contains(::Test::ReadFile(directory.File("run.log")), "Summary:"));
+    EXPECT_FALSE(Contains(ToolTest::ReadFile(directory.File("run.log")), "Summary:"));
 }
 
 #else

@@ -27,28 +27,29 @@ const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
 class CListeningWatcher
 {
 public:
-    CListeningWatcher(const ::Test::CTemporaryDirectory& directory, const std::vector<std::string>& arguments)
+    CListeningWatcher(const ToolTest::CTemporaryDirectory& directory, const std::vector<std::string>& arguments)
         : m_oDirectory(directory)
     {
         std::vector<std::string> argv = {g_sWatch, "--listen", "127.0.0.1:0"};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        m_pProcess.reset(new ::Test::CChildProcess(argv, "", directory.File("watch.out"), directory.File("watch.err")));
+        m_pProcess.reset(
+            new ToolTest::CChildProcess(argv, "", directory.File("watch.out"), directory.File("watch.err")));
         const std::string prefix = "listening on 127.0.0.1:";
-        ::Test::WaitFor(10.0,
-                        [&] { return ::Test::ReadFile(directory.File("watch.err")).find('\n') != std::string::npos; });
-        const std::string errors = ::Test::ReadFile(directory.File("watch.err"));
+        ToolTest::WaitFor(
+            10.0, [&] { return ToolTest::ReadFile(directory.File("watch.err")).find('\n') != std::string::npos; });
+        const std::string errors = ToolTest::ReadFile(directory.File("watch.err"));
         const std::size_t at = errors.find(prefix);
         if (at != std::string::npos)
             m_nPort = std::atoi(errors.c_str() + at + prefix.size());
     }
 
     int Port() const { return m_nPort; }
-    ::Test::CChildProcess& Process() { return *m_pProcess; }
-    std::string Output() const { return ::Test::ReadFile(m_oDirectory.File("watch.out")); }
+    ToolTest::CChildProcess& Process() { return *m_pProcess; }
+    std::string Output() const { return ToolTest::ReadFile(m_oDirectory.File("watch.out")); }
 
 private:
-    const ::Test::CTemporaryDirectory& m_oDirectory;
-    std::unique_ptr<::Test::CChildProcess> m_pProcess;
+    const ToolTest::CTemporaryDirectory& m_oDirectory;
+    std::unique_ptr<ToolTest::CChildProcess> m_pProcess;
     int m_nPort = 0;
 };
 
@@ -97,10 +98,10 @@ std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const st
 
 TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
 {
-    ::Test::CTemporaryDirectory directory;
-    ::Test::CTemporaryDirectory saved;
+    ToolTest::CTemporaryDirectory directory;
+    ToolTest::CTemporaryDirectory saved;
     CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", "4"});
-    ASSERT_GT(watcher.Port(), 0) << ::Test::ReadFile(directory.File("watch.err"));
+    ASSERT_GT(watcher.Port(), 0) << ToolTest::ReadFile(directory.File("watch.err"));
 
     std::vector<std::string> documents;
     for (int i = 0; i < 3; ++i)
@@ -114,7 +115,7 @@ TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
         sender.join();
 
     EXPECT_EQ(0, watcher.Process().Wait(30.0));
-    const std::vector<std::string> lines = ::Test::SplitLines(watcher.Output());
+    const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
     for (int i = 0; i < 3; ++i) {
         const std::string label = "host" + std::to_string(i) + "/" + std::to_string(100 + i);
         const std::vector<std::string> own = LinesOf(lines, label);
@@ -125,7 +126,7 @@ TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
         EXPECT_EQ(" Job host" + std::to_string(i), own[1].substr(own[1].find(" Job"))) << own[1];
         EXPECT_EQ(label + " FINISHED", own.back());
         const std::string file = saved.File("host" + std::to_string(i) + "-" + std::to_string(100 + i) + ".xml");
-        EXPECT_EQ(documents[i], ::Test::ReadFile(file)) << file;
+        EXPECT_EQ(documents[i], ToolTest::ReadFile(file)) << file;
     }
     const std::vector<std::string> bad = LinesOf(lines, "bad/9");
     ASSERT_FALSE(bad.empty());
@@ -133,19 +134,19 @@ TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
     EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(),
                                [](const std::string& line) { return line.find("MALFORMED") != std::string::npos; }));
     // What arrived of the malformed stream up to the drop is kept as well.
-    const std::string badFile = ::Test::ReadFile(saved.File("bad-9.xml"));
+    const std::string badFile = ToolTest::ReadFile(saved.File("bad-9.xml"));
     EXPECT_EQ(0u, broken.find(badFile.substr(0, 600)));
     EXPECT_GE(badFile.size(), 600u);
 }
 
 TEST(WatchListen, StopsOnSigintWhileStreamsAreOpen)
 {
-    ::Test::CTemporaryDirectory directory;
+    ToolTest::CTemporaryDirectory directory;
     CListeningWatcher watcher(directory, {});
     ASSERT_GT(watcher.Port(), 0);
     std::thread sender([&] { Send(watcher.Port(), NetworkDocument("slow", 1, 3).substr(0, 300), 300); });
     sender.join();
-    ::Test::WaitFor(5.0, [&] { return watcher.Output().find("slow/1") != std::string::npos; });
+    ToolTest::WaitFor(5.0, [&] { return watcher.Output().find("slow/1") != std::string::npos; });
     watcher.Process().Signal(SIGINT);
     EXPECT_EQ(0, watcher.Process().Wait(10.0));
 }

@@ -42,11 +42,11 @@ public:
     }
     ~CTmux() { Run({"kill-server"}); }
 
-    ::Test::SProcessResult Run(const std::vector<std::string>& arguments) const
+    ToolTest::SProcessResult Run(const std::vector<std::string>& arguments) const
     {
         std::vector<std::string> argv = {m_sTmux, "-L", m_sSocket};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        return ::Test::RunProcess(argv, "", 20.0);
+        return ToolTest::RunProcess(argv, "", 20.0);
     }
     std::string Capture() const { return Run({"capture-pane", "-p", "-t", "watch"}).m_sOutput; }
 
@@ -85,7 +85,7 @@ std::string Progress(const std::string& host, const std::string& text, const std
 std::vector<std::string> LinesWith(const std::string& screen, const std::string& part)
 {
     std::vector<std::string> result;
-    for (const std::string& line : ::Test::SplitLines(screen))
+    for (const std::string& line : ToolTest::SplitLines(screen))
         if (line.find(part) != std::string::npos)
             result.push_back(line);
     return result;
@@ -98,14 +98,14 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
     const std::string tmuxPath = FindTmux();
     if (tmuxPath.empty())
         GTEST_SKIP() << "tmux is not installed";
-    ::Test::CTemporaryDirectory directory;
+    ToolTest::CTemporaryDirectory directory;
     CTmux tmux(tmuxPath);
     const std::string command = g_sWatch + " --listen 127.0.0.1:0 --level WARNING 2>" + directory.File("err") +
                                 "; echo WATCH-EXIT=$?; sleep 60";
     ASSERT_EQ(0, tmux.Run({"new-session", "-d", "-s", "watch", "-x", "100", "-y", "24", command}).m_nStatus);
-    ASSERT_TRUE(
-        ::Test::WaitFor(10.0, [&] { return ::Test::ReadFile(directory.File("err")).find('\n') != std::string::npos; }));
-    const std::string errors = ::Test::ReadFile(directory.File("err"));
+    ASSERT_TRUE(ToolTest::WaitFor(
+        10.0, [&] { return ToolTest::ReadFile(directory.File("err")).find('\n') != std::string::npos; }));
+    const std::string errors = ToolTest::ReadFile(directory.File("err"));
     const std::size_t at = errors.find("127.0.0.1:");
     ASSERT_NE(std::string::npos, at) << errors;
     const int port = std::atoi(errors.c_str() + at + 10);
@@ -125,7 +125,7 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
                      "<PID>1</PID>\n<TID>3</TID>\n<TEXT>filtered out</TEXT>\n</LOG>\n\n");
 
     std::string screen;
-    const bool shown = ::Test::WaitFor(10.0, [&] {
+    const bool shown = ToolTest::WaitFor(10.0, [&] {
         screen = tmux.Capture();
         return LinesWith(screen, "] ").size() == 3 && screen.find("disk nearly full") != std::string::npos;
     });
@@ -144,7 +144,7 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
 
     // One stream ends properly; its line says so.
     senders[2]->Send("<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n\n");
-    ASSERT_TRUE(::Test::WaitFor(10.0, [&] {
+    ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] {
         screen = tmux.Capture();
         return screen.find("finished") != std::string::npos;
     })) << screen;
@@ -152,7 +152,7 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
 
     // Ctrl-C gives the normal screen back with a summary line per stream.
     tmux.Run({"send-keys", "-t", "watch", "C-c"});
-    ASSERT_TRUE(::Test::WaitFor(10.0, [&] {
+    ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] {
         screen = tmux.Capture();
         return screen.find("WATCH-EXIT=") != std::string::npos;
     })) << screen;

@@ -14,18 +14,18 @@ namespace {
 const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
 const std::string g_sData = VIDODERAVEV_TEST_DATA_DIR;
 
-::Test::SProcessResult Watch(const std::string& document, const std::vector<std::string>& arguments = {})
+ToolTest::SProcessResult Watch(const std::string& document, const std::vector<std::string>& arguments = {})
 {
     std::vector<std::string> argv = {g_sWatch};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return ::Test::RunProcess(argv, document, 30.0);
+    return ToolTest::RunProcess(argv, document, 30.0);
 }
 
 } // namespace
 
 TEST(WatchPlain, PrintsOneLinePerRecordOfACompleteStream)
 {
-    const ::Test::SProcessResult result = Watch(::Test::ReadFile(g_sData + "/stream_complete.xml"));
+    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_complete.xml"));
     EXPECT_EQ(0, result.m_nStatus) << result.m_sErrors;
     const std::vector<std::string> expected = {
         "stdin 2026-12-06 10:00:01 INFO: Startup",
@@ -39,13 +39,13 @@ TEST(WatchPlain, PrintsOneLinePerRecordOfACompleteStream)
         "stdin 2026-12-06 10:00:04 INFO: Total Runtime: 00:00:03s",
         "stdin FINISHED",
     };
-    EXPECT_EQ(expected, ::Test::SplitLines(result.m_sOutput));
+    EXPECT_EQ(expected, ToolTest::SplitLines(result.m_sOutput));
     EXPECT_EQ("", result.m_sErrors);
 }
 
 TEST(WatchPlain, NamesNetworkStreamsAfterHostAndProcess)
 {
-    const ::Test::SProcessResult result = Watch(::Test::ReadFile(g_sData + "/stream_network.xml"));
+    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_network.xml"));
     EXPECT_EQ(0, result.m_nStatus);
     const std::vector<std::string> expected = {
         "build-host/4242 2026-12-06 10:00:01 INFO: Startup",
@@ -54,14 +54,14 @@ TEST(WatchPlain, NamesNetworkStreamsAfterHostAndProcess)
         "build-host/4242 PROGRESS 100% Net run",
         "build-host/4242 FINISHED",
     };
-    EXPECT_EQ(expected, ::Test::SplitLines(result.m_sOutput));
+    EXPECT_EQ(expected, ToolTest::SplitLines(result.m_sOutput));
 }
 
 TEST(WatchPlain, ReportsATruncatedStreamWithItsPosition)
 {
-    const ::Test::SProcessResult result = Watch(::Test::ReadFile(g_sData + "/stream_truncated.xml"));
+    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_truncated.xml"));
     EXPECT_EQ(0, result.m_nStatus);
-    const std::vector<std::string> lines = ::Test::SplitLines(result.m_sOutput);
+    const std::vector<std::string> lines = ToolTest::SplitLines(result.m_sOutput);
     ASSERT_EQ(3u, lines.size()) << result.m_sOutput;
     EXPECT_EQ("stdin PROGRESS 10% Cut short", lines[1]);
     EXPECT_EQ("stdin TRUNCATED after 273 bytes at line 16: the input ended before the end of the stream", lines[2]);
@@ -69,13 +69,13 @@ TEST(WatchPlain, ReportsATruncatedStreamWithItsPosition)
 
 TEST(WatchPlain, ReportsAMalformedStreamOnceAndStops)
 {
-    const ::Test::SProcessResult result = Watch(::Test::ReadFile(g_sData + "/stream_malformed.xml"));
+    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_malformed.xml"));
     EXPECT_EQ(1, result.m_nStatus);
     const std::vector<std::string> expected = {
         "stdin 2026-12-06 10:00:01 INFO: Startup",
         "stdin MALFORMED at line 12, column 19: Opening and ending tag mismatch: TEXT line 12 and TEX; input dropped",
     };
-    EXPECT_EQ(expected, ::Test::SplitLines(result.m_sOutput));
+    EXPECT_EQ(expected, ToolTest::SplitLines(result.m_sOutput));
 }
 
 TEST(WatchPlain, ReportsABareAmpersandWithoutWaitingForTheEnd)
@@ -86,9 +86,9 @@ TEST(WatchPlain, ReportsABareAmpersandWithoutWaitingForTheEnd)
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n<LOG>\n<TIME>t</TIME>\n"
         "<TYPE>INFO</TYPE>\n<TEXT>salt & pepper</TEXT>\n</LOG>\n\n<LOG>\n<TIME>t</TIME>\n<TYPE>INFO</TYPE>\n"
         "<TEXT>next; one</TEXT>\n</LOG>\n\n";
-    const ::Test::SProcessResult result = Watch(document);
+    const ToolTest::SProcessResult result = Watch(document);
     EXPECT_EQ(1, result.m_nStatus);
-    const std::vector<std::string> lines = ::Test::SplitLines(result.m_sOutput);
+    const std::vector<std::string> lines = ToolTest::SplitLines(result.m_sOutput);
     ASSERT_EQ(1u, lines.size()) << result.m_sOutput;
     EXPECT_EQ(0u, lines[0].find("stdin MALFORMED at line 6, column ")) << lines[0];
 }
@@ -99,11 +99,11 @@ TEST(WatchPlain, NeutralisesTerminalControlsInTexts)
         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n<LOG>\n<TIME>t</TIME>\n"
         "<TYPE>INFO</TYPE>\n<TEXT>\xC2\x9B"
         "2J x&#13;y&#10;z\x7F&#27;</TEXT>\n</LOG>\n\n";
-    const ::Test::SProcessResult result = Watch(document);
+    const ToolTest::SProcessResult result = Watch(document);
     // XML 1.0 has no escape character at all, not even as a reference.
     EXPECT_EQ("stdin MALFORMED at line 6, column 30: xmlParseCharRef: invalid xmlChar value 27; input dropped\n",
               result.m_sOutput);
-    const ::Test::SProcessResult legal = Watch(document.substr(0, document.find("&#27;")) + "</TEXT>\n</LOG>\n\n");
+    const ToolTest::SProcessResult legal = Watch(document.substr(0, document.find("&#27;")) + "</TEXT>\n</LOG>\n\n");
     EXPECT_EQ("stdin t INFO: <U+009B>2J x^My^Jz^?\nstdin TRUNCATED after 150 bytes at line 7: the input ended "
               "before the end of the stream\n",
               legal.m_sOutput);
@@ -111,8 +111,8 @@ TEST(WatchPlain, NeutralisesTerminalControlsInTexts)
 
 TEST(WatchPlain, FiltersMessagesByLevel)
 {
-    const ::Test::SProcessResult result =
-        Watch(::Test::ReadFile(g_sData + "/stream_complete.xml"), {"--level", "warning"});
+    const ToolTest::SProcessResult result =
+        Watch(ToolTest::ReadFile(g_sData + "/stream_complete.xml"), {"--level", "warning"});
     const std::vector<std::string> expected = {
         "stdin PROGRESS 1.25% Demo run",
         "stdin 2026-12-06 10:00:02 WARNING: [7] Disk <almost> full & slow",
@@ -120,27 +120,27 @@ TEST(WatchPlain, FiltersMessagesByLevel)
         "stdin PROGRESS 100% Done",
         "stdin FINISHED",
     };
-    EXPECT_EQ(expected, ::Test::SplitLines(result.m_sOutput));
+    EXPECT_EQ(expected, ToolTest::SplitLines(result.m_sOutput));
 }
 
 TEST(WatchPlain, SavesTheReceivedBytesUnchanged)
 {
-    ::Test::CTemporaryDirectory directory;
+    ToolTest::CTemporaryDirectory directory;
     for (const char* name : {"stream_complete.xml", "stream_truncated.xml", "stream_malformed.xml"}) {
-        const std::string document = ::Test::ReadFile(g_sData + "/" + name);
+        const std::string document = ToolTest::ReadFile(g_sData + "/" + name);
         Watch(document, {"--save", directory.Path()});
-        EXPECT_EQ(document, ::Test::ReadFile(directory.File("stdin.xml"))) << name;
+        EXPECT_EQ(document, ToolTest::ReadFile(directory.File("stdin.xml"))) << name;
         ::unlink(directory.File("stdin.xml").c_str());
     }
     // A stream that names its host and process is saved under that name; an
     // existing file is kept.
-    const std::string network = ::Test::ReadFile(g_sData + "/stream_network.xml");
+    const std::string network = ToolTest::ReadFile(g_sData + "/stream_network.xml");
     Watch(network, {"--save", directory.Path()});
     Watch(network, {"--save", directory.Path()});
     EXPECT_EQ((std::vector<std::string>{"build-host-4242.1.xml", "build-host-4242.xml"}),
-              ::Test::ListDirectory(directory.Path()));
-    EXPECT_EQ(network, ::Test::ReadFile(directory.File("build-host-4242.xml")));
-    EXPECT_EQ(network, ::Test::ReadFile(directory.File("build-host-4242.1.xml")));
+              ToolTest::ListDirectory(directory.Path()));
+    EXPECT_EQ(network, ToolTest::ReadFile(directory.File("build-host-4242.xml")));
+    EXPECT_EQ(network, ToolTest::ReadFile(directory.File("build-host-4242.1.xml")));
 }
 
 TEST(WatchPlain, RefusesBadOptionsWithStatusTwo)
@@ -155,12 +155,12 @@ TEST(WatchPlain, RefusesBadOptionsWithStatusTwo)
         {"extra"},
     };
     for (const auto& arguments : bad) {
-        const ::Test::SProcessResult result = Watch("", arguments);
+        const ToolTest::SProcessResult result = Watch("", arguments);
         EXPECT_EQ(2, result.m_nStatus) << arguments[0];
         EXPECT_NE(std::string::npos, result.m_sErrors.find("vidoderavev-watch: ")) << arguments[0];
         EXPECT_EQ("", result.m_sOutput);
     }
-    const ::Test::SProcessResult help = Watch("", {"--help"});
+    const ToolTest::SProcessResult help = Watch("", {"--help"});
     EXPECT_EQ(0, help.m_nStatus);
     EXPECT_NE(std::string::npos, help.m_sOutput.find("--listen HOST:PORT"));
 }

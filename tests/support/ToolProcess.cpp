@@ -17,7 +17,7 @@
 
 #include <boost/filesystem.hpp>
 
-namespace Test {
+namespace ToolTest {
 
 CTemporaryDirectory::CTemporaryDirectory()
 {
@@ -171,4 +171,4 @@ bool WaitFor(double timeoutSeconds, const std::function<bool()>& condition)
     return true;
 }
 
-} // namespace Test
+} // namespace ToolTest

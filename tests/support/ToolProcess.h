@@ -6,7 +6,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace Test {
+namespace ToolTest {
 
 // A temporary directory, removed with everything in it at the end of scope.
 class CTemporaryDirectory
@@ -70,6 +70,6 @@ SProcessResult RunProcess(const std::vector<std::string>& argv, const std::strin
 // Polls the condition every 20 ms for up to the timeout.
 bool WaitFor(double timeoutSeconds, const std::function<bool()>& condition);
 
-} // namespace Test
+} // namespace ToolTest
 
 #endif

@@ -1,5 +1,7 @@
 #include "support/RecordingVisualizer.h"
 
+#include <algorithm>
+
 namespace Test {
 
 using Qz::Varnel::Progress::_EVerbosityLevel;
@@ -28,9 +30,22 @@ void CRecordingVisualizer::TextChanged(const boost::shared_ptr<CLogger>& logger)
 
 void CRecordingVisualizer::ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate)
 {
-    boost::mutex::scoped_lock lock(m_oMutex);
-    m_pLastLogger = logger.get();
-    m_oEvents.push_back(immediate ? "Progress(immediate)" : "Progress");
+    {
+        boost::mutex::scoped_lock lock(m_oMutex);
+        m_pLastLogger = logger.get();
+        m_oEvents.push_back(immediate ? "Progress(immediate)" : "Progress");
+    }
+    if (m_bReadLayersOnProgress) {
+        const int layers = logger->GetNumberOfLayers();
+        const double value = logger->GetProgress(layers - 1);
+        const double maxValue = logger->GetMaxValue(layers - 1);
+        boost::mutex::scoped_lock lock(m_oMutex);
+        m_oLayerCounts.push_back(layers);
+        m_oTopValues.push_back(value);
+        m_oTopMaxValues.push_back(maxValue);
+    }
+    if (m_fnOnProgress)
+        m_fnOnProgress(logger, immediate);
 }
 
 void CRecordingVisualizer::ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
@@ -53,6 +68,12 @@ std::vector<std::string> CRecordingVisualizer::TimeStamps() const
     return m_oTimeStamps;
 }
 
+int CRecordingVisualizer::Count(const std::string& event) const
+{
+    boost::mutex::scoped_lock lock(m_oMutex);
+    return static_cast<int>(std::count(m_oEvents.begin(), m_oEvents.end(), event));
+}
+
 void CRecordingVisualizer::Reset()
 {
     boost::mutex::scoped_lock lock(m_oMutex);
@@ -60,6 +81,7 @@ void CRecordingVisualizer::Reset()
     m_oTimeStamps.clear();
     m_oLayerCounts.clear();
     m_oTopValues.clear();
+    m_oTopMaxValues.clear();
 }
 
 } // namespace Test

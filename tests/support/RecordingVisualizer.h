@@ -1,6 +1,7 @@
 #ifndef VIDODERAVEV_TESTS_RECORDINGVISUALIZER_H
 #define VIDODERAVEV_TESTS_RECORDINGVISUALIZER_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,12 @@
 namespace Test {
 
 // Records every call a logger makes, in order, as short texts such as
-// "Progress(immediate)" or "Message(INFO|text|task)".
+// "Progress(immediate)" or "Message(4|text|task)".
 class CRecordingVisualizer : public Qz::Varnel::Progress::Detail::CVisualizer
 {
 public:
     typedef Qz::Varnel::Progress::CLogger CLogger;
+    typedef std::function<void(const boost::shared_ptr<CLogger>&, bool)> TProgressHook;
 
     void LoggerChanged(const boost::shared_ptr<CLogger>& logger) override;
     void TextChanged(const boost::shared_ptr<CLogger>& logger) override;
@@ -25,11 +27,23 @@ public:
 
     std::vector<std::string> Events() const;
     std::vector<std::string> TimeStamps() const;
+    // Number of recorded events equal to the given text.
+    int Count(const std::string& event) const;
     void Reset();
 
-    // What the last notification saw of the logger, read inside the call.
+    // When set, ProgressChanged also records the number of layers and the
+    // value and max value of the top layer as seen inside the call (through
+    // the getters, so a held-back change is flushed).
+    bool m_bReadLayersOnProgress = false;
+    // Called inside ProgressChanged after recording, without the recorder's
+    // mutex: lets a test read getters or change the logger from inside a
+    // notification.
+    TProgressHook m_fnOnProgress;
+
+    // What the notifications saw of the logger, read inside the call.
     std::vector<int> m_oLayerCounts;
     std::vector<double> m_oTopValues;
+    std::vector<double> m_oTopMaxValues;
     const CLogger* m_pLastLogger = nullptr;
 
 private:

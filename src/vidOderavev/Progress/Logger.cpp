@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <locale>
+#include <sstream>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
@@ -25,24 +27,40 @@ boost::posix_time::ptime Now() { return boost::posix_time::microsec_clock::local
 // infinity ever leaves the logger.
 double Fraction(double value, double maxValue) { return maxValue != 0.0 ? value / maxValue : 0.0; }
 
-// Truncates toward zero into 64 bits, saturating instead of overflowing.
-int64_t Thousandths(double value)
+// Thousandfold values up to this magnitude are exact in 64 bits.
+const double g_dWideLimit = 9.2e18;
+
+// Writes one trace line in a single piece. The numbers take the default
+// formatting of a fresh stream with the classic locale, whatever the host did
+// to std::cerr or to the global locale.
+void WriteTrace(int indent, const std::string& text)
 {
-    const double scaled = value * 1000.0;
-    if (std::isnan(scaled))
-        return 0;
-    if (scaled >= 9.2e18)
-        return std::numeric_limits<int64_t>::max();
-    if (scaled <= -9.2e18)
-        return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(scaled);
+    std::string line;
+    for (int i = 0; i < indent; ++i)
+        line += "    ";
+    line += text;
+    line += '\n';
+    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
+    std::cerr.flush();
 }
 
-void WriteIndent(std::ostream& stream, int count)
+// A visualizer that calls a getter inside ProgressChanged is told once more on
+// the same thread when the getter's flush passed something outward. While
+// other threads keep feeding the logger, every nested flush can find something
+// new, so the nesting is cut after a few levels: the getter has returned the
+// current value to the visualizer anyway.
+thread_local int g_nProgressNotificationDepth = 0;
+const int g_nMaxFlushNotificationDepth = 4;
+
+struct SProgressNotificationScope
 {
-    for (int i = 0; i < count; ++i)
-        stream << "    ";
-}
+    SProgressNotificationScope() { ++g_nProgressNotificationDepth; }
+    ~SProgressNotificationScope() { --g_nProgressNotificationDepth; }
+    SProgressNotificationScope(const SProgressNotificationScope&) = delete;
+    SProgressNotificationScope& operator=(const SProgressNotificationScope&) = delete;
+};
+
+bool MayNotifyFlush() { return g_nProgressNotificationDepth < g_nMaxFlushNotificationDepth; }
 
 } // namespace
 
@@ -67,10 +85,11 @@ int CLogger::Push(const std::string& text, double parentQuota, double maxValue, 
     {
         TLock lock(m_oMutex);
         if (m_bLayerTracing) {
-            WriteIndent(std::cerr, _GetNumberOfLayers());
-            std::cerr << "Pushing layer \"" << text << "\" with parent quota: " << parentQuota
-                      << ", and max value: " << maxValue << ", and class " << static_cast<int32_t>(layerClass)
-                      << std::endl;
+            std::ostringstream line;
+            line.imbue(std::locale::classic());
+            line << "Pushing layer \"" << text << "\" with parent quota: " << parentQuota << ", and max value: " << maxValue
+                 << ", and class " << static_cast<int32_t>(layerClass);
+            WriteTrace(_GetNumberOfLayers(), line.str());
         }
         boost::shared_ptr<Detail::SLayer> layer(new Detail::SLayer);
         layer->m_eClass = layerClass;
@@ -107,10 +126,8 @@ void CLogger::Pop()
         if (!m_oChildren.empty() || m_oLayers.size() < 2)
             return;
         Detail::SLayer& top = *m_oLayers.back();
-        if (m_bLayerTracing) {
-            WriteIndent(std::cerr, _GetNumberOfLayers() - 1);
-            std::cerr << "Poping layer \"" << top.m_sText << "\"" << std::endl;
-        }
+        if (m_bLayerTracing)
+            WriteTrace(_GetNumberOfLayers() - 1, "Poping layer \"" + top.m_sText + "\"");
         // A layer with max value 0 is completed as a range of 1 so that its
         // quota still reaches the enclosing layer.
         const double end = top.m_dMaxValue != 0.0 ? top.m_dMaxValue : 1.0;
@@ -351,6 +368,7 @@ void CLogger::_TriggerProgressChange(bool immediate) const
         return;
     }
     CLogger* self = const_cast<CLogger*>(this);
+    const SProgressNotificationScope scope;
     for (const auto& visualizer : visualizers)
         visualizer->ProgressChanged(self->shared_from_this(), immediate);
 }
@@ -435,7 +453,7 @@ double CLogger::GetProgress(int layer) const
         flushed = const_cast<CLogger*>(this)->_FlushTop();
         result = m_oLayers[layer]->m_dValue;
     }
-    if (flushed)
+    if (flushed && MayNotifyFlush())
         _TriggerProgressChange(true);
     return result;
 }
@@ -451,7 +469,7 @@ double CLogger::GetMaxValue(int layer) const
         flushed = const_cast<CLogger*>(this)->_FlushTop();
         result = m_oLayers[layer]->m_dMaxValue;
     }
-    if (flushed)
+    if (flushed && MayNotifyFlush())
         _TriggerProgressChange(true);
     return result;
 }
@@ -468,7 +486,7 @@ double CLogger::GetRelativeProgressValue(int layer) const
         const Detail::SLayer& l = *m_oLayers[layer];
         result = std::min(Fraction(l.m_dValue, l.m_dMaxValue), 1.0);
     }
-    if (flushed)
+    if (flushed && MayNotifyFlush())
         _TriggerProgressChange(true);
     return result;
 }
@@ -478,21 +496,35 @@ boost::posix_time::time_duration CLogger::GetTimeRemaining(int layer) const
     TLock lock(m_oMutex);
     const Detail::SLayer& l = *m_oLayers[layer];
     const boost::posix_time::time_duration elapsed = Now() - l.m_oStartTime;
-    const int64_t done = Thousandths(l.m_dValue);
-    if (done == 0)
+    const double done = std::trunc(l.m_dValue * 1000.0);
+    if (done == 0.0 || std::isnan(done))
         return boost::posix_time::time_duration(boost::posix_time::pos_infin);
     if (elapsed.is_special())
         return elapsed;
-    const int64_t rest = Thousandths(l.m_dMaxValue - l.m_dValue);
-    // 128 bits hold the product of any elapsed time and any rest.
-    __extension__ typedef __int128 TWide;
-    const TWide result = static_cast<TWide>(elapsed.total_microseconds()) * rest / done;
-    const TWide limit = std::numeric_limits<int64_t>::max() / 2;
-    if (result > limit)
+    const double rest = std::trunc((l.m_dMaxValue - l.m_dValue) * 1000.0);
+    if (std::isnan(rest))
         return boost::posix_time::time_duration(boost::posix_time::pos_infin);
-    if (result < -limit)
-        return boost::posix_time::time_duration(boost::posix_time::neg_infin);
-    return boost::posix_time::microseconds(static_cast<int64_t>(result));
+    const int64_t limit = std::numeric_limits<int64_t>::max() / 2;
+    const int64_t micro = elapsed.total_microseconds();
+    int64_t result;
+    if (std::fabs(done) < g_dWideLimit && std::fabs(rest) < g_dWideLimit) {
+        // 128 bits hold the product of any elapsed time and any rest: exact.
+        __extension__ typedef __int128 TWide;
+        const TWide wide = static_cast<TWide>(micro) * static_cast<int64_t>(rest) / static_cast<int64_t>(done);
+        if (wide > limit || wide < -limit)
+            return boost::posix_time::time_duration(wide > 0 ? boost::posix_time::pos_infin
+                                                             : boost::posix_time::neg_infin);
+        result = static_cast<int64_t>(wide);
+    } else {
+        // Thousandfolds beyond 64 bits: only their ratio matters, and the
+        // extended precision keeps it to far below a microsecond per hour.
+        const long double ratio = static_cast<long double>(micro) * (static_cast<long double>(rest) / done);
+        if (std::isnan(ratio) || ratio > limit || ratio < -limit)
+            return boost::posix_time::time_duration(ratio < 0 ? boost::posix_time::neg_infin
+                                                              : boost::posix_time::pos_infin);
+        result = static_cast<int64_t>(ratio);
+    }
+    return boost::posix_time::microseconds(result);
 }
 
 boost::posix_time::time_duration CLogger::GetRuntime(int layer)

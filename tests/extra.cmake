@@ -41,3 +41,12 @@ if(TARGET vidoderavev-watch AND TARGET vidoderavev-demo AND NOT VIDODERAVEV_SANI
   set_tests_properties(tools_installed PROPERTIES TIMEOUT 300)
 endif()
 # ---- end: tools ----
+
+# --- outputs: libxml2 for the tests that parse the XML log stream ---
+find_package(LibXml2 REQUIRED)
+foreach(target xml_escape_test stdout_visualizer_test net_visualizer_test)
+  if(TARGET ${target})
+    target_link_libraries(${target} PRIVATE LibXml2::LibXml2)
+  endif()
+endforeach()
+# --- end outputs ---

@@ -58,8 +58,13 @@ void CVisualizerBase::AddLogger(const boost::shared_ptr<CLogger>& logger)
 void CVisualizerBase::Clear()
 {
     _PrintRuntime();
+    if (m_oLoggers.empty())
+        return;
+    // The loggers may hold the last references to this visualizer: keep it
+    // alive until the list has been walked and emptied.
+    const boost::shared_ptr<CVisualizer> self = shared_from_this();
     for (const auto& logger : m_oLoggers)
-        logger->RemoveVisualizer(shared_from_this());
+        logger->RemoveVisualizer(self);
     m_oLoggers.clear();
 }
 

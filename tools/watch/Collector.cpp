@@ -100,7 +100,7 @@ int CCollector::RunSingle(int descriptor, const std::string& source)
         }
         const double now = MonotonicNow();
         m_oView.Tick(now);
-        if (stopAt > 0.0 && now >= stopAt)
+        if ((stopAt > 0.0 && now >= stopAt) || m_oView.IsOutputGone())
             break;
     }
     m_oView.Finish(MonotonicNow());
@@ -163,7 +163,7 @@ int CCollector::RunListener(CListener& listener, int exitAfter)
             }
         }
         m_oView.Tick(MonotonicNow());
-        if (exitAfter > 0 && m_nEnded >= exitAfter)
+        if ((exitAfter > 0 && m_nEnded >= exitAfter) || m_oView.IsOutputGone())
             break;
     }
     m_oView.Finish(MonotonicNow());

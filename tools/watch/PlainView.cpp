@@ -85,7 +85,8 @@ void CPlainView::_Write(const std::string& line)
 {
     std::fwrite(line.data(), 1, line.size(), m_pOutput);
     std::fputc('\n', m_pOutput);
-    std::fflush(m_pOutput);
+    if (std::fflush(m_pOutput) != 0)
+        m_bOutputGone = true;
 }
 
 } // namespace Watch

@@ -28,6 +28,7 @@ public:
     void OnProgress(const CStream& stream, const SProgressRecord& record) override;
     void OnStreamEnded(const CStream& stream) override;
     void OnNotice(const std::string& text) override;
+    bool IsOutputGone() const override { return m_bOutputGone; }
 
     // The line for one record or end, without the line feed; also used by
     // the terminal view for its summary.
@@ -41,6 +42,7 @@ private:
     std::FILE* m_pOutput;
     std::FILE* m_pErrors;
     int m_nLevel;
+    bool m_bOutputGone = false;
 };
 
 // Seconds on the monotonic clock, the time base of every view and stream.

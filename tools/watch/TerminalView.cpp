@@ -22,6 +22,9 @@ const double g_dMinRedrawInterval = 0.1;
 const double g_dMaxRedrawInterval = 1.0;
 const std::size_t g_nMaxMessages = 500;
 const std::size_t g_nMaxEndedRows = 100;
+const std::size_t g_nSummaryMessages = 5;
+// Messages of the collector itself are shown under its name.
+const char* const g_pNoticeLabel = "vidoderavev-watch";
 
 const char* const g_pEnterScreen = "\x1b[?1049h\x1b[?25l";
 const char* const g_pLeaveScreen = "\x1b[0m\x1b[?25h\x1b[?1049l";
@@ -120,7 +123,7 @@ void CTerminalView::OnStreamEnded(const CStream& stream)
 void CTerminalView::OnNotice(const std::string& text)
 {
     m_oNotices.push_back(text);
-    m_oMessages.push_back(SMessage{"vidoderavev-watch", "", "", "", text});
+    m_oMessages.push_back(SMessage{g_pNoticeLabel, "", "", "", text});
     if (m_oMessages.size() > g_nMaxMessages)
         m_oMessages.pop_front();
     m_bDirty = true;
@@ -171,8 +174,13 @@ void CTerminalView::Finish(double now)
         else
             summary += row.m_sEndLine + " (at " + FormatPercentage(row.m_dPercentage) + ")\n";
     }
+    // And the last few messages, for a look back at how the run ended.
+    const std::size_t shown = std::min<std::size_t>(g_nSummaryMessages, m_oMessages.size());
+    for (std::size_t i = m_oMessages.size() - shown; i < m_oMessages.size(); ++i)
+        if (m_oMessages[i].m_sLabel != g_pNoticeLabel)
+            summary += _MessageLine(m_oMessages[i], false) + "\n";
     for (const std::string& notice : m_oNotices)
-        summary += "vidoderavev-watch: " + MakePrintable(notice) + "\n";
+        summary += std::string(g_pNoticeLabel) + ": " + MakePrintable(notice) + "\n";
     _WriteAll(summary);
 }
 

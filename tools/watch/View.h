@@ -23,6 +23,9 @@ public:
     virtual void Resize() {}
     // The collector stops; the view leaves the screen as it should stay.
     virtual void Finish(double now) { (void)now; }
+    // True once nobody reads the output any more (a closed pipe): the
+    // collector then stops.
+    virtual bool IsOutputGone() const { return false; }
 };
 
 } // namespace Watch

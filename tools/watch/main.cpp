@@ -23,6 +23,11 @@ int main(int argc, char** argv)
     if (options.m_bHelp)
         return 0;
 
+    if (options.m_sListen.empty() && ::isatty(STDIN_FILENO)) {
+        std::cerr << "vidoderavev-watch: standard input is a terminal; pipe a stream in "
+                     "(vidoderavev-demo --xml | vidoderavev-watch) or use --listen HOST:PORT\n";
+        return 2;
+    }
     xmlInitParser();
     CSignalPipe signals;
     CListener listener;

@@ -183,6 +183,60 @@ TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
     EXPECT_FALSE(Contains(ToolTest::ReadFile(directory.File("run.log")), "Summary:"));
 }
 
+#if __has_include(<vidOderavev/Progress/StdoutVisualizer.h>)
+
+TEST(DemoOutputs, XmlStreamOnStandardOutputMatchesTheLogRecordForRecord)
+{
+    ToolTest::CTemporaryDirectory directory;
+    const ToolTest::SProcessResult result =
+        Demo({"--xml", "--log", directory.File("run"), "--duration", "1", "--threads", "3"});
+    ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
+    const std::string& stream = result.m_sOutput;
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n", stream.substr(0, 70));
+    const std::string epilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
+    ASSERT_GT(stream.size(), epilogue.size());
+    EXPECT_EQ(epilogue, stream.substr(stream.size() - epilogue.size()));
+    // One log record per log line, and the watcher reads the whole stream.
+    const std::size_t logLines = ToolTest::SplitLines(ToolTest::ReadFile(directory.File("run.log"))).size();
+    std::size_t records = 0;
+    for (std::size_t at = stream.find("<LOG>\n"); at != std::string::npos; at = stream.find("<LOG>\n", at + 1))
+        ++records;
+    EXPECT_EQ(logLines, records);
+    const ToolTest::SProcessResult watched = ToolTest::RunProcess({g_sWatch}, stream);
+    EXPECT_EQ(0, watched.m_nStatus);
+    const std::vector<std::string> lines = ToolTest::SplitLines(watched.m_sOutput);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("stdin FINISHED", lines.back());
+    EXPECT_TRUE(Contains(watched.m_sOutput, "stdin PROGRESS 100% Demo run: writing\n") ||
+                Contains(watched.m_sOutput, "stdin PROGRESS 100% Demo run: done\n"))
+        << watched.m_sOutput;
+    EXPECT_TRUE(Contains(watched.m_sOutput, " DEBUG: [item-0005] "));
+}
+
+#endif
+
+#if __has_include(<vidOderavev/Progress/ZevVisualizer.h>)
+
+TEST(DemoOutputs, ConsoleLines)
+{
+    const ToolTest::SProcessResult result = Demo({"--console", "--duration", "1"});
+    ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
+    const std::vector<std::string> lines = ToolTest::SplitLines(result.m_sOutput);
+    ASSERT_GT(lines.size(), 20u);
+    EXPECT_EQ(" INFO: Startup", lines.front().substr(19));
+    EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: "));
+    EXPECT_TRUE(Contains(result.m_sOutput, "\nProgress: Demo run: loading\n"));
+    EXPECT_TRUE(Contains(result.m_sOutput, "\nProgress: Demo run: transforming\n"));
+    EXPECT_TRUE(Contains(result.m_sOutput, "%\n"));
+    // Without any output option the demo writes console lines.
+    const ToolTest::SProcessResult fallback = Demo({"--duration", "1", "--level", "ERROR"});
+    EXPECT_EQ(0, fallback.m_nStatus);
+    EXPECT_TRUE(Contains(fallback.m_sOutput, " FATAL: FATAL messages look like this"));
+    EXPECT_FALSE(Contains(fallback.m_sOutput, " WARNING: "));
+}
+
+#endif
+
 #else
 
 TEST(DemoOptions, Skipped) { GTEST_SKIP() << "the tools are not built"; }

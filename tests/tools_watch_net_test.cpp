@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <memory>
 #include <chrono>
 #include <csignal>
 #include <string>
@@ -150,6 +152,84 @@ TEST(WatchListen, StopsOnSigintWhileStreamsAreOpen)
     watcher.Process().Signal(SIGINT);
     EXPECT_EQ(0, watcher.Process().Wait(10.0));
 }
+
+#if __has_include(<vidOderavev/Progress/SocketVisualizer.h>)
+
+namespace {
+
+// File names keep letters, digits, '.', '-' and '_' of the host name.
+std::string MakeStem(const std::string& host)
+{
+    std::string stem;
+    for (char c : host)
+        stem += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ? c : '_';
+    return stem;
+}
+
+// The time remaining depends on when a record arrived; the rest of a line
+// does not.
+std::string StripEta(std::string line)
+{
+    const std::size_t at = line.find(" [ETA ");
+    if (at != std::string::npos)
+        line.erase(at, line.find(']', at) - at + 1);
+    return line;
+}
+
+} // namespace
+
+TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
+{
+    ToolTest::CTemporaryDirectory directory;
+    ToolTest::CTemporaryDirectory saved;
+    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", "3"});
+    ASSERT_GT(watcher.Port(), 0);
+    const std::string target = "127.0.0.1:" + std::to_string(watcher.Port());
+    std::vector<std::unique_ptr<ToolTest::CChildProcess>> demos;
+    for (int i = 0; i < 3; ++i) {
+        const std::string log = directory.File("demo" + std::to_string(i));
+        demos.emplace_back(new ToolTest::CChildProcess(
+            {g_sDemo, "--net", target, "--log", log, "--duration", "2", "--threads", std::to_string(i + 1)}, "",
+            log + ".out", log + ".err"));
+    }
+    for (auto& demo : demos)
+        EXPECT_EQ(0, demo->Wait(60.0));
+    EXPECT_EQ(0, watcher.Process().Wait(30.0));
+
+    char host[256] = {};
+    ::gethostname(host, sizeof(host) - 1);
+    const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
+    for (int i = 0; i < 3; ++i) {
+        const std::string pid = std::to_string(demos[i]->Pid());
+        const std::string label = std::string(host) + "/" + pid;
+        const std::vector<std::string> own = LinesOf(lines, label);
+        ASSERT_FALSE(own.empty()) << label << "\n" << watcher.Output();
+        EXPECT_EQ(label + " FINISHED", own.back());
+        // Every message line of the run reached the collector: as many log
+        // records as the demo's own log file has lines, in the same order.
+        const std::vector<std::string> logLines =
+            ToolTest::SplitLines(ToolTest::ReadFile(directory.File("demo" + std::to_string(i) + ".log")));
+        std::vector<std::string> received;
+        for (const std::string& line : own)
+            if (line.find(" PROGRESS ") == std::string::npos && line != label + " FINISHED")
+                received.push_back(line.substr(label.size() + 1) + "\r");
+        EXPECT_EQ(logLines, received) << label;
+        // The saved copy is the complete document as sent.
+        const std::string file = ToolTest::ReadFile(saved.File(MakeStem(host) + "-" + pid + ".xml"));
+        EXPECT_EQ(0u, file.find("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n"));
+        EXPECT_EQ("</LOG_STREAM>\n\n", file.substr(file.size() - 15));
+        const ToolTest::SProcessResult reread = ToolTest::RunProcess({g_sWatch}, file);
+        std::vector<std::string> rereadLines = ToolTest::SplitLines(reread.m_sOutput);
+        std::vector<std::string> ownWithoutEta;
+        for (std::string line : own)
+            ownWithoutEta.push_back(StripEta(line));
+        for (std::string& line : rereadLines)
+            line = StripEta(line);
+        EXPECT_EQ(ownWithoutEta, rereadLines) << label;
+    }
+}
+
+#endif
 
 #else
 

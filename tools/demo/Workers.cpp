@@ -79,14 +79,20 @@ int TransformOnWorkers(const boost::shared_ptr<CLogger>& parent, int items, int 
     }
     std::atomic<int> warnings(0);
     std::vector<std::thread> workers;
-    for (std::size_t i = 0; i < children.size(); ++i)
-        workers.emplace_back([&, i] {
-            try {
-                TransformRange(children[i], static_cast<int>(i) + 1, firsts[i], counts[i], secondsPerItem, warnings);
-            } catch (const std::exception& error) {
-                RequestStop(error.what());
-            }
-        });
+    try {
+        for (std::size_t i = 0; i < children.size(); ++i)
+            workers.emplace_back([&, i] {
+                try {
+                    TransformRange(children[i], static_cast<int>(i) + 1, firsts[i], counts[i], secondsPerItem,
+                                   warnings);
+                } catch (const std::exception& error) {
+                    RequestStop(error.what());
+                }
+            });
+    } catch (const std::exception& error) {
+        // No more threads: those that run finish their current item and stop.
+        RequestStop(std::string("cannot start a worker thread: ") + error.what());
+    }
     for (std::thread& worker : workers)
         worker.join();
     for (const auto& child : children)

@@ -1,25 +1,10 @@
 #include "demo/Outputs.h"
 
-#if __has_include(<vidOderavev/Progress/StdoutVisualizer.h>)
 #include <vidOderavev/Progress/StdoutVisualizer.h>
-#define VIDODERAVEV_DEMO_HAS_XML 1
-#endif
-#if __has_include(<vidOderavev/Progress/ZevVisualizer.h>)
 #include <vidOderavev/Progress/ZevVisualizer.h>
-#define VIDODERAVEV_DEMO_HAS_CONSOLE 1
-#endif
-#if __has_include(<vidOderavev/Progress/SimpleFileVisualizer.h>)
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
-#define VIDODERAVEV_DEMO_HAS_LOG 1
-#endif
-#if __has_include(<vidOderavev/Progress/DateFileVisualizer.h>)
 #include <vidOderavev/Progress/DateFileVisualizer.h>
-#define VIDODERAVEV_DEMO_HAS_DATED_LOG 1
-#endif
-#if __has_include(<vidOderavev/Progress/BufferedProgressFileVisualizer.h>)
 #include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
-#define VIDODERAVEV_DEMO_HAS_BUFFERED 1
-#endif
 #if __has_include(<vidOderavev/Progress/SocketVisualizer.h>)
 #include <vidOderavev/Progress/SocketVisualizer.h>
 #define VIDODERAVEV_DEMO_HAS_NET 1
@@ -45,43 +30,18 @@ COutputs::COutputs(const SDemoOptions& options)
 {
     using namespace Progress;
     const int level = options.m_nLevel;
-    if (options.m_bXml) {
-#ifdef VIDODERAVEV_DEMO_HAS_XML
+    if (options.m_bXml)
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CStdoutVisualizer()), level);
-#else
-        Unavailable("--xml");
-#endif
-    }
-    if (options.m_bConsole) {
-#ifdef VIDODERAVEV_DEMO_HAS_CONSOLE
+    if (options.m_bConsole)
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CZevVisualizer()), level);
-#else
-        Unavailable("--console");
-#endif
-    }
-    if (!options.m_sLog.empty()) {
-#ifdef VIDODERAVEV_DEMO_HAS_LOG
+    if (!options.m_sLog.empty())
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CSimpleFileVisualizer(options.m_sLog)), level);
-#else
-        Unavailable("--log");
-#endif
-    }
-    if (!options.m_sDatedLog.empty()) {
-#ifdef VIDODERAVEV_DEMO_HAS_DATED_LOG
+    if (!options.m_sDatedLog.empty())
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CDateFileVisualizer(options.m_sDatedLog)), level);
-#else
-        Unavailable("--dated-log");
-#endif
-    }
-    if (options.m_bBuffered) {
-#ifdef VIDODERAVEV_DEMO_HAS_BUFFERED
+    if (options.m_bBuffered)
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CBufferedProgressFileVisualizer(
                  options.m_sBufferedDirectory, options.m_sBufferedStem, options.m_bDated)),
              level);
-#else
-        Unavailable("--buffered");
-#endif
-    }
     for (const SNetTarget& target : options.m_oNet) {
 #ifdef VIDODERAVEV_DEMO_HAS_NET
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CNetVisualizer(target.m_sHost, target.m_nPort)), level);

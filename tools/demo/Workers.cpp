@@ -39,14 +39,14 @@ void TransformRange(const boost::shared_ptr<CLogger>& child, int worker, int fir
             SleepUnlessStopped(secondsPerItem / g_nSubSteps);
             child->IncrementProgress();
         }
-        if (item % 5 == 0)
+        if (item % 40 == 0)
             child->Message(Progress::VerbosityDebug, (boost::format("%1% values transformed") % (64 + item % 97)).str(),
                            id);
-        if (item % 10 == 0)
+        if (item % 50 == 0)
             child->Message(Progress::VerbosityLog, "done", id);
-        if (item % 25 == 0)
+        if (item % 100 == 0)
             child->Message(Progress::VerbosityTrace, "cache hit rate 0." + std::to_string(50 + item % 49), id);
-        if (item % 53 == 11) {
+        if (item % 151 == 11) {
             ++warnings;
             child->Message(Progress::VerbosityWarning, "value out of range, clamped to 1e6", id);
         }

@@ -1,6 +1,7 @@
 #include <vidOderavev/Progress/BufferedFileVisualizer.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
@@ -13,7 +14,6 @@
 
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
-#include <vidOderavev/Progress/TextFormats.h>
 
 namespace Qz {
 namespace Varnel {
@@ -28,6 +28,51 @@ std::time_t CurrentTime(std::time_t* result) { return std::time(result); }
 // The writer threads poll instead of waiting on a condition: a reporting
 // thread then never has to wake anybody, it only appends under the mutex.
 const useconds_t g_nPollInterval = 100000;
+
+const int g_nPieceSize = 256;
+
+// The level names, made once: the writer needs one for every line.
+const std::string& LevelName(_EVerbosityLevel level)
+{
+    static const std::string s_asNames[] = {
+        Detail::GetLevelName(VerbosityFatal),   Detail::GetLevelName(VerbosityError),
+        Detail::GetLevelName(VerbosityWarning), Detail::GetLevelName(VerbosityInfo),
+        Detail::GetLevelName(VerbosityLog),     Detail::GetLevelName(VerbosityDebug),
+        Detail::GetLevelName(VerbosityTrace),   std::string()};
+    return level >= VerbosityFatal && level <= VerbosityTrace ? s_asNames[level - 1] : s_asNames[7];
+}
+
+char* Put(char* out, const std::string& text)
+{
+    std::memcpy(out, text.data(), text.size());
+    return out + text.size();
+}
+
+// The log line of this output, built into a buffer that is reused from line
+// to line: "[<task>] " when there is a task identifier, then
+// "<time stamp> <LEVEL>: <text>" and carriage return and line feed.
+void BuildLogLine(std::string& line, const _SLogData& entry)
+{
+    const std::string& level = LevelName(entry.m_eLevel);
+    const std::string& task = entry.m_sTaskId;
+    line.resize((task.empty() ? 0 : task.size() + 3) + entry.m_sTimeStamp.size() + 1 + level.size() + 2 +
+                entry.m_sText.size() + 2);
+    char* out = &line[0];
+    if (!task.empty()) {
+        *out++ = '[';
+        out = Put(out, task);
+        *out++ = ']';
+        *out++ = ' ';
+    }
+    out = Put(out, entry.m_sTimeStamp);
+    *out++ = ' ';
+    out = Put(out, level);
+    *out++ = ':';
+    *out++ = ' ';
+    out = Put(out, entry.m_sText);
+    *out++ = '\r';
+    *out = '\n';
+}
 
 // Describes the exception being handled; to be called inside a catch block.
 std::string DescribeCurrentError()
@@ -122,12 +167,23 @@ void CBufferedFileVisualizer::DrainQueue()
         batch.swap(m_oQueue);
         m_bPending.store(false, std::memory_order_relaxed);
     }
-    try {
-        _Write(batch);
-    } catch (...) {
-        // _Write handles the failures of single entries; this is what is left
-        // (memory exhausted): the rest of the batch is lost.
-        ReportCurrentWriterError(m_oLogFilePath.string());
+    // A large batch is written in pieces, each freed while its entries are
+    // still in the cache: freeing a million entries afterwards would walk them
+    // all through memory a second time.
+    std::list<_SLogData> piece;
+    while (!batch.empty()) {
+        auto end = batch.begin();
+        for (int n = 0; n < g_nPieceSize && end != batch.end(); ++n)
+            ++end;
+        piece.splice(piece.end(), batch, batch.begin(), end);
+        try {
+            _Write(piece);
+        } catch (...) {
+            // _Write handles the failures of single entries; what is left
+            // (memory exhausted) costs the rest of this piece.
+            ReportCurrentWriterError(m_oLogFilePath.string());
+        }
+        piece.clear();
     }
 }
 
@@ -138,6 +194,7 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
     boost::filesystem::path name;
     bool haveName = false;
     std::time_t nameTime = 0;
+    std::string line;
     for (const _SLogData& entry : batch) {
         bool fresh = false;
         if (!haveName || m_bDated) {
@@ -170,8 +227,7 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
         }
         if (!_IsLogFileOpen(m_nLogFile))
             continue;
-        const std::string line =
-            Detail::BuildBufferedLogLine(entry.m_sText, entry.m_eLevel, entry.m_sTimeStamp, entry.m_sTaskId);
+        BuildLogLine(line, entry);
         try {
             Fileio::WriteFile(m_nLogFile, line.data(), line.size());
             if (m_nLogFileEnd >= 0)

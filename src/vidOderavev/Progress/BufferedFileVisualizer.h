@@ -74,6 +74,8 @@ protected:
     void _CloseLogFile(int& descriptor, boost::filesystem::path& path);
     bool _IsLogFileOpen(const int& descriptor) const;
 
+    // Takes everything queued and writes it.
+    void DrainQueue();
     // Tells the user, once per visualizer and in one line on standard error,
     // that output to the file was lost and why; to be called by the writer
     // threads inside the catch block of the error.
@@ -95,8 +97,6 @@ protected:
     std::time_t (*m_pTimeSource)(std::time_t*);
 
 private:
-    void DrainQueue();
-
     // Where the next line goes in the log file, so that the remains of a line
     // that could not be written completely are cut off again; -1 when unknown.
     int64_t m_nLogFileEnd;

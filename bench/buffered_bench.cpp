@@ -1,0 +1,215 @@
+// What a reporting thread pays for a message sent to a buffered log file, and
+// what the writer thread pays to drain a large queue, each beside a baseline
+// measured in the same run; the ratios are printed at the end.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <boost/filesystem.hpp>
+#include <boost/make_shared.hpp>
+#include <boost/thread/mutex.hpp>
+
+#include <vidOderavev/Progress/BufferedFileVisualizer.h>
+#include <vidOderavev/Progress/Logger.h>
+
+using namespace Qz::Varnel::Progress;
+
+namespace {
+
+const std::string g_sText = "Processed block 1234 of the input, 56 records rejected";
+const std::string g_sStamp = "2026-12-05 03:49:11";
+const std::string g_sTask = "17";
+const int g_nDrainLines = 1000000;
+
+std::string g_sDirectory;
+
+// The producer benchmarks write through /dev/null, so that the writer thread
+// costs little of the two cores the producers run on.
+struct SProducerSetup
+{
+    SProducerSetup()
+    {
+        const std::string link = g_sDirectory + "/producer.log";
+        if (::symlink("/dev/null", link.c_str()) != 0)
+            std::perror("symlink");
+        m_oVisualizer = boost::make_shared<CBufferedFileVisualizer>(g_sDirectory, "producer", false);
+        m_oLogger = boost::make_shared<CLogger>("bench");
+        m_oLogger->AddVisualizer(m_oVisualizer);
+    }
+    boost::shared_ptr<CBufferedFileVisualizer> m_oVisualizer;
+    boost::shared_ptr<CLogger> m_oLogger;
+};
+SProducerSetup* g_pProducer = nullptr;
+
+void BM_MutexPair(benchmark::State& state)
+{
+    boost::mutex mutex;
+    for (auto _ : state) {
+        mutex.lock();
+        benchmark::ClobberMemory();
+        mutex.unlock();
+    }
+}
+BENCHMARK(BM_MutexPair);
+
+void BM_StringCopy(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::string copy(g_sText);
+        benchmark::DoNotOptimize(copy.data());
+    }
+}
+BENCHMARK(BM_StringCopy);
+
+void BM_LoggerMessage(benchmark::State& state)
+{
+    CLogger& logger = *g_pProducer->m_oLogger;
+    for (auto _ : state)
+        logger.Message(VerbosityInfo, g_sText, g_sTask);
+}
+BENCHMARK(BM_LoggerMessage)->Threads(1)->Threads(2)->UseRealTime();
+
+// Reaches the batch writer, which the writer thread calls with what it took.
+class CDrainVisualizer : public CBufferedFileVisualizer
+{
+public:
+    CDrainVisualizer() : CBufferedFileVisualizer(g_sDirectory, "drain", false) {}
+    // The pending flag stays clear, so the writer thread leaves the queue to
+    // this thread.
+    void Drain(std::list<_SLogData>& batch)
+    {
+        {
+            boost::mutex::scoped_lock lock(m_oQueueMutex);
+            m_oQueue.swap(batch);
+        }
+        DrainQueue();
+        _CloseLogFile(m_nLogFile, m_oLogFilePath);
+    }
+};
+
+void BM_DrainQueue(benchmark::State& state)
+{
+    const std::string file = g_sDirectory + "/drain.log";
+    CDrainVisualizer visualizer;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ::unlink(file.c_str());
+        std::list<_SLogData> batch;
+        for (int i = 0; i < g_nDrainLines; ++i)
+            batch.emplace_back(g_sText, VerbosityInfo, g_sStamp, g_sTask);
+        state.ResumeTiming();
+        // Written, freed and closed, as the writer thread does with a batch.
+        visualizer.Drain(batch);
+    }
+    state.SetItemsProcessed(state.iterations() * g_nDrainLines);
+}
+BENCHMARK(BM_DrainQueue)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_RawWriteLoop(benchmark::State& state)
+{
+    const std::string file = g_sDirectory + "/raw.log";
+    const std::string line = "[" + g_sTask + "] " + g_sStamp + " INFO: " + g_sText + "\r\n";
+    std::vector<std::string> lines(g_nDrainLines, line);
+    for (auto _ : state) {
+        state.PauseTiming();
+        ::unlink(file.c_str());
+        state.ResumeTiming();
+        const int handle = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        for (const std::string& text : lines) {
+            if (::write(handle, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+                std::abort();
+        }
+        ::close(handle);
+    }
+    state.SetItemsProcessed(state.iterations() * g_nDrainLines);
+}
+BENCHMARK(BM_RawWriteLoop)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// Keeps the time per iteration of every run, to print the ratios at the end.
+class CRatioReporter : public benchmark::ConsoleReporter
+{
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
+                m_oRealTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
+                m_oCpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    double RealTime(const std::string& prefix) const { return Find(m_oRealTimes, prefix); }
+    double CpuTime(const std::string& prefix) const { return Find(m_oCpuTimes, prefix); }
+
+private:
+    static double Find(const std::map<std::string, double>& times, const std::string& prefix)
+    {
+        for (const auto& entry : times) {
+            if (entry.first.compare(0, prefix.size(), prefix) == 0)
+                return entry.second;
+        }
+        return 0.0;
+    }
+
+    std::map<std::string, double> m_oRealTimes;
+    std::map<std::string, double> m_oCpuTimes;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    char pattern[] = "/tmp/vidOderavev-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr)
+        return 1;
+    g_sDirectory = pattern;
+    g_pProducer = new SProducerSetup;
+
+    benchmark::Initialize(&argc, argv);
+    CRatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    // Wall-clock times suffer most when other work shares the cores; the
+    // CPU times of the measuring threads are given beside them.
+    const char* const kinds[] = {"real", "cpu"};
+    for (const char* kind : kinds) {
+        const bool real = kind[0] == 'r';
+        auto time = [&](const char* name) { return real ? reporter.RealTime(name) : reporter.CpuTime(name); };
+        const double budget = time("BM_MutexPair") + 3.0 * time("BM_StringCopy");
+        const double single = time("BM_LoggerMessage/real_time/threads:1");
+        const double dual = time("BM_LoggerMessage/real_time/threads:2");
+        const double drain = time("BM_DrainQueue");
+        const double raw = time("BM_RawWriteLoop");
+        std::printf("\n%s time:\n", kind);
+        if (budget > 0.0) {
+            std::printf("  baseline, mutex pair + three string copies: %.1f ns\n", budget);
+            if (single > 0.0)
+                std::printf("  Message, 1 thread:  %.2f x baseline (target <= 4)\n", single / budget);
+            // Over both threads, the wall time per iteration counts the
+            // messages of both: a thread waits twice that for one of its own.
+            if (dual > 0.0)
+                std::printf("  Message, 2 threads: %.2f x baseline per message of a thread (target <= 4)\n",
+                            (real ? 2.0 : 1.0) * dual / budget);
+        }
+        if (drain > 0.0 && raw > 0.0)
+            std::printf("  drain of %d lines: %.2f x one write(2) per line (target <= 1.2)\n", g_nDrainLines,
+                        drain / raw);
+    }
+
+    delete g_pProducer;
+    boost::system::error_code error;
+    boost::filesystem::remove_all(g_sDirectory, error);
+    return 0;
+}

@@ -50,3 +50,22 @@ foreach(target xml_escape_test stdout_visualizer_test net_visualizer_test)
   endif()
 endforeach()
 # --- end outputs ---
+
+# --- Translator through an installed library ------------------------------------
+# A host program linked against an install prefix runs as a child process; the
+# translator must leave vidOderavevDefault.trl next to the installed library.
+# Like the consumer test, not in sanitizer builds.
+if(NOT VIDODERAVEV_SANITIZE)
+  add_test(NAME translator_install
+    COMMAND ${CMAKE_COMMAND}
+      -DBUILD_DIR=${PROJECT_BINARY_DIR}
+      -DSOURCE_DIR=${CMAKE_CURRENT_SOURCE_DIR}/translator_install
+      -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/translator_install
+      -DCXX=${CMAKE_CXX_COMPILER}
+      -P ${CMAKE_CURRENT_SOURCE_DIR}/translator_install/TranslatorInstall.cmake)
+  set_tests_properties(translator_install PROPERTIES TIMEOUT 300)
+endif()
+if(VIDODERAVEV_BUILD_FUZZ)
+  add_subdirectory(${CMAKE_CURRENT_SOURCE_DIR}/fuzz ${CMAKE_CURRENT_BINARY_DIR}/fuzz)
+endif()
+# --- End of translator through an installed library -----------------------------

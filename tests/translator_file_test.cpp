@@ -386,3 +386,18 @@ TEST(TranslatorFile, LargeFileParsesCompletely)
     ASSERT_TRUE(ReadInto(dir.File("big.trl"), back).m_bOk);
     EXPECT_EQ(back.GetTranslatorMap(), table.GetTranslatorMap());
 }
+
+TEST(TranslatorFile, FuzzSeedCorpusIsWellFormed)
+{
+    // The seeds must reach the grammar's far end, not stop at the header.
+    const boost::filesystem::path corpus = boost::filesystem::path(__FILE__).parent_path() / "fuzz" / "corpus";
+    int files = 0;
+    for (const auto& entry : boost::filesystem::directory_iterator(corpus)) {
+        CTranslatorData table;
+        SReadResult result = ReadInto(entry.path().string(), table);
+        EXPECT_TRUE(result.m_bOk) << entry.path() << ": " << result.m_sError;
+        EXPECT_FALSE(table.GetTranslatorMap().empty() && table.GetName() != "") << entry.path();
+        ++files;
+    }
+    EXPECT_GE(files, 5);
+}

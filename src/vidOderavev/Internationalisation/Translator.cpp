@@ -62,7 +62,12 @@ void CTranslatorData::SetTranslation(const std::string& text, const std::string&
 
 void CTranslatorData::AddTranslation(const std::string& text, const std::string& translation)
 {
-    m_oTranslatorMap.emplace(text, translation);
+    // Files list their texts in ascending order: a text beyond the last key
+    // goes to the end without a search.
+    if (m_oTranslatorMap.empty() || m_oTranslatorMap.rbegin()->first < text)
+        m_oTranslatorMap.emplace_hint(m_oTranslatorMap.end(), text, translation);
+    else
+        m_oTranslatorMap.emplace(text, translation);
     m_bModified = true;
 }
 

@@ -17,6 +17,7 @@ namespace Qz {
 namespace Varnel {
 namespace Demo {
 
+#ifndef VIDODERAVEV_DEMO_HAS_NET
 namespace {
 
 void Unavailable(const char* option)
@@ -25,6 +26,7 @@ void Unavailable(const char* option)
 }
 
 } // namespace
+#endif
 
 COutputs::COutputs(const SDemoOptions& options)
 {

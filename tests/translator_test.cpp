@@ -371,3 +371,30 @@ TEST_F(TranslatorTest, WriteBackAtExitAndTranslateAfterDestruction)
         testing::ExitedWithCode(0), "");
     EXPECT_EQ(ReadFile(dir.File("brokenDefault.trl")), "TF(0001) broken");
 }
+
+TEST_F(TranslatorTest, ThreadsTranslatingThroughExitNeitherCrashNorBlockTheWriteBack)
+{
+    CTempDir dir;
+    testing::FLAGS_gtest_death_test_style = "fast";
+    EXPECT_EXIT(
+        {
+            CTranslator::Init(dir.Path(), "racing", "Default");
+            std::atomic<int> running(0);
+            for (int i = 0; i < 2; ++i) {
+                std::thread([&running]() {
+                    ++running;
+                    for (;;) {
+                        if (CTranslator::Translate("racing text") != "racing text")
+                            std::abort();
+                    }
+                }).detach();
+            }
+            while (running.load() < 2)
+                std::this_thread::yield();
+            // The translator is destroyed while both threads keep calling it.
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EQ(ReadFile(dir.File("racingDefault.trl")),
+              MakeTrl("racing", "Default", "", "\"racing text\"=\"racing text\"\n"));
+}

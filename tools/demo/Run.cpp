@@ -121,8 +121,8 @@ void CDemoRun::_WriteOut()
             SleepUnlessStopped(pause);
             m_pLogger->IncrementProgress();
         }
-        m_pLogger->Message(Progress::VerbosityInfo,
-                           (boost::format("wrote %1% (%2% MB)") % name % (1.5 + 0.25 * part)).str(), name);
+        m_pLogger->Message(Progress::VerbosityInfo, (boost::format("written, %1% MB") % (1.5 + 0.25 * part)).str(),
+                           name);
     }
 }
 

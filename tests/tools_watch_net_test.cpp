@@ -97,6 +97,33 @@ std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const st
     return result;
 }
 
+// File names keep letters, digits, '.', '-' and '_' of the host name.
+std::string MakeStem(const std::string& host)
+{
+    std::string stem;
+    for (char c : host)
+        stem += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ? c : '_';
+    return stem;
+}
+
+// The time remaining depends on when a record arrived; the rest of a line
+// does not.
+std::string StripEta(std::string line)
+{
+    const std::size_t at = line.find(" [ETA ");
+    if (at != std::string::npos)
+        line.erase(at, line.find(']', at) - at + 1);
+    return line;
+}
+
+std::vector<std::string> WithoutRuntime(std::vector<std::string> lines)
+{
+    static const std::regex s_oRuntime("Total Runtime: [-0-9:.]+s");
+    for (std::string& line : lines)
+        line = std::regex_replace(line, s_oRuntime, "Total Runtime: s");
+    return lines;
+}
+
 } // namespace
 
 TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
@@ -154,39 +181,6 @@ TEST(WatchListen, StopsOnSigintWhileStreamsAreOpen)
     EXPECT_EQ(0, watcher.Process().Wait(10.0));
 }
 
-#if __has_include(<vidOderavev/Progress/SocketVisualizer.h>)
-
-namespace {
-
-// File names keep letters, digits, '.', '-' and '_' of the host name.
-std::string MakeStem(const std::string& host)
-{
-    std::string stem;
-    for (char c : host)
-        stem += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ? c : '_';
-    return stem;
-}
-
-// The time remaining depends on when a record arrived; the rest of a line
-// does not.
-std::string StripEta(std::string line)
-{
-    const std::size_t at = line.find(" [ETA ");
-    if (at != std::string::npos)
-        line.erase(at, line.find(']', at) - at + 1);
-    return line;
-}
-
-std::vector<std::string> WithoutRuntime(std::vector<std::string> lines)
-{
-    static const std::regex s_oRuntime("Total Runtime: [-0-9:.]+s");
-    for (std::string& line : lines)
-        line = std::regex_replace(line, s_oRuntime, "Total Runtime: s");
-    return lines;
-}
-
-} // namespace
-
 TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
 {
     ToolTest::CTemporaryDirectory directory;
@@ -239,8 +233,6 @@ TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
         EXPECT_EQ(ownWithoutEta, rereadLines) << label;
     }
 }
-
-#endif
 
 #else
 

@@ -5,28 +5,13 @@
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
 #include <vidOderavev/Progress/DateFileVisualizer.h>
 #include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
-#if __has_include(<vidOderavev/Progress/SocketVisualizer.h>)
 #include <vidOderavev/Progress/SocketVisualizer.h>
-#define VIDODERAVEV_DEMO_HAS_NET 1
-#endif
 
 #include <iostream>
-#include <stdexcept>
 
 namespace Qz {
 namespace Varnel {
 namespace Demo {
-
-#ifndef VIDODERAVEV_DEMO_HAS_NET
-namespace {
-
-void Unavailable(const char* option)
-{
-    throw std::runtime_error(std::string("the output of ") + option + " is not built into this library yet");
-}
-
-} // namespace
-#endif
 
 COutputs::COutputs(const SDemoOptions& options)
 {
@@ -44,14 +29,8 @@ COutputs::COutputs(const SDemoOptions& options)
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CBufferedProgressFileVisualizer(
                  options.m_sBufferedDirectory, options.m_sBufferedStem, options.m_bDated)),
              level);
-    for (const SNetTarget& target : options.m_oNet) {
-#ifdef VIDODERAVEV_DEMO_HAS_NET
+    for (const SNetTarget& target : options.m_oNet)
         _Add(boost::shared_ptr<Detail::CVisualizer>(new CNetVisualizer(target.m_sHost, target.m_nPort)), level);
-#else
-        (void)target;
-        Unavailable("--net");
-#endif
-    }
 }
 
 COutputs::~COutputs() { Close(); }

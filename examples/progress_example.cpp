@@ -60,8 +60,7 @@ int main()
 
     // Loading stands for 20 % of the run, in 40 steps.
     logger->Push("Loading input", 0.2, 40);
-    for (int step = 0; step < 40; ++step)
-    {
+    for (int step = 0; step < 40; ++step) {
         Work(10);
         logger->IncrementProgress();
     }
@@ -70,11 +69,9 @@ int main()
 
     // Processing stands for 70 %: four chunks, each a layer of its own.
     logger->Push("Processing", 0.7, 4);
-    for (int chunk = 1; chunk <= 4; ++chunk)
-    {
+    for (int chunk = 1; chunk <= 4; ++chunk) {
         logger->Push("Processing chunk " + std::to_string(chunk) + " of 4", 1, 100);
-        for (int item = 0; item < 100; ++item)
-        {
+        for (int item = 0; item < 100; ++item) {
             Work(5);
             logger->IncrementProgress();
         }
@@ -86,8 +83,7 @@ int main()
 
     // Writing stands for the last 10 %.
     logger->Push("Writing results", 0.1, 20);
-    for (int step = 0; step < 20; ++step)
-    {
+    for (int step = 0; step < 20; ++step) {
         Work(10);
         logger->IncrementProgress();
     }

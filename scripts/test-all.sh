@@ -97,7 +97,7 @@ for name in "${builds[@]}"; do
         ;;
     tsan)
         probe_tsan
-        TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:log_path=$out/tsan/sanitizer-reports/tsan \
+        TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp:log_path=$out/tsan/sanitizer-reports/tsan \
             build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanitizer_flags[@]}" -DVIDODERAVEV_SANITIZE=thread \
             -DVIDODERAVEV_BUILD_BENCH=OFF
         ;;

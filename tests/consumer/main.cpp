@@ -35,8 +35,7 @@ int main()
     std::cout << logger->GetRelativeProgressValue(0) << std::endl;
 
     logger->RemoveVisualizer(visualizer);
-    if (visualizer->m_nLoggerChanges == 0 || visualizer->m_nProgressChanges == 0)
-    {
+    if (visualizer->m_nLoggerChanges == 0 || visualizer->m_nProgressChanges == 0) {
         std::cerr << "the visualizer was not notified" << std::endl;
         return 1;
     }

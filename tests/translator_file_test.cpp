@@ -257,6 +257,13 @@ TEST(TranslatorFile, Exists)
     EXPECT_FALSE(CTranslatorFile::Exists(dir.File("x.trl")));
     WriteFile(dir.File("x.trl"), "");
     EXPECT_TRUE(CTranslatorFile::Exists(dir.File("x.trl")));
+    // A named pipe without a writer neither blocks the test nor reads.
+    ASSERT_EQ(::mkfifo(dir.File("pipe.trl").c_str(), 0600), 0);
+    EXPECT_TRUE(CTranslatorFile::Exists(dir.File("pipe.trl")));
+    CTranslatorData table;
+    SReadResult result = ReadInto(dir.File("pipe.trl"), table);
+    EXPECT_FALSE(result.m_bOk);
+    EXPECT_EQ(result.m_sError, "");
 }
 
 TEST(TranslatorFile, RoundTripOfGeneratedTablesWithEveryByte)

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <list>
 #include <utility>
@@ -322,8 +321,12 @@ std::string CTranslatorFile::BuildFileName(const std::string& path, const std::s
 
 bool CTranslatorFile::Exists(const std::string& file)
 {
-    std::ifstream stream(file.c_str());
-    return stream.is_open();
+    // Opened without blocking: a named pipe would otherwise wait for a writer.
+    int handle = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    ::close(handle);
+    return true;
 }
 
 bool CTranslatorFile::Read(CTranslatorData& table)

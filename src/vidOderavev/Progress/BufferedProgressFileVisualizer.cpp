@@ -27,6 +27,13 @@ CBufferedProgressFileVisualizer::CBufferedProgressFileVisualizer(const std::stri
         row.m_nLayer = -1;
         row.m_dFraction = 0.0;
     }
+    // The progress lines are formatted with Boost.Format, whose parser fills
+    // a per-character cache of the shared ctype facet on first use, without a
+    // lock. Formatting each of the four line forms once here, before the
+    // writer thread exists, fills that cache for every character the writer
+    // will use, so the writer only ever reads it.
+    for (const int seconds : {0, 30, 120, 7200})
+        Detail::BuildProgressLine("0", boost::posix_time::seconds(seconds));
     // Started last, when the rows it reads exist.
     m_oProgressThread = boost::thread(&CBufferedProgressFileVisualizer::_ProgressFileThread, this);
 }

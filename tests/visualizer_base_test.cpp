@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <regex>
@@ -11,6 +12,7 @@
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
+#include <boost/thread/barrier.hpp>
 #include <boost/smart_ptr/bad_weak_ptr.hpp>
 
 #include <vidOderavev/Progress/Logger.h>
@@ -191,6 +193,41 @@ TEST(VisualizerBase, HookMayReenterOnTheSameThread)
     };
     visualizer->ProgressChanged(logger, true);
     EXPECT_EQ(visualizer->m_nProgressCalls, 2);
+}
+
+// Two threads, each inside the hook of one of two visualizers of a logger,
+// each led into the other visualizer (as a getter that passes held-back
+// progress on does): neither may wait for the other.
+TEST(VisualizerBase, NestedNotificationOfABusyVisualizerDoesNotDeadlock)
+{
+    auto logger = boost::make_shared<CLogger>("root");
+    auto first = boost::make_shared<CBaseRecorder>();
+    auto second = boost::make_shared<CBaseRecorder>();
+    boost::barrier inside(2);
+    // Only the outer calls meet and cross over; a crossing call that finds
+    // the other visualizer already free gets through and ends there.
+    first->m_oOnProgress = [&] {
+        if (first->m_nProgressCalls == 1) {
+            inside.wait();
+            second->ProgressChanged(logger, true);
+        }
+    };
+    second->m_oOnProgress = [&] {
+        if (second->m_nProgressCalls == 1) {
+            inside.wait();
+            first->ProgressChanged(logger, true);
+        }
+    };
+    auto a = std::async(std::launch::async, [&] { first->ProgressChanged(logger, true); });
+    auto b = std::async(std::launch::async, [&] { second->ProgressChanged(logger, true); });
+    const bool done = a.wait_for(std::chrono::seconds(20)) == std::future_status::ready &&
+                      b.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!done) {
+        ADD_FAILURE() << "deadlock";
+        std::_Exit(1); // the two threads can never be joined
+    }
+    // At least one crossing call found its visualizer busy and was dropped.
+    EXPECT_LE(first->m_nProgressCalls + second->m_nProgressCalls, 3);
 }
 
 TEST(VisualizerBase, ThrowingHookReleasesTheMutex)

@@ -14,6 +14,19 @@ using Internationalisation::CTranslator;
 
 typedef boost::recursive_mutex::scoped_lock TLock;
 
+namespace {
+
+// How many hooks of visualizers the current thread is inside.
+thread_local int t_nHookDepth = 0;
+
+struct SHookScope
+{
+    SHookScope() { ++t_nHookDepth; }
+    ~SHookScope() { --t_nHookDepth; }
+};
+
+} // namespace
+
 // CVisualizer: every operation does nothing.
 
 CVisualizer::~CVisualizer() {}
@@ -71,22 +84,37 @@ void CVisualizerBase::Clear()
 void CVisualizerBase::LoggerChanged(const boost::shared_ptr<CLogger>& logger)
 {
     TLock lock(m_oMutex);
+    SHookScope scope;
     _LoggerChanged(logger);
 }
 
 void CVisualizerBase::TextChanged(const boost::shared_ptr<CLogger>& logger)
 {
     TLock lock(m_oMutex);
+    SHookScope scope;
     _TextChanged(logger);
 }
 
 void CVisualizerBase::ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate)
 {
-    TLock lock(m_oMutex);
+    // A getter called inside a hook can pass held-back progress on to every
+    // visualizer of the logger, so a thread inside one visualizer's hook may
+    // arrive here for another one. Waiting for a visualizer that a second
+    // thread holds could deadlock, as that thread may be waiting the same way
+    // for the visualizer held here; the nested notification is dropped then
+    // (the busy visualizer reads the logger anew with its next notification).
+    TLock lock(m_oMutex, boost::defer_lock);
+    if (t_nHookDepth == 0)
+        lock.lock();
+    else if (!lock.try_lock())
+        return;
     const boost::posix_time::ptime now = boost::posix_time::microsec_clock::local_time();
     if (!immediate && (now - m_oLastProgressTime).total_microseconds() <= 200000)
         return;
-    _ProgressChanged(logger);
+    {
+        SHookScope scope;
+        _ProgressChanged(logger);
+    }
     m_oLastProgressTime = now;
 }
 
@@ -113,6 +141,7 @@ void CVisualizerBase::_ShowMessageUnlocked(const std::string& text, _EVerbosityL
                                            const std::string& timeStamp, const std::string& taskId)
 {
     TLock lock(m_oMutex);
+    SHookScope scope;
     _ShowMessage(text, level, timeStamp, taskId);
 }
 

@@ -3,7 +3,7 @@
 #   release  - a normal optimised build (tests, benchmarks, tools, examples)
 #   asan     - AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan     - ThreadSanitizer
-# Any failing test or any sanitizer report makes the script fail. The
+# Any failing build or test, and any sanitizer report, makes the script fail. The
 # sanitizer builds use -O1 with line tables only: their reports still carry
 # file and line, and they compile in a fraction of the time of -O2 -g.
 #
@@ -28,7 +28,10 @@ probe_tsan() {
     local dir=$out/tsan-probe
     mkdir -p "$dir"
     printf 'int main() { return 0; }\n' >"$dir/probe.cpp"
-    "${CXX:-c++}" -fsanitize=thread "$dir/probe.cpp" -o "$dir/probe"
+    "${CXX:-c++}" -fsanitize=thread "$dir/probe.cpp" -o "$dir/probe" || {
+        echo "cannot build a ThreadSanitizer program" >&2
+        return 1
+    }
     if "$dir/probe" >/dev/null 2>&1; then
         return 0
     fi
@@ -44,6 +47,8 @@ probe_tsan() {
 }
 
 # build_and_test <name> <cmake options...>
+# (Called as "build_and_test ... || ...", where set -e does not apply: every
+# step checks its own status.)
 build_and_test() {
     local name=$1
     shift
@@ -65,7 +70,10 @@ build_and_test() {
     rm -rf "$reports"
     mkdir -p "$reports"
     log "$name: build"
-    "${prefix[@]}" cmake --build "$dir" -j "$jobs"
+    "${prefix[@]}" cmake --build "$dir" -j "$jobs" || {
+        echo "$name: build FAILED" >&2
+        return 1
+    }
     log "$name: test"
     local status=0
     "${prefix[@]}" ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || status=$?
@@ -84,22 +92,26 @@ build_and_test() {
 sanitizer_flags=(-DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1")
 mkdir -p "$out"
 start=$(date +%s)
+failed=()
 for name in "${builds[@]}"; do
     case $name in
     release)
-        build_and_test release -DCMAKE_BUILD_TYPE=Release -DVIDODERAVEV_SANITIZE=
+        build_and_test release -DCMAKE_BUILD_TYPE=Release -DVIDODERAVEV_SANITIZE= || failed+=("$name")
         ;;
     asan)
         ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:log_path=$out/asan/sanitizer-reports/asan \
             UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-            build_and_test asan -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanitizer_flags[@]}" -DVIDODERAVEV_SANITIZE=address,undefined \
-            -DVIDODERAVEV_BUILD_BENCH=OFF
+            build_and_test asan -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanitizer_flags[@]}" \
+            -DVIDODERAVEV_SANITIZE=address,undefined -DVIDODERAVEV_BUILD_BENCH=OFF || failed+=("$name")
         ;;
     tsan)
-        probe_tsan
+        probe_tsan || {
+            failed+=("$name")
+            continue
+        }
         TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp:log_path=$out/tsan/sanitizer-reports/tsan \
-            build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanitizer_flags[@]}" -DVIDODERAVEV_SANITIZE=thread \
-            -DVIDODERAVEV_BUILD_BENCH=OFF
+            build_and_test tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo "${sanitizer_flags[@]}" \
+            -DVIDODERAVEV_SANITIZE=thread -DVIDODERAVEV_BUILD_BENCH=OFF || failed+=("$name")
         ;;
     *)
         echo "unknown build '$name' (release, asan or tsan)" >&2
@@ -107,6 +119,12 @@ for name in "${builds[@]}"; do
         ;;
     esac
 done
+# Every build runs even when an earlier one failed, so that one run shows all
+# that is wrong.
+if [ ${#failed[@]} -gt 0 ]; then
+    log "FAILED: ${failed[*]} ($(($(date +%s) - start)) s)"
+    exit 1
+fi
 log "all builds passed in $(($(date +%s) - start)) s"
 
 # --- Fuzzing ------------------------------------------------------------------

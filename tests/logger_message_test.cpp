@@ -308,6 +308,8 @@ TEST(LoggerMessage, OffsetsAddUpAlongAChainOfLoggers)
     child->Message(VerbosityInfo, "x\ny");
     // The parent is served first, with its own mapping on top of the child's.
     EXPECT_EQ(log, TEvents({"parent:x:6", "parent:y:6", "child:x:5", "child:y:5"}));
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerMessage, ParentFiltersByItsOwnLevel)

@@ -243,6 +243,8 @@ TEST(LoggerNotification, ChildWithoutVisualizersNotifiesParentVisualizersWithPar
     child->Pop();
     EXPECT_EQ(visualizer->Events(),
               TEvents({"Progress", "Progress", "Progress(immediate)", "Progress(immediate)"}));
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerNotification, ChildWithVisualizersNotifiesOnlyItsOwn)
@@ -257,6 +259,8 @@ TEST(LoggerNotification, ChildWithVisualizersNotifiesOnlyItsOwn)
     EXPECT_EQ(childVisualizer->m_pLastLogger, child.get());
     EXPECT_TRUE(parentVisualizer->Events().empty());
     EXPECT_EQ(parent->GetProgress(0), 10.0);
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerNotification, GetterInsideProgressChangedCausesOneFurtherImmediateNotification)
@@ -277,6 +281,8 @@ TEST(LoggerNotification, GetterInsideProgressChangedCausesOneFurtherImmediateNot
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_DOUBLE_EQ(seen[0], 0.02);
     EXPECT_DOUBLE_EQ(seen[1], 0.02);
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerNotification, ProgressReportedInsideANotificationDoesNotNestWithoutBound)

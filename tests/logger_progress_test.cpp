@@ -87,6 +87,8 @@ TEST(LoggerProgress, AcrossLoggersExample)
     child->SetProgress(0.5, false);
     EXPECT_EQ(parent->GetProgress(0), 10.0);
     EXPECT_EQ(parent->GetRelativeProgressValue(0), 0.1);
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerProgress, ChildProgressBelowParentStepIsHeldInParentTopLayer)
@@ -101,6 +103,8 @@ TEST(LoggerProgress, ChildProgressBelowParentStepIsHeldInParentTopLayer)
     EXPECT_DOUBLE_EQ(parent->GetRelativeProgressValue(0), 0.02);
     Pause();
     ExpectRemaining(parent, 0, 49.0);
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerProgress, ChildrenFeedWhateverLayerIsOnTopOfTheParent)
@@ -118,6 +122,9 @@ TEST(LoggerProgress, ChildrenFeedWhateverLayerIsOnTopOfTheParent)
     // Half of the second child's 30 units land in the pushed layer.
     EXPECT_EQ(parent->GetProgress(1), 15.0);
     EXPECT_EQ(parent->GetProgress(0), 20.0);
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(first);
+    parent->RemoveChildLogger(second);
 }
 
 TEST(LoggerProgress, ProgressRunsAlongAChainOfLoggers)
@@ -131,6 +138,9 @@ TEST(LoggerProgress, ProgressRunsAlongAChainOfLoggers)
     EXPECT_EQ(middle->GetProgress(0), 25.0);
     EXPECT_EQ(top->GetProgress(0), 2.5);
     EXPECT_EQ(top->GetRelativeProgressValue(0), 0.25);
+    // The parent and the child hold each other: break the cycle.
+    middle->RemoveChildLogger(bottom);
+    top->RemoveChildLogger(middle);
 }
 
 TEST(LoggerProgress, RemovedChildNoLongerFeedsTheParent)
@@ -408,6 +418,8 @@ TEST(LoggerProgress, RootWithMaxValueZeroInAChain)
     EXPECT_EQ(child->GetRelativeProgressValue(0), 0.0);
     EXPECT_EQ(parent->GetProgress(0), 0.0);
     EXPECT_TRUE(child->GetTimeRemaining(0).is_pos_infinity());
+    // The parent and the child hold each other: break the cycle.
+    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerProgress, FixedTextIsInheritedWhileTracingIsOff)

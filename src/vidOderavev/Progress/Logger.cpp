@@ -554,6 +554,12 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
         visualizers = m_oVisualizers;
     }
     timeStamp = _GetTimeStamp();
+    // Most messages are one line: they are handed on without a copy.
+    if (!text.empty() && text.find('\n') == std::string::npos) {
+        for (const auto& visualizer : visualizers)
+            visualizer->ShowMessage(text, mapped, timeStamp, taskId);
+        return;
+    }
     std::string::size_type begin = 0;
     while (begin <= text.size()) {
         std::string::size_type end = text.find('\n', begin);

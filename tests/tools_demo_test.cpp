@@ -170,7 +170,7 @@ TEST(DemoOutputs, TraceLayersWritesPushAndPopLines)
 TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
 {
     ToolTest::CTemporaryDirectory directory;
-    ToolTest::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--duration", "30"}, "",
+    ToolTest::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--xml", "--duration", "30"}, "",
                                  directory.File("out"), directory.File("err"));
     ASSERT_TRUE(
         ToolTest::WaitFor(20.0, [&] { return Contains(ToolTest::ReadFile(directory.File("run.log")), "chunk 1:"); }));
@@ -181,6 +181,12 @@ TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
     EXPECT_EQ(" WARNING: Interrupted: stopped after the current step\r", lines[lines.size() - 2].substr(19));
     EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: ")) << lines.back();
     EXPECT_FALSE(Contains(ToolTest::ReadFile(directory.File("run.log")), "Summary:"));
+    // The XML stream got the same last notes and its end.
+    const std::string stream = ToolTest::ReadFile(directory.File("out"));
+    const std::string end = "<TEXT>Interrupted: stopped after the current step</TEXT>\n</LOG>\n\n<LOG>\n";
+    EXPECT_TRUE(Contains(stream, end));
+    EXPECT_EQ("</PROGRESS>\n</LOG_STREAM>\n", stream.substr(stream.size() - 26));
+    EXPECT_EQ(0, ToolTest::RunProcess({g_sWatch}, stream).m_nStatus);
 }
 
 TEST(DemoOutputs, XmlStreamOnStandardOutputMatchesTheLogRecordForRecord)

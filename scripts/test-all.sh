@@ -128,6 +128,28 @@ fi
 log "all builds passed in $(($(date +%s) - start)) s"
 
 # --- Fuzzing ------------------------------------------------------------------
-# The fuzz step (the translator file reader, run for a fixed time after the
-# tests) goes here.
+# The translator file reader is fuzzed for a fixed time after the tests (only
+# in a full run). A crash, hang, leak or sanitizer report exits non-zero.
+if [ ${#builds[@]} -eq 3 ]; then
+    fuzz=$out/fuzz
+    log "fuzz: build"
+    cmake -S "$root" -B "$fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVIDODERAVEV_BUILD_FUZZ=ON -DVIDODERAVEV_BUILD_BENCH=OFF -DVIDODERAVEV_BUILD_TOOLS=OFF \
+        -DVIDODERAVEV_BUILD_TESTS=ON >"$fuzz.configure.log" 2>&1 || {
+        cat "$fuzz.configure.log"
+        exit 1
+    }
+    cmake --build "$fuzz" --target translator_file_fuzz -j "$jobs"
+    log "fuzz: 60 s on the translator file reader"
+    mkdir -p "$fuzz/fuzz-corpus"
+    "$fuzz/tests/fuzz/translator_file_fuzz" -max_total_time=${FUZZ_SECONDS:-60} -timeout=10 -rss_limit_mb=2048 \
+        -artifact_prefix="$fuzz/" -dict="$root/tests/fuzz/translator_file.dict" \
+        "$fuzz/fuzz-corpus" "$root/tests/fuzz/corpus" 2>"$fuzz.log" || {
+        tail -n 60 "$fuzz.log" >&2
+        log "fuzz: FAILED"
+        exit 1
+    }
+    tail -n 2 "$fuzz.log"
+    log "fuzz: passed"
+fi
 # --- End of fuzzing -----------------------------------------------------------

@@ -513,3 +513,21 @@ TEST(LoggerTimeRemaining, CompleteLayerHasNothingLeft)
     logger->SetProgress(10.0);
     EXPECT_EQ(logger->GetTimeRemaining(0), time_duration(0, 0, 0));
 }
+
+TEST(LoggerProgress, ReturningToTheReportedValueIsNotLost)
+{
+    // 50 is reported, 40 held back, then 50 again: the layer stands at 50,
+    // and a flush has nothing to pass.
+    auto logger = boost::make_shared<CLogger>("root", 1.0, 100.0);
+    logger->Push("layer", 100.0, 100.0);
+    logger->SetProgress(50.0);
+    logger->SetProgress(40.0);
+    logger->SetProgress(50.0);
+    auto visualizer = Attach(logger);
+    EXPECT_EQ(logger->GetProgress(), 50.0);
+    EXPECT_EQ(logger->GetProgress(0), 50.0);
+    logger->SetProgress(40.0);
+    logger->IncrementProgress(10.0);
+    EXPECT_EQ(logger->GetProgress(), 50.0);
+    EXPECT_TRUE(visualizer->Events().empty());
+}

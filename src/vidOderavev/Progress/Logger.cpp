@@ -66,7 +66,7 @@ bool MayNotifyFlush() { return g_nProgressNotificationDepth < g_nMaxFlushNotific
 
 CLogger::CLogger(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
                  ELayerSecrecy secrecy, const std::string& altText)
-    : m_eNotificationLevel(VerbosityInfo), m_bLayerTracing(false)
+    : m_pTopLayer(nullptr), m_dTopThreshold(0.0), m_eNotificationLevel(VerbosityInfo), m_bLayerTracing(false)
 {
     Push(text, parentQuota, maxValue, initialValue, fixedText, LayerClassRoot, secrecy, altText);
 }
@@ -75,6 +75,7 @@ CLogger::~CLogger()
 {
     TLock lock(m_oMutex);
     m_oLayers.clear();
+    m_pTopLayer = nullptr;
 }
 
 int CLogger::Push(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
@@ -108,6 +109,7 @@ int CLogger::Push(const std::string& text, double parentQuota, double maxValue, 
             layer->m_sAltText = m_oLayers.back()->m_sAltText;
         }
         m_oLayers.push_back(layer);
+        _RefreshTop();
         index = static_cast<int>(m_oLayers.size()) - 1;
         changed = _UpdateProgress(index, initialValue, maxValue, false);
     }
@@ -142,7 +144,22 @@ void CLogger::Pop()
     _NotifyLoggerChanged();
 }
 
-void CLogger::_Pop() { m_oLayers.pop_back(); }
+void CLogger::_Pop()
+{
+    m_oLayers.pop_back();
+    _RefreshTop();
+}
+
+void CLogger::_RefreshTop()
+{
+    if (m_oLayers.empty()) {
+        m_pTopLayer = nullptr;
+        return;
+    }
+    m_pTopLayer = m_oLayers.back().get();
+    m_dTopThreshold = std::min(m_pTopLayer->m_dReportedValue + 0.05 * m_pTopLayer->m_dMaxValue,
+                               m_pTopLayer->m_dMaxValue);
+}
 
 int CLogger::GetNumberOfLayers() const
 {
@@ -299,11 +316,16 @@ void CLogger::RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& vis
 bool CLogger::_UpdateProgress(int layer, double value, double maxValue, bool force)
 {
     Detail::SLayer* current = m_oLayers[layer].get();
-    if (current->m_dReportedValue == value && maxValue == current->m_dMaxValue)
+    if (current->m_dReportedValue == value && maxValue == current->m_dMaxValue) {
+        // Nothing to pass outward, but a held-back different value must not
+        // survive: the layer now stands at what was reported.
+        current->m_dValue = value;
         return false;
+    }
     if (!force && std::min(current->m_dReportedValue + 0.05 * maxValue, maxValue) > value) {
         current->m_dValue = value;
         current->m_dMaxValue = maxValue;
+        _RefreshTop();
         return false;
     }
     double x = value;
@@ -323,6 +345,7 @@ bool CLogger::_UpdateProgress(int layer, double value, double maxValue, bool for
         x = std::max(delta * l.m_dParentQuota + p.m_dValue, 0.0);
         m = p.m_dMaxValue;
     }
+    _RefreshTop();
     if (m_oParent)
         m_oParent->_ReceiveChildProgress(delta, m_oLayers[0]->m_dParentQuota);
     return true;
@@ -403,12 +426,27 @@ void CLogger::IncrementProgress() { IncrementProgress(1.0); }
 
 void CLogger::IncrementProgress(double step)
 {
+    // The common case, an increment below the 5 % step, is decided here as
+    // _UpdateProgress would decide it: one comparison and one store under the
+    // mutex, nothing in between that can throw.
+    m_oMutex.lock();
+    Detail::SLayer& layer = *m_pTopLayer;
+    const double value = layer.m_dValue + step;
+    if (m_dTopThreshold > value) {
+        layer.m_dValue = value;
+        m_oMutex.unlock();
+        return;
+    }
+    _IncrementPastStep(value);
+}
+
+// Kept out of line so that the increment path stays short.
+__attribute__((noinline)) void CLogger::_IncrementPastStep(double value)
+{
     bool changed;
     {
-        TLock lock(m_oMutex);
-        const int top = _GetNumberOfLayers() - 1;
-        const Detail::SLayer& layer = *m_oLayers[top];
-        changed = _UpdateProgress(top, layer.m_dValue + step, layer.m_dMaxValue, false);
+        TLock lock(m_oMutex, boost::adopt_lock);
+        changed = _UpdateProgress(_GetNumberOfLayers() - 1, value, m_pTopLayer->m_dMaxValue, false);
     }
     if (changed)
         _TriggerProgressChange(false);

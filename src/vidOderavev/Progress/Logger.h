@@ -157,6 +157,10 @@ private:
     // logger's top layer under this logger's mutex.
     void _ReceiveChildProgress(double fractionDelta, double parentQuota);
     bool _FlushTop();
+    void _RefreshTop();
+    // The rest of an increment that reached the step; called with the mutex
+    // held, releases it.
+    void _IncrementPastStep(double value);
     TVisualizerList _CopyVisualizers() const;
     void _NotifyLoggerChanged();
     void _NotifyTextChanged();
@@ -165,6 +169,12 @@ private:
     boost::shared_ptr<CLogger> m_oParent;
     std::list<boost::shared_ptr<CLogger> > m_oChildren;
     std::vector<boost::shared_ptr<Detail::SLayer> > m_oLayers;
+    // The last element of m_oLayers, and the value below which an update of
+    // it is held back (the 5 % step above its reported value, at most its max
+    // value): kept beside the stack so that an increment below the step is
+    // one comparison under the mutex.
+    Detail::SLayer* m_pTopLayer;
+    double m_dTopThreshold;
     std::atomic<int32_t> m_eNotificationLevel;
     std::map<_EVerbosityLevel, int32_t> m_oVerbosityOffsets;
     bool m_bLayerTracing;

@@ -531,3 +531,55 @@ TEST(LoggerProgress, ReturningToTheReportedValueIsNotLost)
     EXPECT_EQ(logger->GetProgress(), 50.0);
     EXPECT_TRUE(visualizer->Events().empty());
 }
+
+TEST(LoggerProgress, StepFollowsTheTopLayerThroughMaxChangesPushAndPop)
+{
+    auto logger = boost::make_shared<CLogger>("root", 1.0, 100.0);
+    logger->Push("a", 100.0, 100.0);
+    auto visualizer = Attach(logger);
+    for (int i = 0; i < 4; ++i)
+        logger->IncrementProgress();
+    EXPECT_TRUE(visualizer->Events().empty());
+    logger->SetMaxValue(50.0); // passes 4 of 50: the next step is at 6.5
+    EXPECT_EQ(visualizer->Count("Progress"), 1);
+    logger->IncrementProgress();
+    logger->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 1);
+    logger->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 2);
+
+    logger->Push("b", 10.0, 20.0); // its step is 1
+    logger->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 3);
+    logger->Pop(); // "a" reports 7 + 0.5 + 9.5 = 17: the next step is at 19.5
+    EXPECT_EQ(visualizer->Count("Progress(immediate)"), 1);
+    logger->IncrementProgress();
+    logger->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 3);
+    logger->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 4);
+    EXPECT_EQ(logger->GetProgress(), 20.0);
+    EXPECT_EQ(visualizer->Count("Progress(immediate)"), 1);
+}
+
+TEST(LoggerProgress, StepFollowsProgressFedByAChild)
+{
+    auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
+    auto child = boost::make_shared<CLogger>("child", 10.0, 1.0);
+    parent->AddChildLogger(child);
+    auto visualizer = Attach(parent);
+    child->SetProgress(0.25); // 2.5 held back in the parent
+    parent->IncrementProgress();
+    parent->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 1);
+    parent->IncrementProgress(); // 5.5 reaches the step at 5
+    EXPECT_EQ(visualizer->Count("Progress"), 2);
+    child->SetProgress(1.0); // 5.5 + 7.5 = 13 is passed: the next step is at 18
+    EXPECT_EQ(visualizer->Count("Progress"), 3);
+    for (int i = 0; i < 4; ++i)
+        parent->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 3);
+    parent->IncrementProgress();
+    EXPECT_EQ(visualizer->Count("Progress"), 4);
+    EXPECT_EQ(parent->GetProgress(0), 18.0);
+}

@@ -582,4 +582,5 @@ TEST(LoggerProgress, StepFollowsProgressFedByAChild)
     parent->IncrementProgress();
     EXPECT_EQ(visualizer->Count("Progress"), 4);
     EXPECT_EQ(parent->GetProgress(0), 18.0);
+    parent->RemoveChildLogger(child);
 }

@@ -27,18 +27,12 @@
 #include "support/RecordingVisualizer.h"
 
 using namespace Qz::Varnel::Progress;
+using Test::Attach;
 using Test::CRecordingVisualizer;
 
 namespace {
 
 typedef std::vector<std::string> TEvents;
-
-boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CLogger>& logger)
-{
-    auto visualizer = boost::make_shared<CRecordingVisualizer>();
-    logger->AddVisualizer(visualizer);
-    return visualizer;
-}
 
 // Appends "name:line" to a log shared by several visualizers, to see the
 // order across them.

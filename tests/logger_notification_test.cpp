@@ -18,18 +18,12 @@
 #include "support/RecordingVisualizer.h"
 
 using namespace Qz::Varnel::Progress;
+using Test::Attach;
 using Test::CRecordingVisualizer;
 
 namespace {
 
 typedef std::vector<std::string> TEvents;
-
-boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CLogger>& logger)
-{
-    auto visualizer = boost::make_shared<CRecordingVisualizer>();
-    logger->AddVisualizer(visualizer);
-    return visualizer;
-}
 
 // Runs a scenario on its own thread; a deadlock would otherwise hang the
 // whole test program, so it ends the program with a message instead.

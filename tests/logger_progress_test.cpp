@@ -16,19 +16,13 @@
 #include "support/RecordingVisualizer.h"
 
 using namespace Qz::Varnel::Progress;
+using Test::Attach;
 using Test::CRecordingVisualizer;
 using boost::posix_time::time_duration;
 
 namespace {
 
 typedef std::vector<std::string> TEvents;
-
-boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CLogger>& logger)
-{
-    auto visualizer = boost::make_shared<CRecordingVisualizer>();
-    logger->AddVisualizer(visualizer);
-    return visualizer;
-}
 
 // GetTimeRemaining does not flush, so it tells whether a layer has received
 // progress: with value v of max m it is elapsed * (m - v) / v, bracketed by

@@ -1,5 +1,7 @@
 #include "support/RecordingVisualizer.h"
 
+#include <boost/make_shared.hpp>
+
 #include <algorithm>
 
 namespace Test {
@@ -82,6 +84,13 @@ void CRecordingVisualizer::Reset()
     m_oLayerCounts.clear();
     m_oTopValues.clear();
     m_oTopMaxValues.clear();
+}
+
+boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<Qz::Varnel::Progress::CLogger>& logger)
+{
+    auto visualizer = boost::make_shared<CRecordingVisualizer>();
+    logger->AddVisualizer(visualizer);
+    return visualizer;
 }
 
 } // namespace Test

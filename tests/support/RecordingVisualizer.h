@@ -54,6 +54,9 @@ private:
     std::vector<std::string> m_oTimeStamps;
 };
 
+// Registers a fresh recording visualizer with the logger.
+boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<Qz::Varnel::Progress::CLogger>& logger);
+
 } // namespace Test
 
 #endif

@@ -19,38 +19,10 @@
 
 namespace ToolTest {
 
-CTemporaryDirectory::CTemporaryDirectory()
-{
-    char pattern[] = "/tmp/vidoderavev-test-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_sPath = pattern;
-}
-
-CTemporaryDirectory::~CTemporaryDirectory()
-{
-    boost::system::error_code ignored;
-    boost::filesystem::remove_all(m_sPath, ignored);
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream content;
-    content << stream.rdbuf();
-    return content.str();
-}
-
 void WriteFile(const std::string& path, const std::string& content)
 {
     std::ofstream stream(path, std::ios::binary | std::ios::trunc);
     stream << content;
-}
-
-bool FileExists(const std::string& path)
-{
-    struct stat status = {};
-    return ::stat(path.c_str(), &status) == 0;
 }
 
 std::vector<std::string> ListDirectory(const std::string& path)

@@ -6,27 +6,14 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/BufferedFileHelpers.h"
+
 namespace ToolTest {
 
-// A temporary directory, removed with everything in it at the end of scope.
-class CTemporaryDirectory
-{
-public:
-    CTemporaryDirectory();
-    ~CTemporaryDirectory();
-    CTemporaryDirectory(const CTemporaryDirectory&) = delete;
-    CTemporaryDirectory& operator=(const CTemporaryDirectory&) = delete;
-
-    const std::string& Path() const { return m_sPath; }
-    std::string File(const std::string& name) const { return m_sPath + "/" + name; }
-
-private:
-    std::string m_sPath;
-};
-
-std::string ReadFile(const std::string& path);
+using Test::CTemporaryDirectory;
+using Test::FileExists;
+inline std::string ReadFile(const std::string& path) { return Test::ReadWholeFile(path); }
 void WriteFile(const std::string& path, const std::string& content);
-bool FileExists(const std::string& path);
 // Names of the entries of a directory, sorted.
 std::vector<std::string> ListDirectory(const std::string& path);
 std::vector<std::string> SplitLines(const std::string& text);

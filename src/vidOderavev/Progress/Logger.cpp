@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
+#include <boost/make_shared.hpp>
 
 #include <vidOderavev/Progress/TimeStamp.h>
 #include <vidOderavev/Progress/Visualizer.h>
@@ -185,7 +186,7 @@ bool CLogger::_SetText(int layer, const std::string& text)
     if (current == text)
         return false;
     current = text;
-    return !m_oVisualizers.empty();
+    return m_pVisualizers != nullptr;
 }
 
 bool CLogger::_SetAltText(int layer, const std::string& text)
@@ -194,7 +195,7 @@ bool CLogger::_SetAltText(int layer, const std::string& text)
     if (current == text)
         return false;
     current = text;
-    return !m_oVisualizers.empty();
+    return m_pVisualizers != nullptr;
 }
 
 void CLogger::SetText(int layer, const std::string& text)
@@ -296,18 +297,31 @@ void CLogger::RemoveChildLogger(const boost::shared_ptr<CLogger>& child)
 
 void CLogger::AddVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer)
 {
+    TVisualizers previous; // released after the mutex
     TLock lock(m_oMutex);
-    m_oVisualizers.push_back(visualizer);
+    boost::shared_ptr<TVisualizerList> visualizers = m_pVisualizers
+                                                         ? boost::make_shared<TVisualizerList>(*m_pVisualizers)
+                                                         : boost::make_shared<TVisualizerList>();
+    visualizers->push_back(visualizer);
+    previous = m_pVisualizers;
+    m_pVisualizers = visualizers;
 }
 
 void CLogger::RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer)
 {
-    boost::shared_ptr<Detail::CVisualizer> released;
+    TVisualizers previous; // may hold the last reference: released after the mutex
     TLock lock(m_oMutex);
-    for (auto it = m_oVisualizers.begin(); it != m_oVisualizers.end(); ++it) {
+    if (!m_pVisualizers)
+        return;
+    for (auto it = m_pVisualizers->begin(); it != m_pVisualizers->end(); ++it) {
         if (it->get() == visualizer.get()) {
-            released = *it; // destroyed after the mutex is released
-            m_oVisualizers.erase(it);
+            boost::shared_ptr<TVisualizerList> visualizers = boost::make_shared<TVisualizerList>(*m_pVisualizers);
+            visualizers->erase(visualizers->begin() + (it - m_pVisualizers->begin()));
+            previous = m_pVisualizers;
+            if (visualizers->empty())
+                m_pVisualizers.reset();
+            else
+                m_pVisualizers = visualizers;
             return;
         }
     }
@@ -368,45 +382,49 @@ bool CLogger::_UpdateProgressLocked(int layer, double value, double maxValue, bo
     return _UpdateProgress(layer, value, maxValue, force);
 }
 
-CLogger::TVisualizerList CLogger::_CopyVisualizers() const
+CLogger::TVisualizers CLogger::_CopyVisualizers() const
 {
     TLock lock(m_oMutex);
-    return m_oVisualizers;
+    return m_pVisualizers;
 }
 
 void CLogger::_TriggerProgressChange(bool immediate) const
 {
     boost::shared_ptr<CLogger> parent;
-    TVisualizerList visualizers;
+    TVisualizers visualizers;
     {
         TLock lock(m_oMutex);
-        if (m_oVisualizers.empty())
-            parent = m_oParent;
+        if (m_pVisualizers)
+            visualizers = m_pVisualizers;
         else
-            visualizers = m_oVisualizers;
+            parent = m_oParent;
     }
-    if (visualizers.empty()) {
+    if (!visualizers) {
         if (parent)
             parent->_TriggerProgressChange(immediate);
         return;
     }
     CLogger* self = const_cast<CLogger*>(this);
     const SProgressNotificationScope scope;
-    for (const auto& visualizer : visualizers)
+    for (const auto& visualizer : *visualizers)
         visualizer->ProgressChanged(self->shared_from_this(), immediate);
 }
 
 void CLogger::_NotifyLoggerChanged()
 {
-    const TVisualizerList visualizers = _CopyVisualizers();
-    for (const auto& visualizer : visualizers)
+    const TVisualizers visualizers = _CopyVisualizers();
+    if (!visualizers)
+        return;
+    for (const auto& visualizer : *visualizers)
         visualizer->LoggerChanged(shared_from_this());
 }
 
 void CLogger::_NotifyTextChanged()
 {
-    const TVisualizerList visualizers = _CopyVisualizers();
-    for (const auto& visualizer : visualizers)
+    const TVisualizers visualizers = _CopyVisualizers();
+    if (!visualizers)
+        return;
+    for (const auto& visualizer : *visualizers)
         visualizer->TextChanged(shared_from_this());
 }
 
@@ -583,18 +601,17 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
     }
     if (parent)
         parent->Message(mapped, text, taskId);
-    TVisualizerList visualizers;
-    std::string timeStamp;
+    TVisualizers visualizers;
     {
         TLock lock(m_oMutex);
-        if (m_eNotificationLevel.load(std::memory_order_relaxed) < mapped || m_oVisualizers.empty())
+        if (m_eNotificationLevel.load(std::memory_order_relaxed) < mapped || !m_pVisualizers)
             return;
-        visualizers = m_oVisualizers;
+        visualizers = m_pVisualizers;
     }
-    timeStamp = _GetTimeStamp();
+    const std::string timeStamp = _GetTimeStamp();
     // Most messages are one line: they are handed on without a copy.
     if (!text.empty() && text.find('\n') == std::string::npos) {
-        for (const auto& visualizer : visualizers)
+        for (const auto& visualizer : *visualizers)
             visualizer->ShowMessage(text, mapped, timeStamp, taskId);
         return;
     }
@@ -605,7 +622,7 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
             end = text.size();
         if (end > begin) {
             const std::string line = text.substr(begin, end - begin);
-            for (const auto& visualizer : visualizers)
+            for (const auto& visualizer : *visualizers)
                 visualizer->ShowMessage(line, mapped, timeStamp, taskId);
         }
         begin = end + 1;

@@ -151,7 +151,11 @@ public:
     bool _IsLeaf() const;
 
 private:
-    typedef std::list<boost::shared_ptr<Detail::CVisualizer> > TVisualizerList;
+    typedef std::vector<boost::shared_ptr<Detail::CVisualizer> > TVisualizerList;
+    // The visualizers are replaced as a whole on every change, never edited
+    // in place, so that a message or notification takes them with one
+    // reference count under the mutex instead of copying the list.
+    typedef boost::shared_ptr<const TVisualizerList> TVisualizers;
 
     // A child's root layer moved by this much of its fraction: adds it to this
     // logger's top layer under this logger's mutex.
@@ -161,11 +165,11 @@ private:
     // The rest of an increment that reached the step; called with the mutex
     // held, releases it.
     void _IncrementPastStep(double value);
-    TVisualizerList _CopyVisualizers() const;
+    TVisualizers _CopyVisualizers() const;
     void _NotifyLoggerChanged();
     void _NotifyTextChanged();
 
-    TVisualizerList m_oVisualizers;
+    TVisualizers m_pVisualizers; // null while there are none
     boost::shared_ptr<CLogger> m_oParent;
     std::list<boost::shared_ptr<CLogger> > m_oChildren;
     std::vector<boost::shared_ptr<Detail::SLayer> > m_oLayers;

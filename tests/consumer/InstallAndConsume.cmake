@@ -51,6 +51,11 @@ endforeach()
 if(EXISTS ${prefix}/include/vidOderavev/Internationalisation)
   message(FATAL_ERROR "the internal translator headers were installed")
 endif()
+foreach(header TextFormats.h TimeStamp.h XmlEscape.h XmlLogStream.h)
+  if(EXISTS ${prefix}/include/vidOderavev/Progress/${header})
+    message(FATAL_ERROR "the internal header Progress/${header} was installed")
+  endif()
+endforeach()
 
 # Exported symbols: the logger and the visualizers, never the translator.
 run(nm -DC --defined-only ${prefix}/lib/vidOderavev.so)

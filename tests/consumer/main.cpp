@@ -4,8 +4,17 @@
 
 #include <boost/make_shared.hpp>
 
+// Every installed output header, to show each stands on the installed ones.
+#include <vidOderavev/Libraries/Fileio/FileioUnix.h>
+#include <vidOderavev/Progress/BufferedFileVisualizer.h>
+#include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
+#include <vidOderavev/Progress/DateFileVisualizer.h>
 #include <vidOderavev/Progress/Logger.h>
+#include <vidOderavev/Progress/SimpleFileVisualizer.h>
+#include <vidOderavev/Progress/SocketVisualizer.h>
+#include <vidOderavev/Progress/StdoutVisualizer.h>
 #include <vidOderavev/Progress/Visualizer.h>
+#include <vidOderavev/Progress/ZevVisualizer.h>
 
 namespace Progress = Qz::Varnel::Progress;
 

@@ -381,6 +381,28 @@ TEST(TranslatorFile, WritableFileInClosedDirectoryIsWrittenInPlace)
     EXPECT_FALSE(FileExists(sub + "/new.trl"));
 }
 
+TEST(TranslatorFile, ReadOnlyFileIsNotReplaced)
+{
+    CTempDir dir;
+    const std::string file = dir.File("m.trl");
+    WriteFile(file, "kept");
+    ::chmod(dir.Path().c_str(), 0777);
+    ::chmod(file.c_str(), 0444);
+    auto attempt = [&file]() {
+        CTranslatorData table;
+        table.Init("m", "l");
+        return CTranslatorFile(file).Write(table);
+    };
+    if (::geteuid() == 0) {
+        testing::FLAGS_gtest_death_test_style = "fast";
+        EXPECT_EXIT(std::exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && !attempt() ? 0 : 1),
+                    testing::ExitedWithCode(0), "");
+    } else
+        EXPECT_FALSE(attempt());
+    EXPECT_EQ(ReadFile(file), "kept");
+    ::chmod(dir.Path().c_str(), 0700);
+}
+
 TEST(TranslatorFile, LargeFileParsesCompletely)
 {
     CTempDir dir;

@@ -266,6 +266,10 @@ bool ReplaceFile(const std::string& fileName, const std::string& content)
         }
     }
     bool exists = ::stat(target.c_str(), &status) == 0;
+    // A file its owner made read-only stays as it is, as it would for a
+    // write in place; the rename below would need only the directory.
+    if (exists && ::access(target.c_str(), W_OK) != 0)
+        return false;
 
     std::string temporary;
     int handle = -1;

@@ -8,6 +8,8 @@ pkgs=(
   libboost-date-time-dev libboost-iostreams-dev libboost-program-options-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libxml2-dev clang libclang-rt-dev tmux
+  # the locale sources a test builds a decimal-comma locale from
+  locales
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,7 +1,7 @@
 #include <vidOderavev/Companion/ValueString.h>
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace Qz {
 namespace Varnel {
@@ -32,10 +32,13 @@ std::string SMakeValueStringImpl<double>::operator()(double value,
         precision = 0;
     if (precision > 17)
         precision = 17;
-    // %f never switches to an exponent; 350 bytes hold any finite double.
+    // Fixed notation never switches to an exponent; 350 bytes hold any
+    // finite double. Unlike printf, to_chars ignores the C locale, so a host
+    // that sets a decimal comma still writes a point into streams and files.
     char buffer[400];
-    std::snprintf(buffer, sizeof buffer, "%.*f", precision, value);
-    std::string text(buffer);
+    const std::to_chars_result result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    std::string text(buffer, result.ptr);
     if (text.find('.') != std::string::npos) {
         text.erase(text.find_last_not_of('0') + 1);
         if (text.back() == '.')

@@ -19,11 +19,13 @@
 #include <vidOderavev/Progress/Logger.h>
 
 #include "support/BufferedFileHelpers.h"
+#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
 using Test::CStderrRedirect;
 using Test::CTemporaryDirectory;
-using Test::ReadWholeFile;
+using Test::ReadFile;
+using Test::ReadFileOrEmpty;
 using Test::SplitCrLfLines;
 using Test::WaitFor;
 
@@ -110,11 +112,11 @@ TEST(BufferedFileVisualizer, WritesExactLinesWithAndWithoutTaskIdentifier)
         visualizer.ShowMessage("no level", VerbosityNone, g_pStamp, "");
         visualizer.ShowMessage("cr\rinside", VerbosityFatal, g_pStamp, "");
     }
-    EXPECT_EQ(ReadWholeFile(dir.File("job.log")), "[7] 2026-12-05 03:49:11 WARNING: Disk full\r\n"
-                                                  "[17] 2026-12-05 03:49:11 INFO: started\r\n"
-                                                  "2026-12-05 03:49:11 TRACE: plain\r\n"
-                                                  "2026-12-05 03:49:11 : no level\r\n"
-                                                  "2026-12-05 03:49:11 FATAL: cr\rinside\r\n");
+    EXPECT_EQ(ReadFile(dir.File("job.log")), "[7] 2026-12-05 03:49:11 WARNING: Disk full\r\n"
+                                             "[17] 2026-12-05 03:49:11 INFO: started\r\n"
+                                             "2026-12-05 03:49:11 TRACE: plain\r\n"
+                                             "2026-12-05 03:49:11 : no level\r\n"
+                                             "2026-12-05 03:49:11 FATAL: cr\rinside\r\n");
 }
 
 TEST(BufferedFileVisualizer, LevelFilterAppliesBeforeQueueing)
@@ -126,7 +128,7 @@ TEST(BufferedFileVisualizer, LevelFilterAppliesBeforeQueueing)
         visualizer.ShowMessage("kept", VerbosityWarning, g_pStamp, "");
         visualizer.ShowMessage("dropped", VerbosityInfo, g_pStamp, "");
     }
-    EXPECT_EQ(ReadWholeFile(dir.File("job.log")), "2026-12-05 03:49:11 WARNING: kept\r\n");
+    EXPECT_EQ(ReadFile(dir.File("job.log")), "2026-12-05 03:49:11 WARNING: kept\r\n");
 }
 
 TEST(BufferedFileVisualizer, EverythingHandedOverBeforeDestructionIsInTheFile)
@@ -142,7 +144,7 @@ TEST(BufferedFileVisualizer, EverythingHandedOverBeforeDestructionIsInTheFile)
         // The logger no longer holds the visualizer: this goes nowhere.
         logger->Message(VerbosityError, "after clear");
     }
-    const std::vector<std::string> lines = SplitCrLfLines(ReadWholeFile(dir.File("job.log")));
+    const std::vector<std::string> lines = SplitCrLfLines(ReadFile(dir.File("job.log")));
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].substr(19), " INFO: Startup");
     EXPECT_EQ(lines[1].substr(0, 4), "[3] ");
@@ -207,7 +209,7 @@ TEST(BufferedFileVisualizer, AppendsToAnExistingFile)
         CBufferedFileVisualizer visualizer(dir.Path(), "job", false);
         Send(visualizer, "new");
     }
-    EXPECT_EQ(ReadWholeFile(dir.File("job.log")), "old line\r\n" + Line("new") + "\r\n");
+    EXPECT_EQ(ReadFile(dir.File("job.log")), "old line\r\n" + Line("new") + "\r\n");
 }
 
 TEST(BufferedFileVisualizer, DatedEntriesGoToTheFileOfTheDayTheyAreWrittenOn)
@@ -217,14 +219,14 @@ TEST(BufferedFileVisualizer, DatedEntriesGoToTheFileOfTheDayTheyAreWrittenOn)
     {
         CTestVisualizer visualizer(dir.Path(), "job", true, true);
         Send(visualizer, "late");
-        ASSERT_TRUE(WaitFor([&] { return ReadWholeFile(dir.File("job2026-12-05.log")) == Line("late") + "\r\n"; },
+        ASSERT_TRUE(WaitFor([&] { return ReadFileOrEmpty(dir.File("job2026-12-05.log")) == Line("late") + "\r\n"; },
                             std::chrono::seconds(5)));
         g_nFakeTime = LocalTime(2026, 12, 6, 0, 0, 1);
         Send(visualizer, "early");
     }
-    EXPECT_EQ(ReadWholeFile(dir.File("job2026-12-05.log")), Line("late") + "\r\n");
+    EXPECT_EQ(ReadFile(dir.File("job2026-12-05.log")), Line("late") + "\r\n");
     // The line keeps the time stamp it was sent with.
-    EXPECT_EQ(ReadWholeFile(dir.File("job2026-12-06.log")), Line("early") + "\r\n");
+    EXPECT_EQ(ReadFile(dir.File("job2026-12-06.log")), Line("early") + "\r\n");
 }
 
 TEST(BufferedFileVisualizer, LinesFromManyThreadsAreCompleteWholeAndInOrder)
@@ -251,7 +253,7 @@ TEST(BufferedFileVisualizer, LinesFromManyThreadsAreCompleteWholeAndInOrder)
         for (auto& worker : workers)
             worker.join();
     }
-    const std::string content = ReadWholeFile(dir.File("load.log"));
+    const std::string content = ReadFile(dir.File("load.log"));
     const std::vector<std::string> lines = SplitCrLfLines(content);
     ASSERT_EQ(lines.size(), static_cast<size_t>(threads * perThread));
     ASSERT_EQ(content.substr(content.size() - 2), "\r\n");
@@ -286,7 +288,7 @@ TEST(BufferedFileVisualizer, MissingDirectoryDropsEntriesSilentlyAndRetriesLater
         Send(*visualizer, "kept");
         visualizer->Clear();
     }
-    const std::vector<std::string> lines = SplitCrLfLines(ReadWholeFile(missing + "/job.log"));
+    const std::vector<std::string> lines = SplitCrLfLines(ReadFile(missing + "/job.log"));
     // Entries the writer took before the directory existed are gone; what it
     // took afterwards is there, in order, and "kept" certainly is.
     ASSERT_GE(lines.size(), 2u);
@@ -311,7 +313,7 @@ TEST(BufferedFileVisualizer, FailedWriteDropsTheEntryReportsOnceAndRecovers)
         for (int i = 0; i < 3; ++i)
             Send(visualizer, "kept " + std::to_string(i));
     }
-    const std::vector<std::string> lines = SplitCrLfLines(ReadWholeFile(dir.File("job.log")));
+    const std::vector<std::string> lines = SplitCrLfLines(ReadFile(dir.File("job.log")));
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3], Line("kept 0"));
     EXPECT_EQ(lines[lines.size() - 2], Line("kept 1"));
@@ -336,7 +338,7 @@ TEST(BufferedFileVisualizer, UnreadableLocalTimeDropsEntriesReportsOnceAndRecove
         g_nFakeTime = LocalTime(2026, 12, 5, 8, 0, 0);
         Send(visualizer, "kept");
     }
-    const std::vector<std::string> lines = SplitCrLfLines(ReadWholeFile(dir.File("job2026-12-05.log")));
+    const std::vector<std::string> lines = SplitCrLfLines(ReadFile(dir.File("job2026-12-05.log")));
     ASSERT_GE(lines.size(), 1u);
     EXPECT_EQ(lines.back(), Line("kept"));
     const std::string report = errors.Text();
@@ -386,7 +388,7 @@ TEST(BufferedFileVisualizer, FullDiskKeepsTheHostRunningAndLaterEntriesLand)
             Send(*visualizer, "late " + std::to_string(i));
         visualizer->Clear();
     }
-    const std::string content = ReadWholeFile(dir.File("job.log"));
+    const std::string content = ReadFile(dir.File("job.log"));
     ASSERT_GE(content.size(), 2u);
     EXPECT_EQ(content.substr(content.size() - 2), "\r\n");
     const std::vector<std::string> lines = SplitCrLfLines(content);

@@ -12,10 +12,12 @@
 #include <vidOderavev/Progress/Logger.h>
 
 #include "support/BufferedFileHelpers.h"
+#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
 using Test::CTemporaryDirectory;
-using Test::ReadWholeFile;
+using Test::ReadFile;
+using Test::ReadFileOrEmpty;
 using Test::SplitCrLfLines;
 using Test::WaitFor;
 
@@ -74,15 +76,15 @@ TEST(BufferedProgressFileVisualizer, RewriteShowsSlotsAboveZeroOnlyAndLeavesNoSt
     const std::string file = dir.File("job.progress");
     CTestProgressVisualizer visualizer(dir.Path(), "job", false);
     visualizer.Write("Run", 0.25, Seconds(3725), "Step", 0.5, Seconds(61));
-    EXPECT_EQ(ReadWholeFile(file), "Run: 25 % [ETA: 1h 2m 5s]\nStep: 50 % [ETA: 1m 1s]\n\n");
+    EXPECT_EQ(ReadFile(file), "Run: 25 % [ETA: 1h 2m 5s]\nStep: 50 % [ETA: 1m 1s]\n\n");
     visualizer.Write("Run", 0.123456, Seconds(0), "Step", -1.0, Seconds(61));
-    EXPECT_EQ(ReadWholeFile(file), "Run: 12.3456 %\n\n");
+    EXPECT_EQ(ReadFile(file), "Run: 12.3456 %\n\n");
     visualizer.Write("Run", 0.3, Seconds(60), "Step", 0.0, Seconds(5));
-    EXPECT_EQ(ReadWholeFile(file), "Run: 30 % [ETA: 60s]\n\n");
+    EXPECT_EQ(ReadFile(file), "Run: 30 % [ETA: 60s]\n\n");
     visualizer.Write("Run", 0.0, Seconds(1), "Step", -1.0, Seconds(1));
-    EXPECT_EQ(ReadWholeFile(file), "\n");
+    EXPECT_EQ(ReadFile(file), "\n");
     visualizer.Write("Run", 1.0, Seconds(0), "Root again", 1.0, boost::posix_time::pos_infin);
-    EXPECT_EQ(ReadWholeFile(file), "Run: 100 %\nRoot again: 100 %\n\n");
+    EXPECT_EQ(ReadFile(file), "Run: 100 %\nRoot again: 100 %\n\n");
 }
 
 TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsAsSecondLineSoon)
@@ -98,18 +100,18 @@ TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsAsSecondLineSoon)
         logger->Push("Step", 50.0, 10.0, 0.0, false, LayerClassStep);
         logger->SetProgress(5.0);
         const auto pushed = std::chrono::steady_clock::now();
-        ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadWholeFile(file)).size() == 3; }, g_oDeadline));
+        ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadFileOrEmpty(file)).size() == 3; }, g_oDeadline));
         const auto elapsed = std::chrono::steady_clock::now() - pushed;
         // Within 300 ms on a quiet machine; the margin allows for a busy one.
         EXPECT_LT(elapsed, std::chrono::milliseconds(1500));
-        const std::vector<std::string> lines = ProgressLines(ReadWholeFile(file));
+        const std::vector<std::string> lines = ProgressLines(ReadFile(file));
         EXPECT_TRUE(StartsWith(lines[0], "Run: 25 %")) << lines[0];
         EXPECT_TRUE(StartsWith(lines[1], "Step: 50 %")) << lines[1];
         EXPECT_EQ(lines[2], "");
         visualizer->Clear();
     }
     // Messages still go to the log file beside it.
-    const std::vector<std::string> log = SplitCrLfLines(ReadWholeFile(dir.File("job.log")));
+    const std::vector<std::string> log = SplitCrLfLines(ReadFile(dir.File("job.log")));
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].substr(19), " INFO: Startup");
 }
@@ -128,7 +130,7 @@ TEST(BufferedProgressFileVisualizer, RootOnlyGivesOneLineAndAnEmptyLine)
         EXPECT_EQ(visualizer.Fraction(1), -1.0);
         // The destructor's last pass writes the change at the latest.
     }
-    const std::vector<std::string> lines = ProgressLines(ReadWholeFile(dir.File("job.progress")));
+    const std::vector<std::string> lines = ProgressLines(ReadFile(dir.File("job.progress")));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(StartsWith(lines[0], "Run: 40 %")) << lines[0];
     EXPECT_EQ(lines[1], "");
@@ -151,7 +153,7 @@ TEST(BufferedProgressFileVisualizer, RowsFollowOnlyMovesAboveOneHundredth)
     visualizer.Update(logger);
     EXPECT_EQ(visualizer.Fraction(0), 0.511);
     EXPECT_TRUE(
-        WaitFor([&] { return StartsWith(ReadWholeFile(dir.File("job.progress")), "Run: 51.1 %"); }, g_oDeadline));
+        WaitFor([&] { return StartsWith(ReadFileOrEmpty(dir.File("job.progress")), "Run: 51.1 %"); }, g_oDeadline));
 }
 
 TEST(BufferedProgressFileVisualizer, TextChangeAloneKeepsTheOldFraction)
@@ -186,7 +188,7 @@ TEST(BufferedProgressFileVisualizer, StepLayerWithoutProgressHasNoLine)
         EXPECT_EQ(visualizer.Text(1), "Step");
         EXPECT_EQ(visualizer.Fraction(1), 0.0);
     }
-    const std::vector<std::string> lines = ProgressLines(ReadWholeFile(dir.File("job.progress")));
+    const std::vector<std::string> lines = ProgressLines(ReadFile(dir.File("job.progress")));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(StartsWith(lines[0], "Run: 30 %")) << lines[0];
 }
@@ -204,7 +206,7 @@ TEST(BufferedProgressFileVisualizer, RootOfClassZeroIsShownTwice)
         visualizer.Update(logger);
         EXPECT_EQ(visualizer.Layer(1), 0);
     }
-    const std::vector<std::string> lines = ProgressLines(ReadWholeFile(dir.File("job.progress")));
+    const std::vector<std::string> lines = ProgressLines(ReadFile(dir.File("job.progress")));
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(StartsWith(lines[0], "Run: 50 %")) << lines[0];
     EXPECT_EQ(lines[1], lines[0]);
@@ -221,13 +223,13 @@ TEST(BufferedProgressFileVisualizer, PoppedStepLineDisappearsEvenWhenTheRootBare
     logger->Push("Step", 0.1, 10.0, 0.0, false, LayerClassStep);
     logger->SetProgress(5.0, true);
     visualizer.Update(logger);
-    ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadWholeFile(file)).size() == 3; }, g_oDeadline));
+    ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadFileOrEmpty(file)).size() == 3; }, g_oDeadline));
     logger->Pop();
     visualizer.Update(logger);
     EXPECT_EQ(visualizer.Fraction(1), -1.0);
-    ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadWholeFile(file)).size() == 2; }, g_oDeadline));
+    ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadFileOrEmpty(file)).size() == 2; }, g_oDeadline));
     // The root row moved by less than 0.01 and keeps its fraction.
-    EXPECT_TRUE(StartsWith(ReadWholeFile(file), "Run: 50.05 %")) << ReadWholeFile(file);
+    EXPECT_TRUE(StartsWith(ReadFile(file), "Run: 50.05 %")) << ReadFile(file);
 }
 
 TEST(BufferedProgressFileVisualizer, FailedRewriteIsReportedOnceAndLaterRewritesLand)
@@ -248,7 +250,7 @@ TEST(BufferedProgressFileVisualizer, FailedRewriteIsReportedOnceAndLaterRewrites
         ASSERT_EQ(::unlink(file.c_str()), 0);
         logger->SetProgress(70.0, true);
         visualizer.Update(logger);
-        EXPECT_TRUE(WaitFor([&] { return StartsWith(ReadWholeFile(file), "Run: 70 %"); }, g_oDeadline));
+        EXPECT_TRUE(WaitFor([&] { return StartsWith(ReadFileOrEmpty(file), "Run: 70 %"); }, g_oDeadline));
     }
     Qz::Varnel::Fileio::g_oFailHandler = saved;
     const std::string report = errors.Text();

@@ -16,9 +16,14 @@
 #include <vidOderavev/Progress/Logger.h>
 
 #include "support/FileTestSupport.h"
+#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
 using namespace Test::FileSupport;
+using Test::CTemporaryDirectory;
+using Test::FileExists;
+using Test::ReadFile;
+using Test::WriteTextFile;
 namespace Fileio = Qz::Varnel::Fileio;
 using boost::gregorian::date;
 
@@ -42,7 +47,7 @@ class DateFileVisualizer : public ::testing::Test
 {
 protected:
     CFailHandlerScope m_oNoHandler{boost::shared_ptr<Fileio::CFailHandler>()};
-    CTempDirectory m_oDir;
+    CTemporaryDirectory m_oDir;
 };
 
 } // namespace
@@ -78,8 +83,8 @@ TEST_F(DateFileVisualizer, NoLogUntilTheFirstMessageAndTheTaskIsNeverWritten)
 {
     auto logger = boost::make_shared<CLogger>("Root");
     auto visualizer = boost::make_shared<CDatedVisualizer>(m_oDir / "run.log");
-    EXPECT_TRUE(Exists(m_oDir / "run.progress"));
-    EXPECT_FALSE(Exists(m_oDir / "run2026-12-05.log"));
+    EXPECT_TRUE(FileExists(m_oDir / "run.progress"));
+    EXPECT_FALSE(FileExists(m_oDir / "run2026-12-05.log"));
     visualizer->AddLogger(logger);
     const std::string log = m_oDir / "run2026-12-05.log";
     EXPECT_TRUE(std::regex_match(ReadFile(log), std::regex("[0-9-]{10} [0-9:]{8} INFO: Startup\r\n")));

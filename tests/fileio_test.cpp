@@ -15,9 +15,14 @@
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 
 #include "support/FileTestSupport.h"
+#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Fileio;
 using namespace Test::FileSupport;
+using Test::CTemporaryDirectory;
+using Test::FileExists;
+using Test::ReadFile;
+using Test::WriteTextFile;
 
 namespace {
 
@@ -49,7 +54,7 @@ TEST(FileioDefaults, HandlerOnlyWhenStandardInputIsATerminal)
 
 TEST(FileioOpen, MissingDirectoryRaisesAtOnceWithTheNameQuoted)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     auto handler = Scripted("yyyy");
     CFailHandlerScope scope(handler);
     const std::string name = dir / "missing/run.log";
@@ -70,18 +75,18 @@ TEST(FileioOpen, MissingDirectoryRaisesAtOnceWithTheNameQuoted)
 
 TEST(FileioOpen, OpenExistingOnAMissingFileIsNotRetried)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     auto handler = Scripted("yyyy");
     CFailHandlerScope scope(handler);
     EXPECT_EQ(DescribeFileioError([&] { OpenForWriting(dir / "gone", OpenExisting); }),
               Quoted(dir / "gone") + "|" + std::to_string(ENOENT));
-    EXPECT_FALSE(Exists(dir / "gone"));
+    EXPECT_FALSE(FileExists(dir / "gone"));
     EXPECT_EQ(handler->m_nOpenQuestions, 0);
 }
 
 TEST(FileioOpen, CreateKeepsExistingContentAndMaskedMode)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     WriteTextFile(dir / "old", "content");
     CloseFile(OpenForWriting(dir / "old"));
     EXPECT_EQ(ReadFile(dir / "old"), "content");
@@ -97,7 +102,7 @@ TEST(FileioOpen, CreateKeepsExistingContentAndMaskedMode)
 TEST(FileioOpen, RefusedOpenAsksUntilTheHandlerDeclines)
 {
     // Opening a directory for writing fails with EISDIR, for root as well.
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     auto handler = Scripted("yyn");
     CFailHandlerScope scope(handler);
     const int before = CountOpenDescriptors();
@@ -110,7 +115,7 @@ TEST(FileioOpen, RefusedOpenAsksUntilTheHandlerDeclines)
 
 TEST(FileioOpen, RetryAfterTheCauseWentAwaySucceeds)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const std::string name = dir / "busy";
     ASSERT_EQ(::mkdir(name.c_str(), 0777), 0);
     auto handler = Scripted("y", [&] { ::rmdir(name.c_str()); });
@@ -123,7 +128,7 @@ TEST(FileioOpen, RetryAfterTheCauseWentAwaySucceeds)
 
 TEST(FileioOpen, WithoutHandlerARefusedOpenRaisesAtOnceAndSilently)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const SChildResult child = RunInChild(
         [&] {
             g_oFailHandler.reset();
@@ -158,7 +163,7 @@ TEST(FileioWrite, WithoutHandlerAFailedWriteRaisesAtOnce)
 
 TEST(FileioWrite, ZeroBytesNeedNoHandler)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     auto handler = Scripted();
     CFailHandlerScope scope(handler);
     const int handle = OpenForWriting(dir / "f");
@@ -201,7 +206,7 @@ SChildResult ShortWrite(const std::string& file, const std::string& answers)
 
 TEST(FileioWrite, ShortWriteDeclinedRaisesNotEnoughDataWithCodeZero)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const SChildResult child = ShortWrite(dir / "f", "n");
     EXPECT_EQ(child.m_sReport, "Failed to write enough data to a file|0|1|10");
     EXPECT_EQ(ReadFile(dir / "f"), "HEAD012345");
@@ -209,7 +214,7 @@ TEST(FileioWrite, ShortWriteDeclinedRaisesNotEnoughDataWithCodeZero)
 
 TEST(FileioWrite, ShortWriteRetriedOverwritesThePartialBytesWithTheWholeBuffer)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const SChildResult child = ShortWrite(dir / "f", "y");
     EXPECT_EQ(child.m_sReport, "no exception|1|24");
     EXPECT_EQ(ReadFile(dir / "f"), "HEAD0123456789abcdefghij");
@@ -217,7 +222,7 @@ TEST(FileioWrite, ShortWriteRetriedOverwritesThePartialBytesWithTheWholeBuffer)
 
 TEST(FileioWrite, ShortWriteWithoutHandlerRaisesAtOnce)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const std::string file = dir / "f";
     const SChildResult child = RunInChild(
         [&] {
@@ -238,7 +243,7 @@ TEST(FileioWrite, ShortWriteWithoutHandlerRaisesAtOnce)
 
 TEST(FileioSeek, PositionTruncateAndTheirFailures)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const int handle = OpenForWriting(dir / "f");
     WriteFile(handle, "0123456789", 10);
     EXPECT_EQ(GetFilePosition(handle), 10);
@@ -296,7 +301,7 @@ std::string Prompt(const std::string& name) { return "Failed to open the file " 
 
 TEST(FileioDialogue, NoGivesUp)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const SChildResult child = OpenDialogue(dir.Path(), "n\n");
     EXPECT_EQ(child.m_sStderr, Prompt(dir.Path()) + "Giving up\n");
     EXPECT_EQ(child.m_sReport, Quoted(dir.Path()) + "|" + std::to_string(EISDIR) + "|10");
@@ -304,7 +309,7 @@ TEST(FileioDialogue, NoGivesUp)
 
 TEST(FileioDialogue, YesRetriesThenNoGivesUp)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const SChildResult child = OpenDialogue(dir.Path(), "y\nn\n");
     EXPECT_EQ(child.m_sStderr, Prompt(dir.Path()) + "Retry opening\n" + Prompt(dir.Path()) + "Giving up\n");
     EXPECT_EQ(child.m_sReport, Quoted(dir.Path()) + "|" + std::to_string(EISDIR) + "|10");
@@ -313,7 +318,7 @@ TEST(FileioDialogue, YesRetriesThenNoGivesUp)
 TEST(FileioDialogue, AWordBeginningWithYLeavesItsRestForTheNextPrompt)
 {
     // "yes": y retries, e is discarded, s answers the second prompt with no.
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const SChildResult child = OpenDialogue(dir.Path(), "yes\n");
     EXPECT_EQ(child.m_sStderr, Prompt(dir.Path()) + "Retry opening\n" + Prompt(dir.Path()) + "Giving up\n");
     EXPECT_EQ(child.m_sReport, Quoted(dir.Path()) + "|" + std::to_string(EISDIR) + "|10");
@@ -321,7 +326,7 @@ TEST(FileioDialogue, AWordBeginningWithYLeavesItsRestForTheNextPrompt)
 
 TEST(FileioDialogue, EmptyInputUpperCaseAndEmptyLineGiveUp)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const std::string expected = Prompt(dir.Path()) + "Giving up\n";
     const std::string error = Quoted(dir.Path()) + "|" + std::to_string(EISDIR);
     SChildResult child = OpenDialogue(dir.Path(), "");
@@ -337,7 +342,7 @@ TEST(FileioDialogue, EmptyInputUpperCaseAndEmptyLineGiveUp)
 
 TEST(FileioDialogue, AnsweredRetrySucceedsOnceTheCauseIsGone)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const std::string name = dir / "busy";
     ASSERT_EQ(::mkdir(name.c_str(), 0777), 0);
     const SChildResult child = RunInChild(

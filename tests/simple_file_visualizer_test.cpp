@@ -19,9 +19,14 @@
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
 
 #include "support/FileTestSupport.h"
+#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
 using namespace Test::FileSupport;
+using Test::CTemporaryDirectory;
+using Test::FileExists;
+using Test::ReadFile;
+using Test::WriteTextFile;
 namespace Fileio = Qz::Varnel::Fileio;
 
 namespace {
@@ -48,7 +53,7 @@ class SimpleFileVisualizer : public ::testing::Test
 protected:
     // No dialogue: a failure raises at once.
     CFailHandlerScope m_oNoHandler{boost::shared_ptr<Fileio::CFailHandler>()};
-    CTempDirectory m_oDir;
+    CTemporaryDirectory m_oDir;
 };
 
 // Reaches the descriptor of the progress file.
@@ -262,7 +267,7 @@ TEST_F(SimpleFileVisualizer, BusyProgressFilesGiveNumberedPairs)
     visualizer->AddLogger(logger);
     visualizer->ProgressChanged(logger, true);
     EXPECT_EQ(ReadFile(m_oDir / "run_2.progress"), "Root: 0 %\n\n");
-    EXPECT_TRUE(Exists(m_oDir / "run_2.log"));
+    EXPECT_TRUE(FileExists(m_oDir / "run_2.log"));
     visualizer->Clear();
 }
 
@@ -309,7 +314,7 @@ TEST_F(SimpleFileVisualizer, DeletedLogMakesTheNextMessageRaise)
     ASSERT_EQ(::unlink((m_oDir / "run.log").c_str()), 0);
     EXPECT_EQ(DescribeFileioError([&] { logger->Message(VerbosityInfo, "lost"); }),
               "Failed to open the file \"" + (m_oDir / "run.log") + "\"|" + std::to_string(ENOENT));
-    EXPECT_FALSE(Exists(m_oDir / "run.log"));
+    EXPECT_FALSE(FileExists(m_oDir / "run.log"));
 
     // The mutex was released on the way out: another thread gets through.
     WriteTextFile(m_oDir / "run.log", "");

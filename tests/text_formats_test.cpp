@@ -12,10 +12,15 @@
 #include <vidOderavev/Progress/TextFormats.h>
 
 #include "support/FileTestSupport.h"
+#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
 using namespace Qz::Varnel::Progress::Detail;
 using namespace Test::FileSupport;
+using Test::CTemporaryDirectory;
+using Test::FileExists;
+using Test::ReadFile;
+using Test::WriteTextFile;
 namespace Fileio = Qz::Varnel::Fileio;
 using boost::posix_time::time_duration;
 
@@ -95,7 +100,7 @@ TEST(ProgressLines, FileLineAndPercentText)
 
 TEST(ProgressFile, RewriteGrowsAndShrinksWithoutStaleTail)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const std::string name = dir / "run.progress";
     WriteTextFile(name, "an old and rather long content that must vanish\n");
     const int handle =
@@ -111,7 +116,7 @@ TEST(ProgressFile, RewriteGrowsAndShrinksWithoutStaleTail)
 
 TEST(LogAppend, LandsAtTheEndEvenAfterAnotherWriter)
 {
-    CTempDirectory dir;
+    CTemporaryDirectory dir;
     const std::string name = dir / "run.log";
     WriteTextFile(name, "first\r\n");
     AppendToLogFile(name, Fileio::OpenExisting, "second\r\n");
@@ -124,7 +129,7 @@ TEST(LogAppend, LandsAtTheEndEvenAfterAnotherWriter)
 
     EXPECT_EQ(DescribeFileioError([&] { AppendToLogFile(dir / "none.log", Fileio::OpenExisting, "x"); }),
               "Failed to open the file \"" + (dir / "none.log") + "\"|" + std::to_string(ENOENT));
-    EXPECT_FALSE(Exists(dir / "none.log"));
+    EXPECT_FALSE(FileExists(dir / "none.log"));
     AppendToLogFile(dir / "new.log", Fileio::OpenCreate, "x\r\n");
     EXPECT_EQ(ReadFile(dir / "new.log"), "x\r\n");
 }

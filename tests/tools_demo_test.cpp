@@ -6,7 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TemporaryDirectory.h"
 #include "support/ToolProcess.h"
+
+using Test::CTemporaryDirectory;
+using Test::ReadFile;
+using Test::ReadFileOrEmpty;
 
 #ifdef VIDODERAVEV_DEMO_PATH
 
@@ -86,26 +91,26 @@ TEST(DemoOptions, HelpExplainsEveryOption)
 
 TEST(DemoOutputs, LogFilesOfASimpleAndADatedRun)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     const ToolTest::SProcessResult result = Demo({"--log", directory.File("run.txt"), "--dated-log",
                                                   directory.File("daily"), "--duration", "1", "--threads", "2"});
     ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
     EXPECT_EQ("", result.m_sOutput);
-    const std::vector<std::string> files = ToolTest::ListDirectory(directory.Path());
+    const std::vector<std::string> files = directory.Entries();
     ASSERT_EQ(4u, files.size());
-    const std::string simple = ToolTest::ReadFile(directory.File("run.log"));
+    const std::string simple = ReadFile(directory.File("run.log"));
     ExpectCompleteLog(simple);
     // Worker messages carry the item as task identifier.
     EXPECT_TRUE(Contains(simple, " DEBUG: [item-0000] "));
     // The date in the log file name is the one of the time stamps inside.
     ASSERT_EQ("daily.progress", files[0]);
-    const std::string daily = ToolTest::ReadFile(directory.File(files[1]));
+    const std::string daily = ReadFile(directory.File(files[1]));
     EXPECT_EQ("daily" + daily.substr(0, 10) + ".log", files[1]);
     ExpectCompleteLog(daily);
     // The dated log leaves the task identifier out.
     EXPECT_FALSE(Contains(daily, "[item-"));
     for (const char* progress : {"run.progress", "daily.progress"}) {
-        const std::string content = ToolTest::ReadFile(directory.File(progress));
+        const std::string content = ReadFile(directory.File(progress));
         EXPECT_EQ(0u, content.find("Demo run: ")) << content;
         EXPECT_EQ("\n\n", content.substr(content.size() - 2)) << content;
     }
@@ -113,32 +118,32 @@ TEST(DemoOutputs, LogFilesOfASimpleAndADatedRun)
 
 TEST(DemoOutputs, BufferedFilesPlainAndDated)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     const ToolTest::SProcessResult plain =
         Demo({"--buffered", directory.Path(), "run", "--duration", "1", "--threads", "2"});
     ASSERT_EQ(0, plain.m_nStatus) << plain.m_sErrors;
-    EXPECT_EQ((std::vector<std::string>{"run.log", "run.progress"}), ToolTest::ListDirectory(directory.Path()));
-    const std::string log = ToolTest::ReadFile(directory.File("run.log"));
+    EXPECT_EQ((std::vector<std::string>{"run.log", "run.progress"}), directory.Entries());
+    const std::string log = ReadFile(directory.File("run.log"));
     ExpectCompleteLog(log);
     // The buffered log puts the task identifier first.
     EXPECT_TRUE(Contains(log, "\n[item-0000] 20")) << log.substr(0, 300);
-    const std::string progress = ToolTest::ReadFile(directory.File("run.progress"));
+    const std::string progress = ReadFile(directory.File("run.progress"));
     EXPECT_EQ(0u, progress.find("Demo run: ")) << progress;
 
-    ToolTest::CTemporaryDirectory datedDirectory;
+    CTemporaryDirectory datedDirectory;
     ASSERT_EQ(0, Demo({"--buffered", datedDirectory.Path(), "run", "--dated", "--duration", "1"}).m_nStatus);
-    const std::vector<std::string> files = ToolTest::ListDirectory(datedDirectory.Path());
+    const std::vector<std::string> files = datedDirectory.Entries();
     ASSERT_EQ(2u, files.size());
-    const std::string dated = ToolTest::ReadFile(datedDirectory.File(files[0]));
+    const std::string dated = ReadFile(datedDirectory.File(files[0]));
     EXPECT_EQ("run" + dated.substr(0, 10) + ".log", files[0]);
     EXPECT_EQ("run" + dated.substr(0, 10) + ".progress", files[1]);
 }
 
 TEST(DemoOutputs, LevelAndVerbosityOffsetFilterMessages)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     ASSERT_EQ(0, Demo({"--log", directory.File("warn"), "--level", "warning", "--duration", "1"}).m_nStatus);
-    const std::string warnings = ToolTest::ReadFile(directory.File("warn.log"));
+    const std::string warnings = ReadFile(directory.File("warn.log"));
     EXPECT_TRUE(Contains(warnings, " FATAL: "));
     EXPECT_TRUE(Contains(warnings, " WARNING: "));
     EXPECT_FALSE(Contains(warnings, " INFO: "));
@@ -149,7 +154,7 @@ TEST(DemoOutputs, LevelAndVerbosityOffsetFilterMessages)
     ASSERT_EQ(0,
               Demo({"--log", directory.File("quiet"), "--level", "INFO", "--verbosity-offset", "1", "--duration", "1"})
                   .m_nStatus);
-    const std::string quiet = ToolTest::ReadFile(directory.File("quiet.log"));
+    const std::string quiet = ReadFile(directory.File("quiet.log"));
     EXPECT_TRUE(Contains(quiet, " INFO: Startup\r\n"));
     EXPECT_TRUE(Contains(quiet, " INFO: Total Runtime: "));
     EXPECT_FALSE(Contains(quiet, "Worker 1 started"));
@@ -158,7 +163,7 @@ TEST(DemoOutputs, LevelAndVerbosityOffsetFilterMessages)
 
 TEST(DemoOutputs, TraceLayersWritesPushAndPopLines)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     const ToolTest::SProcessResult result =
         Demo({"--log", directory.File("t"), "--trace-layers", "--duration", "1", "--threads", "1"});
     EXPECT_EQ(0, result.m_nStatus);
@@ -169,20 +174,20 @@ TEST(DemoOutputs, TraceLayersWritesPushAndPopLines)
 
 TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     ToolTest::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--xml", "--duration", "30"}, "",
                                  directory.File("out"), directory.File("err"));
     ASSERT_TRUE(
-        ToolTest::WaitFor(20.0, [&] { return Contains(ToolTest::ReadFile(directory.File("run.log")), "chunk 1:"); }));
+        ToolTest::WaitFor(20.0, [&] { return Contains(ReadFileOrEmpty(directory.File("run.log")), "chunk 1:"); }));
     demo.Signal(SIGINT);
     EXPECT_EQ(130, demo.Wait(10.0));
-    const std::vector<std::string> lines = ToolTest::SplitLines(ToolTest::ReadFile(directory.File("run.log")));
+    const std::vector<std::string> lines = ToolTest::SplitLines(ReadFile(directory.File("run.log")));
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(" WARNING: Interrupted: stopped after the current step\r", lines[lines.size() - 2].substr(19));
     EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: ")) << lines.back();
-    EXPECT_FALSE(Contains(ToolTest::ReadFile(directory.File("run.log")), "Summary:"));
+    EXPECT_FALSE(Contains(ReadFile(directory.File("run.log")), "Summary:"));
     // The XML stream got the same last notes and its end.
-    const std::string stream = ToolTest::ReadFile(directory.File("out"));
+    const std::string stream = ReadFile(directory.File("out"));
     const std::string end = "<TEXT>Interrupted: stopped after the current step</TEXT>\n</LOG>\n\n<LOG>\n";
     EXPECT_TRUE(Contains(stream, end));
     EXPECT_EQ("</PROGRESS>\n</LOG_STREAM>\n", stream.substr(stream.size() - 26));
@@ -191,7 +196,7 @@ TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
 
 TEST(DemoOutputs, XmlStreamOnStandardOutputMatchesTheLogRecordForRecord)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     const ToolTest::SProcessResult result =
         Demo({"--xml", "--log", directory.File("run"), "--duration", "1", "--threads", "3"});
     ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
@@ -201,7 +206,7 @@ TEST(DemoOutputs, XmlStreamOnStandardOutputMatchesTheLogRecordForRecord)
     ASSERT_GT(stream.size(), epilogue.size());
     EXPECT_EQ(epilogue, stream.substr(stream.size() - epilogue.size()));
     // One log record per log line, and the watcher reads the whole stream.
-    const std::size_t logLines = ToolTest::SplitLines(ToolTest::ReadFile(directory.File("run.log"))).size();
+    const std::size_t logLines = ToolTest::SplitLines(ReadFile(directory.File("run.log"))).size();
     std::size_t records = 0;
     for (std::size_t at = stream.find("<LOG>\n"); at != std::string::npos; at = stream.find("<LOG>\n", at + 1))
         ++records;

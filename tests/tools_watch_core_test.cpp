@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TemporaryDirectory.h"
 #include "support/ToolProcess.h"
 #include "watch/Eta.h"
 #include "watch/PlainView.h"
@@ -20,6 +21,9 @@
 #include "watch/XmlStreamParser.h"
 
 using namespace Qz::Varnel::Watch;
+using Test::CTemporaryDirectory;
+using Test::ReadFile;
+using Test::WriteTextFile;
 
 namespace {
 
@@ -173,17 +177,17 @@ TEST(WatchEta, ExtrapolatesTheRateSinceTheStart)
 
 TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)
 {
-    ToolTest::CTemporaryDirectory directory;
-    ToolTest::WriteFile(directory.File("host-1.xml"), "older run");
+    CTemporaryDirectory directory;
+    WriteTextFile(directory.File("host-1.xml"), "older run");
     CSaveFile file(directory.Path(), "127.0.0.1_4000");
     ASSERT_TRUE(file.IsOpen()) << file.GetError();
     EXPECT_TRUE(file.Write("abc", 3));
     ASSERT_TRUE(file.Rename("host-1"));
     EXPECT_EQ(directory.File("host-1.1.xml"), file.GetPath());
     EXPECT_TRUE(file.Write("def", 3));
-    EXPECT_EQ("older run", ToolTest::ReadFile(directory.File("host-1.xml")));
-    EXPECT_EQ("abcdef", ToolTest::ReadFile(directory.File("host-1.1.xml")));
-    EXPECT_EQ((std::vector<std::string>{"host-1.1.xml", "host-1.xml"}), ToolTest::ListDirectory(directory.Path()));
+    EXPECT_EQ("older run", ReadFile(directory.File("host-1.xml")));
+    EXPECT_EQ("abcdef", ReadFile(directory.File("host-1.1.xml")));
+    EXPECT_EQ((std::vector<std::string>{"host-1.1.xml", "host-1.xml"}), directory.Entries());
     EXPECT_EQ("_._.._etc_passwd", MakeFileStem("../../etc/passwd"));
     EXPECT_EQ("stream", MakeFileStem(""));
 }

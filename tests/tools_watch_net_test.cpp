@@ -19,7 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TemporaryDirectory.h"
 #include "support/ToolProcess.h"
+
+using Test::CTemporaryDirectory;
+using Test::ReadFile;
+using Test::ReadFileOrEmpty;
 
 #ifdef VIDODERAVEV_WATCH_PATH
 
@@ -32,7 +37,7 @@ const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
 class CListeningWatcher
 {
 public:
-    CListeningWatcher(const ToolTest::CTemporaryDirectory& directory, const std::vector<std::string>& arguments)
+    CListeningWatcher(const CTemporaryDirectory& directory, const std::vector<std::string>& arguments)
         : m_oDirectory(directory)
     {
         std::vector<std::string> argv = {g_sWatch, "--listen", "127.0.0.1:0"};
@@ -40,9 +45,9 @@ public:
         m_pProcess.reset(
             new ToolTest::CChildProcess(argv, "", directory.File("watch.out"), directory.File("watch.err")));
         const std::string prefix = "listening on 127.0.0.1:";
-        ToolTest::WaitFor(
-            10.0, [&] { return ToolTest::ReadFile(directory.File("watch.err")).find('\n') != std::string::npos; });
-        const std::string errors = ToolTest::ReadFile(directory.File("watch.err"));
+        ToolTest::WaitFor(10.0,
+                          [&] { return ReadFileOrEmpty(directory.File("watch.err")).find('\n') != std::string::npos; });
+        const std::string errors = ReadFileOrEmpty(directory.File("watch.err"));
         const std::size_t at = errors.find(prefix);
         if (at != std::string::npos)
             m_nPort = std::atoi(errors.c_str() + at + prefix.size());
@@ -50,10 +55,10 @@ public:
 
     int Port() const { return m_nPort; }
     ToolTest::CChildProcess& Process() { return *m_pProcess; }
-    std::string Output() const { return ToolTest::ReadFile(m_oDirectory.File("watch.out")); }
+    std::string Output() const { return ReadFileOrEmpty(m_oDirectory.File("watch.out")); }
 
 private:
-    const ToolTest::CTemporaryDirectory& m_oDirectory;
+    const CTemporaryDirectory& m_oDirectory;
     std::unique_ptr<ToolTest::CChildProcess> m_pProcess;
     int m_nPort = 0;
 };
@@ -161,10 +166,10 @@ SMessageLines SortMessageLines(const std::vector<std::string>& lines)
 
 TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
 {
-    ToolTest::CTemporaryDirectory directory;
-    ToolTest::CTemporaryDirectory saved;
+    CTemporaryDirectory directory;
+    CTemporaryDirectory saved;
     CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", "4"});
-    ASSERT_GT(watcher.Port(), 0) << ToolTest::ReadFile(directory.File("watch.err"));
+    ASSERT_GT(watcher.Port(), 0) << ReadFile(directory.File("watch.err"));
 
     std::vector<std::string> documents;
     for (int i = 0; i < 3; ++i)
@@ -189,7 +194,7 @@ TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
         EXPECT_EQ(" Job host" + std::to_string(i), own[1].substr(own[1].find(" Job"))) << own[1];
         EXPECT_EQ(label + " FINISHED", own.back());
         const std::string file = saved.File("host" + std::to_string(i) + "-" + std::to_string(100 + i) + ".xml");
-        EXPECT_EQ(documents[i], ToolTest::ReadFile(file)) << file;
+        EXPECT_EQ(documents[i], ReadFile(file)) << file;
     }
     const std::vector<std::string> bad = LinesOf(lines, "bad/9");
     ASSERT_FALSE(bad.empty());
@@ -197,14 +202,14 @@ TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
     EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(),
                                [](const std::string& line) { return line.find("MALFORMED") != std::string::npos; }));
     // What arrived of the malformed stream up to the drop is kept as well.
-    const std::string badFile = ToolTest::ReadFile(saved.File("bad-9.xml"));
+    const std::string badFile = ReadFile(saved.File("bad-9.xml"));
     EXPECT_EQ(0u, broken.find(badFile.substr(0, 600)));
     EXPECT_GE(badFile.size(), 600u);
 }
 
 TEST(WatchListen, StopsOnSigintWhileStreamsAreOpen)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     CListeningWatcher watcher(directory, {});
     ASSERT_GT(watcher.Port(), 0);
     std::thread sender([&] { Send(watcher.Port(), NetworkDocument("slow", 1, 3).substr(0, 300), 300); });
@@ -216,8 +221,8 @@ TEST(WatchListen, StopsOnSigintWhileStreamsAreOpen)
 
 TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
 {
-    ToolTest::CTemporaryDirectory directory;
-    ToolTest::CTemporaryDirectory saved;
+    CTemporaryDirectory directory;
+    CTemporaryDirectory saved;
     CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", "3"});
     ASSERT_GT(watcher.Port(), 0);
     const std::string target = "127.0.0.1:" + std::to_string(watcher.Port());
@@ -244,7 +249,7 @@ TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
         // Every message line of the run reached the collector: the same
         // lines as the demo's own log file holds.
         const std::vector<std::string> logLines =
-            ToolTest::SplitLines(ToolTest::ReadFile(directory.File("demo" + std::to_string(i) + ".log")));
+            ToolTest::SplitLines(ReadFile(directory.File("demo" + std::to_string(i) + ".log")));
         std::vector<std::string> received;
         for (const std::string& line : own)
             if (line.find(" PROGRESS ") == std::string::npos && line != label + " FINISHED")
@@ -256,7 +261,7 @@ TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
             EXPECT_LE(std::abs(static_cast<long>(sent.m_oNoteTimes[n] - written.m_oNoteTimes[n])), 2L)
                 << written.m_oNotes[n];
         // The saved copy is the complete document as sent.
-        const std::string file = ToolTest::ReadFile(saved.File(MakeStem(host) + "-" + pid + ".xml"));
+        const std::string file = ReadFile(saved.File(MakeStem(host) + "-" + pid + ".xml"));
         EXPECT_EQ(0u, file.find("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n"));
         EXPECT_EQ("</LOG_STREAM>\n\n", file.substr(file.size() - 15));
         const ToolTest::SProcessResult reread = ToolTest::RunProcess({g_sWatch}, file);

@@ -14,7 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TemporaryDirectory.h"
 #include "support/ToolProcess.h"
+
+using Test::CTemporaryDirectory;
+using Test::ReadFile;
+using Test::ReadFileOrEmpty;
 
 #ifdef VIDODERAVEV_WATCH_PATH
 
@@ -98,14 +103,14 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
     const std::string tmuxPath = FindTmux();
     if (tmuxPath.empty())
         GTEST_SKIP() << "tmux is not installed";
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     CTmux tmux(tmuxPath);
     const std::string command = g_sWatch + " --listen 127.0.0.1:0 --level WARNING 2>" + directory.File("err") +
                                 "; echo WATCH-EXIT=$?; sleep 60";
     ASSERT_EQ(0, tmux.Run({"new-session", "-d", "-s", "watch", "-x", "100", "-y", "24", command}).m_nStatus);
     ASSERT_TRUE(ToolTest::WaitFor(
-        10.0, [&] { return ToolTest::ReadFile(directory.File("err")).find('\n') != std::string::npos; }));
-    const std::string errors = ToolTest::ReadFile(directory.File("err"));
+        10.0, [&] { return ReadFileOrEmpty(directory.File("err")).find('\n') != std::string::npos; }));
+    const std::string errors = ReadFile(directory.File("err"));
     const std::size_t at = errors.find("127.0.0.1:");
     ASSERT_NE(std::string::npos, at) << errors;
     const int port = std::atoi(errors.c_str() + at + 10);

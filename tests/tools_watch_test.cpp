@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TemporaryDirectory.h"
 #include "support/ToolProcess.h"
+
+using Test::CTemporaryDirectory;
+using Test::ReadFile;
 
 #ifdef VIDODERAVEV_WATCH_PATH
 
@@ -25,7 +29,7 @@ ToolTest::SProcessResult Watch(const std::string& document, const std::vector<st
 
 TEST(WatchPlain, PrintsOneLinePerRecordOfACompleteStream)
 {
-    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_complete.xml"));
+    const ToolTest::SProcessResult result = Watch(ReadFile(g_sData + "/stream_complete.xml"));
     EXPECT_EQ(0, result.m_nStatus) << result.m_sErrors;
     const std::vector<std::string> expected = {
         "stdin 2026-12-06 10:00:01 INFO: Startup",
@@ -45,7 +49,7 @@ TEST(WatchPlain, PrintsOneLinePerRecordOfACompleteStream)
 
 TEST(WatchPlain, NamesNetworkStreamsAfterHostAndProcess)
 {
-    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_network.xml"));
+    const ToolTest::SProcessResult result = Watch(ReadFile(g_sData + "/stream_network.xml"));
     EXPECT_EQ(0, result.m_nStatus);
     const std::vector<std::string> expected = {
         "build-host/4242 2026-12-06 10:00:01 INFO: Startup",
@@ -59,7 +63,7 @@ TEST(WatchPlain, NamesNetworkStreamsAfterHostAndProcess)
 
 TEST(WatchPlain, ReportsATruncatedStreamWithItsPosition)
 {
-    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_truncated.xml"));
+    const ToolTest::SProcessResult result = Watch(ReadFile(g_sData + "/stream_truncated.xml"));
     EXPECT_EQ(0, result.m_nStatus);
     const std::vector<std::string> lines = ToolTest::SplitLines(result.m_sOutput);
     ASSERT_EQ(3u, lines.size()) << result.m_sOutput;
@@ -69,7 +73,7 @@ TEST(WatchPlain, ReportsATruncatedStreamWithItsPosition)
 
 TEST(WatchPlain, ReportsAMalformedStreamOnceAndStops)
 {
-    const ToolTest::SProcessResult result = Watch(ToolTest::ReadFile(g_sData + "/stream_malformed.xml"));
+    const ToolTest::SProcessResult result = Watch(ReadFile(g_sData + "/stream_malformed.xml"));
     EXPECT_EQ(1, result.m_nStatus);
     const std::vector<std::string> expected = {
         "stdin 2026-12-06 10:00:01 INFO: Startup",
@@ -111,8 +115,7 @@ TEST(WatchPlain, NeutralisesTerminalControlsInTexts)
 
 TEST(WatchPlain, FiltersMessagesByLevel)
 {
-    const ToolTest::SProcessResult result =
-        Watch(ToolTest::ReadFile(g_sData + "/stream_complete.xml"), {"--level", "warning"});
+    const ToolTest::SProcessResult result = Watch(ReadFile(g_sData + "/stream_complete.xml"), {"--level", "warning"});
     const std::vector<std::string> expected = {
         "stdin PROGRESS 1.25% Demo run",
         "stdin 2026-12-06 10:00:02 WARNING: [7] Disk <almost> full & slow",
@@ -125,22 +128,21 @@ TEST(WatchPlain, FiltersMessagesByLevel)
 
 TEST(WatchPlain, SavesTheReceivedBytesUnchanged)
 {
-    ToolTest::CTemporaryDirectory directory;
+    CTemporaryDirectory directory;
     for (const char* name : {"stream_complete.xml", "stream_truncated.xml", "stream_malformed.xml"}) {
-        const std::string document = ToolTest::ReadFile(g_sData + "/" + name);
+        const std::string document = ReadFile(g_sData + "/" + name);
         Watch(document, {"--save", directory.Path()});
-        EXPECT_EQ(document, ToolTest::ReadFile(directory.File("stdin.xml"))) << name;
+        EXPECT_EQ(document, ReadFile(directory.File("stdin.xml"))) << name;
         ::unlink(directory.File("stdin.xml").c_str());
     }
     // A stream that names its host and process is saved under that name; an
     // existing file is kept.
-    const std::string network = ToolTest::ReadFile(g_sData + "/stream_network.xml");
+    const std::string network = ReadFile(g_sData + "/stream_network.xml");
     Watch(network, {"--save", directory.Path()});
     Watch(network, {"--save", directory.Path()});
-    EXPECT_EQ((std::vector<std::string>{"build-host-4242.1.xml", "build-host-4242.xml"}),
-              ToolTest::ListDirectory(directory.Path()));
-    EXPECT_EQ(network, ToolTest::ReadFile(directory.File("build-host-4242.xml")));
-    EXPECT_EQ(network, ToolTest::ReadFile(directory.File("build-host-4242.1.xml")));
+    EXPECT_EQ((std::vector<std::string>{"build-host-4242.1.xml", "build-host-4242.xml"}), directory.Entries());
+    EXPECT_EQ(network, ReadFile(directory.File("build-host-4242.xml")));
+    EXPECT_EQ(network, ReadFile(directory.File("build-host-4242.1.xml")));
 }
 
 TEST(WatchPlain, RefusesBadOptionsWithStatusTwo)

@@ -12,11 +12,16 @@
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 
+#include "support/TemporaryDirectory.h"
 #include "translator_test_util.h"
 
 using Qz::Varnel::Internationalisation::CTranslator;
 using Qz::Varnel::Internationalisation::CTranslatorFile;
-using namespace TranslatorTest;
+using Test::CTemporaryDirectory;
+using Test::FileExists;
+using Test::ReadFile;
+using Test::WriteTextFile;
+using TranslatorTest::MakeTrl;
 
 namespace {
 
@@ -153,7 +158,7 @@ TEST_F(TranslatorTest, FirstUseWithoutInitUsesModuleFileAndDefaultLanguage)
 
 TEST_F(TranslatorTest, UntranslatedTextsAreRecordedAndWrittenOnLanguageChange)
 {
-    CTempDir dir;
+    CTemporaryDirectory dir;
     CTranslator::Init(dir.Path(), "mod", "Default");
     EXPECT_EQ(CTranslator::GetBaseFilePath(), dir.Path());
     EXPECT_EQ(CTranslator::Translate("Startup"), "Startup");
@@ -175,12 +180,12 @@ TEST_F(TranslatorTest, UntranslatedTextsAreRecordedAndWrittenOnLanguageChange)
 
 TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)
 {
-    CTempDir first, second;
-    WriteFile(second.File("appfr.trl"),
-              MakeTrl("app", "fr", "\"Missing\", \"Common\"", "\"Yes\"=\"Oui (app)\"\n\"Only app\"=\"Seulement\"\n"));
-    WriteFile(first.File("Commonfr.trl"), MakeTrl("Common", "fr", "", "\"Yes\"=\"Oui\"\n\"No\"=\"Non\"\n"));
+    CTemporaryDirectory first, second;
+    WriteTextFile(second.File("appfr.trl"), MakeTrl("app", "fr", "\"Missing\", \"Common\"",
+                                                    "\"Yes\"=\"Oui (app)\"\n\"Only app\"=\"Seulement\"\n"));
+    WriteTextFile(first.File("Commonfr.trl"), MakeTrl("Common", "fr", "", "\"Yes\"=\"Oui\"\n\"No\"=\"Non\"\n"));
     // Found in the earlier directory only.
-    WriteFile(second.File("Commonfr.trl"), MakeTrl("Common", "fr", "", "\"No\"=\"Non (second)\"\n"));
+    WriteTextFile(second.File("Commonfr.trl"), MakeTrl("Common", "fr", "", "\"No\"=\"Non (second)\"\n"));
     CTranslator::Init(std::list<std::string>{first.Path(), second.Path()}, "app", "fr");
     EXPECT_EQ(CTranslator::GetBaseFilePath(), second.Path());
     EXPECT_EQ(CTranslator::Translate("Yes"), "Oui"); // deep: the base module wins
@@ -202,13 +207,13 @@ TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)
 
 TEST_F(TranslatorTest, EarlierDirectoryWinsAndSameLanguageDoesNothing)
 {
-    CTempDir first, second;
-    WriteFile(first.File("xDefault.trl"), MakeTrl("x", "Default", "", "\"a\"=\"first\"\n"));
-    WriteFile(second.File("xDefault.trl"), MakeTrl("x", "Default", "", "\"a\"=\"second\"\n"));
+    CTemporaryDirectory first, second;
+    WriteTextFile(first.File("xDefault.trl"), MakeTrl("x", "Default", "", "\"a\"=\"first\"\n"));
+    WriteTextFile(second.File("xDefault.trl"), MakeTrl("x", "Default", "", "\"a\"=\"second\"\n"));
     CTranslator::Init(std::list<std::string>{first.Path(), second.Path()}, "x", "Default");
     EXPECT_EQ(CTranslator::Translate("a"), "first");
     EXPECT_EQ(CTranslator::Translate("new"), "new");
-    WriteFile(first.File("xDefault.trl"), MakeTrl("x", "Default", "", "\"a\"=\"changed\"\n"));
+    WriteTextFile(first.File("xDefault.trl"), MakeTrl("x", "Default", "", "\"a\"=\"changed\"\n"));
     CTranslator::SetLanguage("Default"); // neither writes nor reloads
     EXPECT_EQ(CTranslator::Translate("a"), "first");
     EXPECT_EQ(ReadFile(first.File("xDefault.trl")), MakeTrl("x", "Default", "", "\"a\"=\"changed\"\n"));
@@ -216,7 +221,7 @@ TEST_F(TranslatorTest, EarlierDirectoryWinsAndSameLanguageDoesNothing)
 
 TEST_F(TranslatorTest, InitDiscardsRecordedTextsWithoutWriting)
 {
-    CTempDir dir;
+    CTemporaryDirectory dir;
     CTranslator::Init(dir.Path(), "m", "Default");
     CTranslator::Translate("recorded");
     CTranslator::Init(dir.Path(), "m", "Default");
@@ -227,10 +232,10 @@ TEST_F(TranslatorTest, InitDiscardsRecordedTextsWithoutWriting)
 
 TEST_F(TranslatorTest, InitFromApplicationPathAndLanguagePath)
 {
-    CTempDir dir, languageDir;
+    CTemporaryDirectory dir, languageDir;
     CLanguagePath languagePath;
     languagePath.Set(languageDir.Path().c_str());
-    WriteFile(languageDir.File("toolen.trl"), MakeTrl("tool", "en", "", "\"k\"=\"from LANGUAGEPATH\"\n"));
+    WriteTextFile(languageDir.File("toolen.trl"), MakeTrl("tool", "en", "", "\"k\"=\"from LANGUAGEPATH\"\n"));
     CTranslator::Init(dir.File("tool.exe"), "en");
     EXPECT_EQ(CTranslator::GetApplicationName(), "tool");
     EXPECT_EQ(CTranslator::GetSearchPathList(),
@@ -245,13 +250,13 @@ TEST_F(TranslatorTest, InitFromApplicationPathAndLanguagePath)
 
 TEST_F(TranslatorTest, FileThatFailsToReadIsNeverOverwritten)
 {
-    CTempDir dir;
+    CTemporaryDirectory dir;
     const std::string broken = MakeTrl("m", "Default", "", "\"a\"=\"A\"\n\"b\" \"B\"\n");
     const std::string otherModule = MakeTrl("other", "Default", "", "\"a\"=\"other A\"\n");
     const std::string otherLanguage = MakeTrl("m", "de", "", "");
     const std::string badVersion = "TF(0002)\n";
     for (const std::string& content : {broken, otherModule, otherLanguage, badVersion, std::string("garbage")}) {
-        WriteFile(dir.File("mDefault.trl"), content);
+        WriteTextFile(dir.File("mDefault.trl"), content);
         testing::internal::CaptureStderr();
         CTranslator::Init(dir.Path(), "m", "Default");
         testing::internal::GetCapturedStderr();
@@ -265,7 +270,7 @@ TEST_F(TranslatorTest, FileThatFailsToReadIsNeverOverwritten)
         EXPECT_FALSE(FileExists(dir.File("mde.trl")));
     }
     // What the reader stored before the parse error is still used.
-    WriteFile(dir.File("mDefault.trl"), broken);
+    WriteTextFile(dir.File("mDefault.trl"), broken);
     testing::internal::CaptureStderr();
     CTranslator::Init(dir.Path(), "m", "Default");
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -273,7 +278,7 @@ TEST_F(TranslatorTest, FileThatFailsToReadIsNeverOverwritten)
     EXPECT_EQ(CTranslator::Translate("a"), "A");
 
     // An empty file holds nothing to lose and is filled.
-    WriteFile(dir.File("mDefault.trl"), "");
+    WriteTextFile(dir.File("mDefault.trl"), "");
     CTranslator::Init(dir.Path(), "m", "Default");
     CTranslator::Translate("x");
     CTranslator::SetLanguage("fr");
@@ -282,10 +287,10 @@ TEST_F(TranslatorTest, FileThatFailsToReadIsNeverOverwritten)
 
 TEST_F(TranslatorTest, BaseModuleCyclesAreCutAndReportedOnce)
 {
-    CTempDir dir;
-    WriteFile(dir.File("Aen.trl"), MakeTrl("A", "en", "\"B\", \"A\"", "\"a\"=\"from A\"\n"));
-    WriteFile(dir.File("Ben.trl"), MakeTrl("B", "en", "\"A\", \"C\"", "\"b\"=\"from B\"\n"));
-    WriteFile(dir.File("Cen.trl"), MakeTrl("C", "en", "\"C\"", "\"c\"=\"from C\"\n"));
+    CTemporaryDirectory dir;
+    WriteTextFile(dir.File("Aen.trl"), MakeTrl("A", "en", "\"B\", \"A\"", "\"a\"=\"from A\"\n"));
+    WriteTextFile(dir.File("Ben.trl"), MakeTrl("B", "en", "\"A\", \"C\"", "\"b\"=\"from B\"\n"));
+    WriteTextFile(dir.File("Cen.trl"), MakeTrl("C", "en", "\"C\"", "\"c\"=\"from C\"\n"));
     testing::internal::CaptureStderr();
     CTranslator::Init(dir.Path(), "A", "en");
     std::string errors = testing::internal::GetCapturedStderr();
@@ -305,11 +310,11 @@ TEST_F(TranslatorTest, NullTextThrowsLogicError)
 
 TEST_F(TranslatorTest, TranslateIsSafeAgainstConcurrentInitAndSetLanguage)
 {
-    CTempDir dir;
+    CTemporaryDirectory dir;
     // Long translations live on the heap: a dangling reference would show.
     const std::string german(200, 'd'), french(200, 'f');
-    WriteFile(dir.File("mde.trl"), MakeTrl("m", "de", "", "\"t\"=\"" + german + "\"\n"));
-    WriteFile(dir.File("mfr.trl"), MakeTrl("m", "fr", "", "\"t\"=\"" + french + "\"\n"));
+    WriteTextFile(dir.File("mde.trl"), MakeTrl("m", "de", "", "\"t\"=\"" + german + "\"\n"));
+    WriteTextFile(dir.File("mfr.trl"), MakeTrl("m", "fr", "", "\"t\"=\"" + french + "\"\n"));
     CTranslator::Init(dir.Path(), "m", "de");
 
     std::atomic<bool> stop(false);
@@ -344,8 +349,8 @@ TEST_F(TranslatorTest, TranslateIsSafeAgainstConcurrentInitAndSetLanguage)
 
 TEST_F(TranslatorTest, WriteBackAtExitAndTranslateAfterDestruction)
 {
-    CTempDir dir;
-    WriteFile(dir.File("brokenDefault.trl"), "TF(0001) broken");
+    CTemporaryDirectory dir;
+    WriteTextFile(dir.File("brokenDefault.trl"), "TF(0001) broken");
     // The child inherits the translator and this directory, records texts and
     // exits; a static object destroyed after the translator then translates.
     testing::FLAGS_gtest_death_test_style = "fast";
@@ -374,7 +379,7 @@ TEST_F(TranslatorTest, WriteBackAtExitAndTranslateAfterDestruction)
 
 TEST_F(TranslatorTest, ThreadsTranslatingThroughExitNeitherCrashNorBlockTheWriteBack)
 {
-    CTempDir dir;
+    CTemporaryDirectory dir;
     testing::FLAGS_gtest_death_test_style = "fast";
     EXPECT_EXIT(
         {

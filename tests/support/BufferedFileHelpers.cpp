@@ -1,51 +1,16 @@
 #include "support/BufferedFileHelpers.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <boost/filesystem.hpp>
+#include "support/TemporaryDirectory.h"
 
 namespace Test {
-
-CTemporaryDirectory::CTemporaryDirectory()
-{
-    char pattern[] = "/tmp/vidOderavev-test-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    m_sPath = pattern;
-}
-
-CTemporaryDirectory::~CTemporaryDirectory()
-{
-    boost::system::error_code error;
-    boost::filesystem::remove_all(m_sPath, error);
-}
-
-std::vector<std::string> CTemporaryDirectory::Entries() const
-{
-    std::vector<std::string> names;
-    for (boost::filesystem::directory_iterator it(m_sPath), end; it != end; ++it)
-        names.push_back(it->path().filename().string());
-    return names;
-}
-
-std::string ReadWholeFile(const std::string& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream content;
-    content << stream.rdbuf();
-    return content.str();
-}
-
-bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 std::vector<std::string> SplitCrLfLines(const std::string& content)
 {
@@ -96,6 +61,6 @@ CStderrRedirect::~CStderrRedirect()
     ::unlink(m_sPath.c_str());
 }
 
-std::string CStderrRedirect::Text() const { return ReadWholeFile(m_sPath); }
+std::string CStderrRedirect::Text() const { return ReadFileOrEmpty(m_sPath); }
 
 } // namespace Test

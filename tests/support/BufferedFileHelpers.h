@@ -8,27 +8,6 @@
 
 namespace Test {
 
-// A fresh directory under /tmp, removed with everything in it at the end.
-class CTemporaryDirectory
-{
-public:
-    CTemporaryDirectory();
-    ~CTemporaryDirectory();
-    CTemporaryDirectory(const CTemporaryDirectory&) = delete;
-    CTemporaryDirectory& operator=(const CTemporaryDirectory&) = delete;
-
-    const std::string& Path() const { return m_sPath; }
-    std::string File(const std::string& name) const { return m_sPath + "/" + name; }
-    std::vector<std::string> Entries() const;
-
-private:
-    std::string m_sPath;
-};
-
-// The whole file; empty when it does not exist.
-std::string ReadWholeFile(const std::string& path);
-bool FileExists(const std::string& path);
-
 // Cuts at every "\r\n"; the text after the last one (a torn line) is
 // returned as a last element only when it is not empty.
 std::vector<std::string> SplitCrLfLines(const std::string& content);

@@ -2,65 +2,18 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <boost/filesystem/operations.hpp>
 
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 
 namespace Test {
 namespace FileSupport {
-
-CTempDirectory::CTempDirectory()
-{
-    const char* root = std::getenv("TMPDIR");
-    std::string pattern = std::string(root && *root ? root : "/tmp") + "/vidOderavev-test-XXXXXX";
-    if (!::mkdtemp(&pattern[0]))
-        throw std::runtime_error("mkdtemp failed");
-    m_sPath = pattern;
-}
-
-CTempDirectory::~CTempDirectory()
-{
-    boost::system::error_code error;
-    boost::filesystem::remove_all(m_sPath, error);
-}
-
-std::string CTempDirectory::operator/(const std::string& name) const { return m_sPath + "/" + name; }
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream)
-        throw std::runtime_error("cannot read " + path);
-    std::ostringstream content;
-    content << stream.rdbuf();
-    return content.str();
-}
-
-void WriteTextFile(const std::string& path, const std::string& content)
-{
-    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-    stream << content;
-    if (!stream)
-        throw std::runtime_error("cannot write " + path);
-}
-
-bool Exists(const std::string& path)
-{
-    struct stat info;
-    return ::lstat(path.c_str(), &info) == 0;
-}
 
 int CountOpenDescriptors()
 {

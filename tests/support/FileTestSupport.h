@@ -11,29 +11,6 @@
 namespace Test {
 namespace FileSupport {
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
-class CTempDirectory
-{
-public:
-    CTempDirectory();
-    ~CTempDirectory();
-    CTempDirectory(const CTempDirectory&) = delete;
-    CTempDirectory& operator=(const CTempDirectory&) = delete;
-
-    const std::string& Path() const { return m_sPath; }
-    // Path() + "/" + name
-    std::string operator/(const std::string& name) const;
-
-private:
-    std::string m_sPath;
-};
-
-// The whole content of a file; throws std::runtime_error when it cannot be read.
-std::string ReadFile(const std::string& path);
-void WriteTextFile(const std::string& path, const std::string& content);
-bool Exists(const std::string& path);
-
 // Entries of /proc/self/fd.
 int CountOpenDescriptors();
 

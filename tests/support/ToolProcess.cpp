@@ -1,44 +1,19 @@
 #include "support/ToolProcess.h"
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <boost/filesystem.hpp>
+#include "support/TemporaryDirectory.h"
 
 namespace ToolTest {
-
-void WriteFile(const std::string& path, const std::string& content)
-{
-    std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-    stream << content;
-}
-
-std::vector<std::string> ListDirectory(const std::string& path)
-{
-    std::vector<std::string> names;
-    if (DIR* directory = ::opendir(path.c_str())) {
-        while (dirent* entry = ::readdir(directory)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        ::closedir(directory);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::vector<std::string> SplitLines(const std::string& text)
 {
@@ -120,15 +95,15 @@ int CChildProcess::Wait(double timeoutSeconds)
 
 SProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input, double timeoutSeconds)
 {
-    CTemporaryDirectory directory;
-    WriteFile(directory.File("in"), input);
+    Test::CTemporaryDirectory directory;
+    Test::WriteTextFile(directory.File("in"), input);
     SProcessResult result;
     {
         CChildProcess process(argv, directory.File("in"), directory.File("out"), directory.File("err"));
         result.m_nStatus = process.Wait(timeoutSeconds);
     }
-    result.m_sOutput = ReadFile(directory.File("out"));
-    result.m_sErrors = ReadFile(directory.File("err"));
+    result.m_sOutput = Test::ReadFileOrEmpty(directory.File("out"));
+    result.m_sErrors = Test::ReadFileOrEmpty(directory.File("err"));
     return result;
 }
 

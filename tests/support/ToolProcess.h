@@ -6,16 +6,8 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "support/BufferedFileHelpers.h"
-
 namespace ToolTest {
 
-using Test::CTemporaryDirectory;
-using Test::FileExists;
-inline std::string ReadFile(const std::string& path) { return Test::ReadWholeFile(path); }
-void WriteFile(const std::string& path, const std::string& content);
-// Names of the entries of a directory, sorted.
-std::vector<std::string> ListDirectory(const std::string& path);
 std::vector<std::string> SplitLines(const std::string& text);
 
 // A program started in the background with standard input from a file (or

@@ -28,6 +28,7 @@
 
 using namespace Qz::Varnel::Progress;
 using Test::Attach;
+using Test::CChildLink;
 using Test::CRecordingVisualizer;
 
 namespace {
@@ -298,7 +299,7 @@ TEST(LoggerMessage, OffsetsAddUpAlongAChainOfLoggers)
 {
     auto parent = boost::make_shared<CLogger>("parent");
     auto child = boost::make_shared<CLogger>("child");
-    parent->AddChildLogger(child);
+    const CChildLink link(parent, child);
     parent->SetVerbosityOffset(1);
     child->SetVerbosityOffset(1);
     parent->SetNotificationLevel(VerbosityTrace);
@@ -311,8 +312,6 @@ TEST(LoggerMessage, OffsetsAddUpAlongAChainOfLoggers)
     child->Message(VerbosityInfo, "x\ny");
     // The parent is served first, with its own mapping on top of the child's.
     EXPECT_EQ(log, TEvents({"parent:x:6", "parent:y:6", "child:x:5", "child:y:5"}));
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerMessage, ParentFiltersByItsOwnLevel)

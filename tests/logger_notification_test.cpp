@@ -19,6 +19,7 @@
 
 using namespace Qz::Varnel::Progress;
 using Test::Attach;
+using Test::CChildLink;
 using Test::CRecordingVisualizer;
 
 namespace {
@@ -220,7 +221,7 @@ TEST(LoggerNotification, ChildWithoutVisualizersNotifiesParentVisualizersWithPar
 {
     auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
     auto child = boost::make_shared<CLogger>("child", 20.0, 1.0);
-    parent->AddChildLogger(child);
+    const CChildLink link(parent, child);
     auto visualizer = Attach(parent);
     child->SetProgress(0.5);
     EXPECT_EQ(visualizer->Events(), TEvents({"Progress"}));
@@ -237,15 +238,13 @@ TEST(LoggerNotification, ChildWithoutVisualizersNotifiesParentVisualizersWithPar
     child->Pop();
     EXPECT_EQ(visualizer->Events(),
               TEvents({"Progress", "Progress", "Progress(immediate)", "Progress(immediate)"}));
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerNotification, ChildWithVisualizersNotifiesOnlyItsOwn)
 {
     auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
     auto child = boost::make_shared<CLogger>("child", 20.0, 1.0);
-    parent->AddChildLogger(child);
+    const CChildLink link(parent, child);
     auto parentVisualizer = Attach(parent);
     auto childVisualizer = Attach(child);
     child->SetProgress(0.5);
@@ -253,8 +252,6 @@ TEST(LoggerNotification, ChildWithVisualizersNotifiesOnlyItsOwn)
     EXPECT_EQ(childVisualizer->m_pLastLogger, child.get());
     EXPECT_TRUE(parentVisualizer->Events().empty());
     EXPECT_EQ(parent->GetProgress(0), 10.0);
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerNotification, GetterInsideProgressChangedCausesOneFurtherImmediateNotification)
@@ -264,7 +261,7 @@ TEST(LoggerNotification, GetterInsideProgressChangedCausesOneFurtherImmediateNot
     // notification, whose own getter finds nothing more to pass.
     auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
     auto child = boost::make_shared<CLogger>("child", 2.0, 1.0);
-    parent->AddChildLogger(child);
+    const CChildLink link(parent, child);
     auto visualizer = Attach(parent);
     std::vector<double> seen;
     visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& logger, bool) {
@@ -275,8 +272,6 @@ TEST(LoggerNotification, GetterInsideProgressChangedCausesOneFurtherImmediateNot
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_DOUBLE_EQ(seen[0], 0.02);
     EXPECT_DOUBLE_EQ(seen[1], 0.02);
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerNotification, ProgressReportedInsideANotificationDoesNotNestWithoutBound)

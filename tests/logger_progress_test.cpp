@@ -17,6 +17,7 @@
 
 using namespace Qz::Varnel::Progress;
 using Test::Attach;
+using Test::CChildLink;
 using Test::CRecordingVisualizer;
 using boost::posix_time::time_duration;
 
@@ -75,14 +76,12 @@ TEST(LoggerProgress, AcrossLoggersExample)
 {
     auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
     auto child = boost::make_shared<CLogger>("child", 20.0, 1.0);
-    parent->AddChildLogger(child);
+    const CChildLink link(parent, child);
     EXPECT_EQ(child->GetParent(), parent);
     EXPECT_EQ(parent->GetNumberOfChildren(), 1);
     child->SetProgress(0.5, false);
     EXPECT_EQ(parent->GetProgress(0), 10.0);
     EXPECT_EQ(parent->GetRelativeProgressValue(0), 0.1);
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerProgress, ChildProgressBelowParentStepIsHeldInParentTopLayer)
@@ -90,15 +89,13 @@ TEST(LoggerProgress, ChildProgressBelowParentStepIsHeldInParentTopLayer)
     auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
     parent->Push("phase", 100.0, 100.0);
     auto child = boost::make_shared<CLogger>("child", 2.0, 1.0);
-    parent->AddChildLogger(child);
+    const CChildLink link(parent, child);
     child->SetProgress(1.0, false);
     // 2 units of 100 stay in the parent's top layer: the root has seen nothing.
     EXPECT_TRUE(parent->GetTimeRemaining(0).is_pos_infinity());
     EXPECT_DOUBLE_EQ(parent->GetRelativeProgressValue(0), 0.02);
     Pause();
     ExpectRemaining(parent, 0, 49.0);
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerProgress, ChildrenFeedWhateverLayerIsOnTopOfTheParent)
@@ -106,8 +103,8 @@ TEST(LoggerProgress, ChildrenFeedWhateverLayerIsOnTopOfTheParent)
     auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
     auto first = boost::make_shared<CLogger>("first", 10.0, 1.0);
     auto second = boost::make_shared<CLogger>("second", 30.0, 4.0);
-    parent->AddChildLogger(first);
-    parent->AddChildLogger(second);
+    const CChildLink linkFirst(parent, first);
+    const CChildLink linkSecond(parent, second);
     EXPECT_EQ(parent->GetNumberOfChildren(), 2);
     first->SetProgress(1.0);
     EXPECT_EQ(parent->GetProgress(0), 10.0);
@@ -116,9 +113,6 @@ TEST(LoggerProgress, ChildrenFeedWhateverLayerIsOnTopOfTheParent)
     // Half of the second child's 30 units land in the pushed layer.
     EXPECT_EQ(parent->GetProgress(1), 15.0);
     EXPECT_EQ(parent->GetProgress(0), 20.0);
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(first);
-    parent->RemoveChildLogger(second);
 }
 
 TEST(LoggerProgress, ProgressRunsAlongAChainOfLoggers)
@@ -126,15 +120,12 @@ TEST(LoggerProgress, ProgressRunsAlongAChainOfLoggers)
     auto top = boost::make_shared<CLogger>("top", 1.0, 10.0);
     auto middle = boost::make_shared<CLogger>("middle", 10.0, 100.0);
     auto bottom = boost::make_shared<CLogger>("bottom", 50.0, 2.0);
-    top->AddChildLogger(middle);
-    middle->AddChildLogger(bottom);
+    const CChildLink linkMiddle(top, middle);
+    const CChildLink linkBottom(middle, bottom);
     bottom->SetProgress(1.0);
     EXPECT_EQ(middle->GetProgress(0), 25.0);
     EXPECT_EQ(top->GetProgress(0), 2.5);
     EXPECT_EQ(top->GetRelativeProgressValue(0), 0.25);
-    // The parent and the child hold each other: break the cycle.
-    middle->RemoveChildLogger(bottom);
-    top->RemoveChildLogger(middle);
 }
 
 TEST(LoggerProgress, RemovedChildNoLongerFeedsTheParent)
@@ -406,14 +397,12 @@ TEST(LoggerProgress, RootWithMaxValueZeroInAChain)
 {
     auto parent = boost::make_shared<CLogger>("parent", 1.0, 100.0);
     auto child = boost::make_shared<CLogger>("child", 20.0, 0.0);
-    parent->AddChildLogger(child);
+    const CChildLink link(parent, child);
     child->SetProgress(3.0);
     child->IncrementProgress();
     EXPECT_EQ(child->GetRelativeProgressValue(0), 0.0);
     EXPECT_EQ(parent->GetProgress(0), 0.0);
     EXPECT_TRUE(child->GetTimeRemaining(0).is_pos_infinity());
-    // The parent and the child hold each other: break the cycle.
-    parent->RemoveChildLogger(child);
 }
 
 TEST(LoggerProgress, FixedTextIsInheritedWhileTracingIsOff)

@@ -93,4 +93,12 @@ boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<Qz::Varne
     return visualizer;
 }
 
+CChildLink::CChildLink(const boost::shared_ptr<CLogger>& parent, const boost::shared_ptr<CLogger>& child)
+    : m_oParent(parent), m_oChild(child)
+{
+    m_oParent->AddChildLogger(m_oChild);
+}
+
+CChildLink::~CChildLink() { m_oParent->RemoveChildLogger(m_oChild); }
+
 } // namespace Test

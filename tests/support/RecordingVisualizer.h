@@ -57,6 +57,24 @@ private:
 // Registers a fresh recording visualizer with the logger.
 boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<Qz::Varnel::Progress::CLogger>& logger);
 
+// Makes child a child logger of parent for the life of the object. The two
+// hold each other, so neither is freed until the link is broken; the
+// destructor breaks it even when a failed assertion ends the test early.
+class CChildLink
+{
+public:
+    typedef Qz::Varnel::Progress::CLogger CLogger;
+
+    CChildLink(const boost::shared_ptr<CLogger>& parent, const boost::shared_ptr<CLogger>& child);
+    ~CChildLink();
+    CChildLink(const CChildLink&) = delete;
+    CChildLink& operator=(const CChildLink&) = delete;
+
+private:
+    boost::shared_ptr<CLogger> m_oParent;
+    boost::shared_ptr<CLogger> m_oChild;
+};
+
 } // namespace Test
 
 #endif

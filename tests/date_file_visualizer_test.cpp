@@ -15,6 +15,7 @@
 #include <vidOderavev/Progress/DateFileVisualizer.h>
 #include <vidOderavev/Progress/Logger.h>
 
+#include "support/FileOutputChecks.h"
 #include "support/FileTestSupport.h"
 #include "support/TemporaryDirectory.h"
 
@@ -157,25 +158,11 @@ TEST_F(DateFileVisualizer, MissingDirectoryRaisesWithTheProgressFileName)
 
 TEST_F(DateFileVisualizer, FailingWritesCloseTheLogDescriptor)
 {
-    ASSERT_EQ(::symlink("/dev/full", (m_oDir / "run2026-12-05.log").c_str()), 0);
-    auto visualizer = boost::make_shared<CDatedVisualizer>(m_oDir / "run.log");
-    const int before = CountOpenDescriptors();
-    for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(DescribeFileioError([&] { visualizer->ShowMessage("x", VerbosityInfo, g_sStamp, ""); }),
-                  "Failed to write to a file|" + std::to_string(ENOSPC));
-    EXPECT_EQ(CountOpenDescriptors(), before);
+    ExpectFailingWritesCloseTheLog<CDatedVisualizer>(m_oDir / "run.log", m_oDir / "run2026-12-05.log");
 }
 
 TEST_F(DateFileVisualizer, DestructionClosesTheProgressFileAndSurvivesAFailingClose)
 {
-    const int before = CountOpenDescriptors();
-    {
-        CDateFileVisualizer visualizer(m_oDir / "run.log");
-    }
-    EXPECT_EQ(CountOpenDescriptors(), before);
-
-    auto visualizer = boost::make_shared<CDatedVisualizer>(m_oDir / "other.log");
-    ASSERT_EQ(::close(visualizer->ProgressFile()), 0);
-    EXPECT_NO_THROW(visualizer.reset());
-    EXPECT_EQ(CountOpenDescriptors(), before);
+    ExpectDestructionClosesTheProgressFile<CDateFileVisualizer, CDatedVisualizer>(m_oDir / "run.log",
+                                                                                  m_oDir / "other.log");
 }

@@ -18,6 +18,7 @@
 #include <vidOderavev/Progress/Logger.h>
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
 
+#include "support/FileOutputChecks.h"
 #include "support/FileTestSupport.h"
 #include "support/TemporaryDirectory.h"
 
@@ -51,9 +52,39 @@ std::set<std::string> Entries(const std::string& directory)
 class SimpleFileVisualizer : public ::testing::Test
 {
 protected:
+    ~SimpleFileVisualizer() override
+    {
+        if (m_oVisualizer)
+            m_oVisualizer->Clear();
+    }
+
+    // An output on run.log that shows the logger.
+    void Show(const boost::shared_ptr<CLogger>& logger)
+    {
+        m_oLogger = logger;
+        m_oVisualizer = boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log");
+        m_oVisualizer->AddLogger(logger);
+    }
+    std::string ProgressFile() const { return ReadFile(m_oDir / "run.progress"); }
+    // Tells the output that the progress changed and must show at once, and
+    // returns the progress file then.
+    std::string Refresh()
+    {
+        m_oVisualizer->ProgressChanged(m_oLogger, true);
+        return ProgressFile();
+    }
+    // The same after setting the logger's progress.
+    std::string Refresh(double value)
+    {
+        m_oLogger->SetProgress(value);
+        return Refresh();
+    }
+
     // No dialogue: a failure raises at once.
     CFailHandlerScope m_oNoHandler{boost::shared_ptr<Fileio::CFailHandler>()};
     CTemporaryDirectory m_oDir;
+    boost::shared_ptr<CLogger> m_oLogger;
+    boost::shared_ptr<CSimpleFileVisualizer> m_oVisualizer;
 };
 
 // Reaches the descriptor of the progress file.
@@ -138,116 +169,72 @@ TEST_F(SimpleFileVisualizer, NotesAndMessageLinesThroughALogger)
 
 TEST_F(SimpleFileVisualizer, OneLineWithTwoLineFeeds)
 {
-    auto logger = boost::make_shared<CLogger>("Root", 1.0, 1000.0);
-    auto visualizer = boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log");
-    visualizer->AddLogger(logger);
-    EXPECT_EQ(ReadFile(m_oDir / "run.progress"), "");
+    Show(boost::make_shared<CLogger>("Root", 1.0, 1000.0));
+    EXPECT_EQ(ProgressFile(), "");
     // No progress yet: the time remaining is unbounded and has no bracket.
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(ReadFile(m_oDir / "run.progress"), "Root: 0 %\n\n");
+    EXPECT_EQ(Refresh(), "Root: 0 %\n\n");
     // Complete: nothing remains.
-    logger->SetProgress(1000.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(ReadFile(m_oDir / "run.progress"), "Root: 100 %\n\n");
-    visualizer->Clear();
+    EXPECT_EQ(Refresh(1000.0), "Root: 100 %\n\n");
 }
 
 TEST_F(SimpleFileVisualizer, AFractionMustMoveByMoreThanOnePercentagePoint)
 {
-    auto logger = boost::make_shared<CLogger>("Root", 1.0, 1000.0);
-    auto visualizer = boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log");
-    visualizer->AddLogger(logger);
-    const std::string progress = m_oDir / "run.progress";
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(ReadFile(progress), "Root: 0 %\n\n");
+    Show(boost::make_shared<CLogger>("Root", 1.0, 1000.0));
+    EXPECT_EQ(Refresh(), "Root: 0 %\n\n");
     // Exactly 0.01 is not enough.
-    logger->SetProgress(10.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(ReadFile(progress), "Root: 0 %\n\n");
-    logger->SetProgress(11.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 1.1 %\n\n");
+    EXPECT_EQ(Refresh(10.0), "Root: 0 %\n\n");
+    EXPECT_EQ(WithoutEta(Refresh(11.0)), "Root: 1.1 %\n\n");
 
-    logger->SetProgress(100.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 10 %\n\n");
-    for (int value = 101; value <= 110; ++value) {
-        logger->SetProgress(value);
-        visualizer->ProgressChanged(logger, true);
-        ASSERT_EQ(WithoutEta(ReadFile(progress)), "Root: 10 %\n\n") << value;
-    }
-    logger->SetProgress(111.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 11.1 %\n\n");
-    visualizer->Clear();
+    EXPECT_EQ(WithoutEta(Refresh(100.0)), "Root: 10 %\n\n");
+    for (int value = 101; value <= 110; ++value)
+        ASSERT_EQ(WithoutEta(Refresh(value)), "Root: 10 %\n\n") << value;
+    EXPECT_EQ(WithoutEta(Refresh(111.0)), "Root: 11.1 %\n\n");
 }
 
 TEST_F(SimpleFileVisualizer, InnerStepLayerAddsALineThatOutlivesItsPop)
 {
     auto logger = boost::make_shared<CLogger>("Root", 1.0, 100.0);
-    auto visualizer = boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log");
-    visualizer->AddLogger(logger);
-    const std::string progress = m_oDir / "run.progress";
+    Show(logger);
     logger->Push("Other", 5.0, 10.0, 0.0, false, LayerClassOther);
     logger->Push("Step", 10.0, 100.0, 0.0, false, LayerClassStep);
     logger->Push("Inner", 1.0, 10.0, 0.0, false, LayerClassOther);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(ReadFile(progress), "Root: 0 %\nStep: 0 %\n\n");
+    EXPECT_EQ(Refresh(), "Root: 0 %\nStep: 0 %\n\n");
     logger->Pop();
-    logger->SetProgress(50.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 2.5 %\nStep: 50 %\n\n");
+    EXPECT_EQ(WithoutEta(Refresh(50.0)), "Root: 2.5 %\nStep: 50 %\n\n");
 
     // Popping refreshes at once, while the layer is still there.
     logger->Pop();
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 5 %\nStep: 100 %\n\n");
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 5 %\nStep: 100 %\n\n");
+    EXPECT_EQ(WithoutEta(ProgressFile()), "Root: 5 %\nStep: 100 %\n\n");
+    EXPECT_EQ(WithoutEta(Refresh()), "Root: 5 %\nStep: 100 %\n\n");
     // The next rewrite shows the root layer alone, and nothing of the longer
     // content stays behind.
     logger->Pop();
-    logger->SetProgress(50.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 50 %\n\n");
-    visualizer->Clear();
+    EXPECT_EQ(WithoutEta(Refresh(50.0)), "Root: 50 %\n\n");
 }
 
 TEST_F(SimpleFileVisualizer, RootLayerOfStepClassIsShownTwice)
 {
     auto logger = boost::make_shared<CLogger>("Root", 1.0, 100.0);
     logger->SetClass(0, LayerClassStep);
-    auto visualizer = boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log");
-    visualizer->AddLogger(logger);
-    const std::string progress = m_oDir / "run.progress";
+    Show(logger);
     // A single layer is shown once, whatever its class.
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(ReadFile(progress), "Root: 0 %\n\n");
+    EXPECT_EQ(Refresh(), "Root: 0 %\n\n");
     logger->Push("Other", 10.0, 10.0, 0.0, false, LayerClassOther);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(ReadFile(progress), "Root: 0 %\nRoot: 0 %\n\n");
-    visualizer->Clear();
+    EXPECT_EQ(Refresh(), "Root: 0 %\nRoot: 0 %\n\n");
 }
 
 TEST_F(SimpleFileVisualizer, NewRootTextKeepsItsPercentAndRefreshesTheStep)
 {
     auto logger = boost::make_shared<CLogger>("Root", 1.0, 100.0);
-    auto visualizer = boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log");
-    visualizer->AddLogger(logger);
-    const std::string progress = m_oDir / "run.progress";
+    Show(logger);
     logger->Push("Step", 10.0, 100.0, 0.0, false, LayerClassStep);
-    logger->SetProgress(50.0);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 5 %\nStep: 50 %\n\n");
+    EXPECT_EQ(WithoutEta(Refresh(50.0)), "Root: 5 %\nStep: 50 %\n\n");
     // Too small a move for a rewrite on its own...
-    logger->SetProgress(50.5);
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Root: 5 %\nStep: 50 %\n\n");
+    EXPECT_EQ(WithoutEta(Refresh(50.5)), "Root: 5 %\nStep: 50 %\n\n");
     // ...but a new root text rewrites: slot 0 keeps its old percent, slot 1
     // follows because an earlier slot changed.
     logger->SetText(0, "Renamed");
-    visualizer->ProgressChanged(logger, true);
-    EXPECT_EQ(WithoutEta(ReadFile(progress)), "Renamed: 5 %\nStep: 50.5 %\n\n");
-    visualizer->Clear();
+    EXPECT_EQ(WithoutEta(Refresh()), "Renamed: 5 %\nStep: 50.5 %\n\n");
 }
 
 TEST_F(SimpleFileVisualizer, BusyProgressFilesGiveNumberedPairs)
@@ -326,29 +313,13 @@ TEST_F(SimpleFileVisualizer, DeletedLogMakesTheNextMessageRaise)
 
 TEST_F(SimpleFileVisualizer, FailingWritesCloseTheLogDescriptor)
 {
-    ASSERT_EQ(::symlink("/dev/full", (m_oDir / "run.log").c_str()), 0);
-    auto visualizer = boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log");
-    const int before = CountOpenDescriptors();
-    for (int i = 0; i < 300; ++i)
-        ASSERT_EQ(DescribeFileioError([&] { visualizer->ShowMessage("x", VerbosityInfo, g_sStamp, ""); }),
-                  "Failed to write to a file|" + std::to_string(ENOSPC));
-    EXPECT_EQ(CountOpenDescriptors(), before);
+    ExpectFailingWritesCloseTheLog<CSimpleFileVisualizer>(m_oDir / "run.log", m_oDir / "run.log");
 }
 
 TEST_F(SimpleFileVisualizer, DestructionClosesTheProgressFileAndSurvivesAFailingClose)
 {
-    const int before = CountOpenDescriptors();
-    {
-        CSimpleFileVisualizer visualizer(m_oDir / "run.log");
-    }
-    EXPECT_EQ(CountOpenDescriptors(), before);
-
-    auto visualizer = boost::make_shared<CExposedVisualizer>(m_oDir / "other.log");
-    ASSERT_NE(visualizer->ProgressFile(), -1);
-    // Closed behind its back: the destructor's close fails with EBADF.
-    ASSERT_EQ(::close(visualizer->ProgressFile()), 0);
-    EXPECT_NO_THROW(visualizer.reset());
-    EXPECT_EQ(CountOpenDescriptors(), before);
+    ExpectDestructionClosesTheProgressFile<CSimpleFileVisualizer, CExposedVisualizer>(m_oDir / "run.log",
+                                                                                      m_oDir / "other.log");
 }
 
 TEST_F(SimpleFileVisualizer, RelativeNamesFollowTheCurrentDirectory)

@@ -1,0 +1,62 @@
+#ifndef VIDODERAVEV_TESTS_FILEOUTPUTCHECKS_H
+#define VIDODERAVEV_TESTS_FILEOUTPUTCHECKS_H
+
+// Checks that every file output with a log and a progress file must pass;
+// TOutput is constructed from the name given for its log.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include <unistd.h>
+
+#include <boost/make_shared.hpp>
+
+#include <vidOderavev/Progress/Logger.h>
+
+#include "support/FileTestSupport.h"
+
+namespace Test {
+namespace FileSupport {
+
+// With the log file (logFile, the name the output derives from logName) a
+// link to /dev/full, every message raises ENOSPC and leaves no descriptor
+// open.
+template <class TOutput> void ExpectFailingWritesCloseTheLog(const std::string& logName, const std::string& logFile)
+{
+    ASSERT_EQ(::symlink("/dev/full", logFile.c_str()), 0);
+    auto visualizer = boost::make_shared<TOutput>(logName);
+    const int before = CountOpenDescriptors();
+    for (int i = 0; i < 300; ++i)
+        ASSERT_EQ(DescribeFileioError([&] {
+                      visualizer->ShowMessage("x", Qz::Varnel::Progress::VerbosityInfo, "2026-12-05 03:49:11", "");
+                  }),
+                  "Failed to write to a file|" + std::to_string(ENOSPC));
+    EXPECT_EQ(CountOpenDescriptors(), before);
+}
+
+// Destruction closes the progress file, and survives a close that fails
+// because the file was closed behind the output's back. TExposed is a TOutput
+// that gives its progress file's descriptor through ProgressFile().
+template <class TOutput, class TExposed>
+void ExpectDestructionClosesTheProgressFile(const std::string& logName, const std::string& otherLogName)
+{
+    const int before = CountOpenDescriptors();
+    {
+        TOutput visualizer(logName);
+    }
+    EXPECT_EQ(CountOpenDescriptors(), before);
+
+    auto visualizer = boost::make_shared<TExposed>(otherLogName);
+    ASSERT_NE(visualizer->ProgressFile(), -1);
+    // The destructor's close fails with EBADF.
+    ASSERT_EQ(::close(visualizer->ProgressFile()), 0);
+    EXPECT_NO_THROW(visualizer.reset());
+    EXPECT_EQ(CountOpenDescriptors(), before);
+}
+
+} // namespace FileSupport
+} // namespace Test
+
+#endif

@@ -12,6 +12,7 @@
 #include <vidOderavev/Progress/Logger.h>
 
 #include "support/BufferedFileHelpers.h"
+#include "support/FileTestSupport.h"
 #include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
@@ -34,6 +35,12 @@ public:
 
     void Watch(const boost::shared_ptr<CLogger>& logger) { m_oLoggers.push_back(logger); }
     void Update(const boost::shared_ptr<CLogger>& logger) { _ProgressChanged(logger); }
+    // Sets the logger's progress, forced, and lets the rows follow it.
+    void Update(const boost::shared_ptr<CLogger>& logger, double value)
+    {
+        logger->SetProgress(value, true);
+        _ProgressChanged(logger);
+    }
     bool Changed() const { return m_bChanged.load(); }
     double Fraction(int row) const { return m_aRows[row].m_dFraction; }
     int Layer(int row) const { return m_aRows[row].m_nLayer; }
@@ -68,13 +75,21 @@ bool StartsWith(const std::string& text, const std::string& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+class BufferedProgressFileVisualizer : public ::testing::Test
+{
+protected:
+    std::vector<std::string> ProgressFileLines() const { return ProgressLines(ReadFile(m_sProgressFile)); }
+
+    CTemporaryDirectory m_oDir;
+    const std::string m_sProgressFile = m_oDir.File("job.progress");
+};
+
 } // namespace
 
-TEST(BufferedProgressFileVisualizer, RewriteShowsSlotsAboveZeroOnlyAndLeavesNoStaleTail)
+TEST_F(BufferedProgressFileVisualizer, RewriteShowsSlotsAboveZeroOnlyAndLeavesNoStaleTail)
 {
-    CTemporaryDirectory dir;
-    const std::string file = dir.File("job.progress");
-    CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+    const std::string& file = m_sProgressFile;
+    CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
     visualizer.Write("Run", 0.25, Seconds(3725), "Step", 0.5, Seconds(61));
     EXPECT_EQ(ReadFile(file), "Run: 25 % [ETA: 1h 2m 5s]\nStep: 50 % [ETA: 1m 1s]\n\n");
     visualizer.Write("Run", 0.123456, Seconds(0), "Step", -1.0, Seconds(61));
@@ -87,13 +102,12 @@ TEST(BufferedProgressFileVisualizer, RewriteShowsSlotsAboveZeroOnlyAndLeavesNoSt
     EXPECT_EQ(ReadFile(file), "Run: 100 %\nRoot again: 100 %\n\n");
 }
 
-TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsAsSecondLineSoon)
+TEST_F(BufferedProgressFileVisualizer, PushedStepLayerShowsAsSecondLineSoon)
 {
-    CTemporaryDirectory dir;
-    const std::string file = dir.File("job.progress");
+    const std::string& file = m_sProgressFile;
     auto logger = boost::make_shared<CLogger>("Run", 1.0, 100.0);
     {
-        auto visualizer = boost::make_shared<CBufferedProgressFileVisualizer>(dir.Path(), "job", false);
+        auto visualizer = boost::make_shared<CBufferedProgressFileVisualizer>(m_oDir.Path(), "job", false);
         visualizer->AddLogger(logger);
         // Outside the 0.2 s throttle window that starts with construction.
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -111,18 +125,17 @@ TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsAsSecondLineSoon)
         visualizer->Clear();
     }
     // Messages still go to the log file beside it.
-    const std::vector<std::string> log = SplitCrLfLines(ReadFile(dir.File("job.log")));
+    const std::vector<std::string> log = SplitCrLfLines(ReadFile(m_oDir.File("job.log")));
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].substr(19), " INFO: Startup");
 }
 
-TEST(BufferedProgressFileVisualizer, RootOnlyGivesOneLineAndAnEmptyLine)
+TEST_F(BufferedProgressFileVisualizer, RootOnlyGivesOneLineAndAnEmptyLine)
 {
-    CTemporaryDirectory dir;
     auto logger = boost::make_shared<CLogger>("Run", 1.0, 10.0);
     logger->SetProgress(4.0, true);
     {
-        CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+        CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
         visualizer.Watch(logger);
         visualizer.Update(logger);
         EXPECT_EQ(visualizer.Layer(0), 0);
@@ -130,99 +143,87 @@ TEST(BufferedProgressFileVisualizer, RootOnlyGivesOneLineAndAnEmptyLine)
         EXPECT_EQ(visualizer.Fraction(1), -1.0);
         // The destructor's last pass writes the change at the latest.
     }
-    const std::vector<std::string> lines = ProgressLines(ReadFile(dir.File("job.progress")));
+    const std::vector<std::string> lines = ProgressFileLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(StartsWith(lines[0], "Run: 40 %")) << lines[0];
     EXPECT_EQ(lines[1], "");
 }
 
-TEST(BufferedProgressFileVisualizer, RowsFollowOnlyMovesAboveOneHundredth)
+TEST_F(BufferedProgressFileVisualizer, RowsFollowOnlyMovesAboveOneHundredth)
 {
-    CTemporaryDirectory dir;
     auto logger = boost::make_shared<CLogger>("Run", 1.0, 1000.0);
-    CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+    CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
     visualizer.Watch(logger);
-    logger->SetProgress(500.0, true);
-    visualizer.Update(logger);
+    visualizer.Update(logger, 500.0);
     ASSERT_TRUE(WaitFor([&] { return !visualizer.Changed(); }, g_oDeadline));
-    logger->SetProgress(505.0, true);
-    visualizer.Update(logger);
+    visualizer.Update(logger, 505.0);
     EXPECT_EQ(visualizer.Fraction(0), 0.5);
     EXPECT_FALSE(visualizer.Changed());
-    logger->SetProgress(511.0, true);
-    visualizer.Update(logger);
+    visualizer.Update(logger, 511.0);
     EXPECT_EQ(visualizer.Fraction(0), 0.511);
-    EXPECT_TRUE(
-        WaitFor([&] { return StartsWith(ReadFileOrEmpty(dir.File("job.progress")), "Run: 51.1 %"); }, g_oDeadline));
+    EXPECT_TRUE(WaitFor([&] { return StartsWith(ReadFileOrEmpty(m_sProgressFile), "Run: 51.1 %"); }, g_oDeadline));
 }
 
-TEST(BufferedProgressFileVisualizer, TextChangeAloneKeepsTheOldFraction)
+TEST_F(BufferedProgressFileVisualizer, TextChangeAloneKeepsTheOldFraction)
 {
-    CTemporaryDirectory dir;
     auto logger = boost::make_shared<CLogger>("Run", 1.0, 100.0);
-    CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+    CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
     visualizer.Watch(logger);
-    logger->SetProgress(20.0, true);
-    visualizer.Update(logger);
+    visualizer.Update(logger, 20.0);
     ASSERT_TRUE(WaitFor([&] { return !visualizer.Changed(); }, g_oDeadline));
     logger->SetText(0, "Renamed");
-    logger->SetProgress(60.0, true);
-    visualizer.Update(logger);
+    visualizer.Update(logger, 60.0);
     EXPECT_EQ(visualizer.Text(0), "Renamed");
     EXPECT_EQ(visualizer.Fraction(0), 0.2);
     visualizer.Update(logger);
     EXPECT_EQ(visualizer.Fraction(0), 0.6);
 }
 
-TEST(BufferedProgressFileVisualizer, StepLayerWithoutProgressHasNoLine)
+TEST_F(BufferedProgressFileVisualizer, StepLayerWithoutProgressHasNoLine)
 {
-    CTemporaryDirectory dir;
     auto logger = boost::make_shared<CLogger>("Run", 1.0, 10.0);
     logger->SetProgress(3.0, true);
     logger->Push("Step", 5.0, 10.0, 0.0, false, LayerClassStep);
     {
-        CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+        CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
         visualizer.Watch(logger);
         visualizer.Update(logger);
         EXPECT_EQ(visualizer.Layer(1), 1);
         EXPECT_EQ(visualizer.Text(1), "Step");
         EXPECT_EQ(visualizer.Fraction(1), 0.0);
     }
-    const std::vector<std::string> lines = ProgressLines(ReadFile(dir.File("job.progress")));
+    const std::vector<std::string> lines = ProgressFileLines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(StartsWith(lines[0], "Run: 30 %")) << lines[0];
 }
 
-TEST(BufferedProgressFileVisualizer, RootOfClassZeroIsShownTwice)
+TEST_F(BufferedProgressFileVisualizer, RootOfClassZeroIsShownTwice)
 {
-    CTemporaryDirectory dir;
     auto logger = boost::make_shared<CLogger>("Run", 1.0, 10.0);
     logger->SetClass(0, LayerClassStep);
     logger->Push("Inner", 5.0, 10.0, 0.0, false, LayerClassOther);
     logger->SetProgress(10.0, true);
     {
-        CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+        CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
         visualizer.Watch(logger);
         visualizer.Update(logger);
         EXPECT_EQ(visualizer.Layer(1), 0);
     }
-    const std::vector<std::string> lines = ProgressLines(ReadFile(dir.File("job.progress")));
+    const std::vector<std::string> lines = ProgressFileLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(StartsWith(lines[0], "Run: 50 %")) << lines[0];
     EXPECT_EQ(lines[1], lines[0]);
 }
 
-TEST(BufferedProgressFileVisualizer, PoppedStepLineDisappearsEvenWhenTheRootBarelyMoves)
+TEST_F(BufferedProgressFileVisualizer, PoppedStepLineDisappearsEvenWhenTheRootBarelyMoves)
 {
-    CTemporaryDirectory dir;
-    const std::string file = dir.File("job.progress");
+    const std::string& file = m_sProgressFile;
     auto logger = boost::make_shared<CLogger>("Run", 1.0, 100.0);
     logger->SetProgress(50.0, true);
-    CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+    CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
     visualizer.Watch(logger);
     logger->Push("Step", 0.1, 10.0, 0.0, false, LayerClassStep);
-    logger->SetProgress(5.0, true);
-    visualizer.Update(logger);
+    visualizer.Update(logger, 5.0);
     ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadFileOrEmpty(file)).size() == 3; }, g_oDeadline));
     logger->Pop();
     visualizer.Update(logger);
@@ -232,27 +233,22 @@ TEST(BufferedProgressFileVisualizer, PoppedStepLineDisappearsEvenWhenTheRootBare
     EXPECT_TRUE(StartsWith(ReadFile(file), "Run: 50.05 %")) << ReadFile(file);
 }
 
-TEST(BufferedProgressFileVisualizer, FailedRewriteIsReportedOnceAndLaterRewritesLand)
+TEST_F(BufferedProgressFileVisualizer, FailedRewriteIsReportedOnceAndLaterRewritesLand)
 {
-    boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler> saved = Qz::Varnel::Fileio::g_oFailHandler;
-    Qz::Varnel::Fileio::g_oFailHandler.reset();
-    CTemporaryDirectory dir;
-    const std::string file = dir.File("job.progress");
+    const ::Test::FileSupport::CFailHandlerScope noHandler{boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler>()};
+    const std::string& file = m_sProgressFile;
     ASSERT_EQ(::symlink("/dev/full", file.c_str()), 0);
     ::Test::CStderrRedirect errors;
     {
         auto logger = boost::make_shared<CLogger>("Run", 1.0, 100.0);
-        CTestProgressVisualizer visualizer(dir.Path(), "job", false);
+        CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
         visualizer.Watch(logger);
-        logger->SetProgress(20.0, true);
-        visualizer.Update(logger);
+        visualizer.Update(logger, 20.0);
         ASSERT_TRUE(WaitFor([&] { return !errors.Text().empty(); }, g_oDeadline));
         ASSERT_EQ(::unlink(file.c_str()), 0);
-        logger->SetProgress(70.0, true);
-        visualizer.Update(logger);
+        visualizer.Update(logger, 70.0);
         EXPECT_TRUE(WaitFor([&] { return StartsWith(ReadFileOrEmpty(file), "Run: 70 %"); }, g_oDeadline));
     }
-    Qz::Varnel::Fileio::g_oFailHandler = saved;
     const std::string report = errors.Text();
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
     EXPECT_NE(report.find(file), std::string::npos) << report;

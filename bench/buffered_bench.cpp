@@ -6,21 +6,20 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <list>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <boost/filesystem.hpp>
 #include <boost/make_shared.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include <vidOderavev/Progress/BufferedFileVisualizer.h>
 #include <vidOderavev/Progress/Logger.h>
+
+#include "support/BenchSupport.h"
 
 using namespace Qz::Varnel::Progress;
 
@@ -31,7 +30,11 @@ const std::string g_sStamp = "2026-12-05 03:49:11";
 const std::string g_sTask = "17";
 const int g_nDrainLines = 1000000;
 
-std::string g_sDirectory;
+const std::string& Directory()
+{
+    static const Bench::CBenchDirectory s_oDirectory;
+    return s_oDirectory.Path();
+}
 
 // The producer benchmarks write through /dev/null, so that the writer thread
 // costs little of the two cores the producers run on.
@@ -39,10 +42,10 @@ struct SProducerSetup
 {
     SProducerSetup()
     {
-        const std::string link = g_sDirectory + "/producer.log";
+        const std::string link = Directory() + "/producer.log";
         if (::symlink("/dev/null", link.c_str()) != 0)
             std::perror("symlink");
-        m_oVisualizer = boost::make_shared<CBufferedFileVisualizer>(g_sDirectory, "producer", false);
+        m_oVisualizer = boost::make_shared<CBufferedFileVisualizer>(Directory(), "producer", false);
         m_oLogger = boost::make_shared<CLogger>("bench");
         m_oLogger->AddVisualizer(m_oVisualizer);
     }
@@ -51,16 +54,7 @@ struct SProducerSetup
 };
 SProducerSetup* g_pProducer = nullptr;
 
-void BM_MutexPair(benchmark::State& state)
-{
-    boost::mutex mutex;
-    for (auto _ : state) {
-        mutex.lock();
-        benchmark::ClobberMemory();
-        mutex.unlock();
-    }
-}
-BENCHMARK(BM_MutexPair);
+BENCHMARK(Bench::MutexPair)->Name("BM_MutexPair");
 
 void BM_StringCopy(benchmark::State& state)
 {
@@ -83,7 +77,7 @@ BENCHMARK(BM_LoggerMessage)->Threads(1)->Threads(2)->UseRealTime();
 class CDrainVisualizer : public CBufferedFileVisualizer
 {
 public:
-    CDrainVisualizer() : CBufferedFileVisualizer(g_sDirectory, "drain", false) {}
+    CDrainVisualizer() : CBufferedFileVisualizer(Directory(), "drain", false) {}
     // The pending flag stays clear, so the writer thread leaves the queue to
     // this thread.
     void Drain(std::list<_SLogData>& batch)
@@ -105,7 +99,7 @@ public:
 
 void BM_DrainQueue(benchmark::State& state)
 {
-    const std::string file = g_sDirectory + "/drain.log";
+    const std::string file = Directory() + "/drain.log";
     CDrainVisualizer visualizer;
     for (auto _ : state) {
         state.PauseTiming();
@@ -124,7 +118,7 @@ BENCHMARK(BM_DrainQueue)->Unit(benchmark::kMillisecond)->Iterations(5);
 // The share of the drain that is not freeing the entries.
 void BM_WriteBatch(benchmark::State& state)
 {
-    const std::string file = g_sDirectory + "/drain.log";
+    const std::string file = Directory() + "/drain.log";
     CDrainVisualizer visualizer;
     for (auto _ : state) {
         state.PauseTiming();
@@ -144,7 +138,7 @@ BENCHMARK(BM_WriteBatch)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_RawWriteLoop(benchmark::State& state)
 {
-    const std::string file = g_sDirectory + "/raw.log";
+    const std::string file = Directory() + "/raw.log";
     const std::string line = "[" + g_sTask + "] " + g_sStamp + " INFO: " + g_sText + "\r\n";
     std::vector<std::string> lines(g_nDrainLines, line);
     for (auto _ : state) {
@@ -162,51 +156,18 @@ void BM_RawWriteLoop(benchmark::State& state)
 }
 BENCHMARK(BM_RawWriteLoop)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-// Keeps the time per iteration of every run, to print the ratios at the end.
-class CRatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-                m_oRealTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
-                m_oCpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    double RealTime(const std::string& prefix) const { return Find(m_oRealTimes, prefix); }
-    double CpuTime(const std::string& prefix) const { return Find(m_oCpuTimes, prefix); }
-
-private:
-    static double Find(const std::map<std::string, double>& times, const std::string& prefix)
-    {
-        for (const auto& entry : times) {
-            if (entry.first.compare(0, prefix.size(), prefix) == 0)
-                return entry.second;
-        }
-        return 0.0;
-    }
-
-    std::map<std::string, double> m_oRealTimes;
-    std::map<std::string, double> m_oCpuTimes;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    char pattern[] = "/tmp/vidOderavev-bench-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr)
+    if (Directory().empty())
         return 1;
-    g_sDirectory = pattern;
     g_pProducer = new SProducerSetup;
-
-    benchmark::Initialize(&argc, argv);
-    CRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    Bench::CTimesReporter reporter;
+    if (!Bench::RunBenchmarks(argc, argv, reporter)) {
+        delete g_pProducer;
+        return 1;
+    }
 
     // Wall-clock times suffer most when other work shares the cores; the
     // CPU times of the measuring threads are given beside them.
@@ -239,7 +200,5 @@ int main(int argc, char** argv)
     }
 
     delete g_pProducer;
-    boost::system::error_code error;
-    boost::filesystem::remove_all(g_sDirectory, error);
     return 0;
 }

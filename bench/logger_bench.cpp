@@ -13,17 +13,16 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
-#include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
-#include <boost/thread/mutex.hpp>
 
 #include <vidOderavev/Progress/Logger.h>
 #include <vidOderavev/Progress/TimeStamp.h>
 #include <vidOderavev/Progress/Visualizer.h>
+
+#include "support/BenchSupport.h"
 
 using namespace Qz::Varnel::Progress;
 
@@ -45,16 +44,7 @@ public:
     long m_nImmediate = 0;
 };
 
-void MutexPair(benchmark::State& state)
-{
-    boost::mutex mutex;
-    for (auto _ : state) {
-        mutex.lock();
-        benchmark::ClobberMemory();
-        mutex.unlock();
-    }
-}
-BENCHMARK(MutexPair);
+BENCHMARK(Bench::MutexPair)->Name("MutexPair");
 
 void IncrementBelowStep(benchmark::State& state)
 {
@@ -103,52 +93,14 @@ void FacetFormatting(benchmark::State& state)
 }
 BENCHMARK(FacetFormatting);
 
-// Prints each benchmark's time as a multiple of the mutex pair of this run.
-class CRatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        // With repetitions the median stands for the benchmark; a single run
-        // stands for itself.
-        for (const Run& run : runs) {
-            const std::string name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                m_oMedians[name] = run.GetAdjustedCPUTime();
-            else if (run.run_type == Run::RT_Iteration)
-                m_oTimes[name] = run.GetAdjustedCPUTime();
-        }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        for (const auto& median : m_oMedians)
-            m_oTimes[median.first] = median.second;
-        const auto pair = m_oTimes.find("MutexPair");
-        if (pair == m_oTimes.end() || pair->second <= 0.0)
-            return;
-        std::printf("\nCPU time as a multiple of one uncontended boost::mutex lock/unlock pair (%.2f ns):\n",
-                    pair->second);
-        for (const auto& entry : m_oTimes)
-            std::printf("  %-26s %8.2fx\n", entry.first.c_str(), entry.second / pair->second);
-        std::printf("Targets: IncrementBelowStep <= 1.5x, GetTimeStamp <= 10x\n");
-    }
-
-private:
-    std::map<std::string, double> m_oTimes;
-    std::map<std::string, double> m_oMedians;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    Bench::CTimesReporter reporter;
+    if (!Bench::RunBenchmarks(argc, argv, reporter))
         return 1;
-    CRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    if (reporter.PrintCpuRatios("MutexPair", "one uncontended boost::mutex lock/unlock pair"))
+        std::printf("Targets: IncrementBelowStep <= 1.5x, GetTimeStamp <= 10x\n");
     return 0;
 }

@@ -2,10 +2,9 @@
 
 #include <cstdlib>
 
-#include <sys/stat.h>
-
 #include <boost/program_options.hpp>
 
+#include "common/CommandLine.h"
 #include "common/Level.h"
 
 namespace Qz {
@@ -16,18 +15,12 @@ namespace po = boost::program_options;
 
 namespace {
 
-bool IsDirectory(const std::string& path)
-{
-    struct stat status = {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
 // The directory a file is to be created in must exist: the file outputs
 // cannot create directories.
 bool HasExistingDirectory(const std::string& file)
 {
     const std::size_t slash = file.rfind('/');
-    return slash == std::string::npos || IsDirectory(slash == 0 ? "/" : file.substr(0, slash));
+    return slash == std::string::npos || Tools::IsDirectory(slash == 0 ? "/" : file.substr(0, slash));
 }
 
 } // namespace
@@ -93,23 +86,14 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
         ("help,h", "show this help and exit");
     // clang-format on
     description.add(run);
-    try {
-        po::variables_map values;
-        // No positional arguments: an empty description makes any of them an error.
-        const po::positional_options_description none;
-        po::store(po::command_line_parser(argc, argv).options(description).positional(none).run(), values);
-        po::notify(values);
-        if (values.count("help")) {
-            options.m_bHelp = true;
-            help << description << "\nExit status: 0 done, 1 an output failed, 2 bad options, 130 interrupted.\n";
-            return true;
-        }
-    } catch (const po::error& error) {
-        errors << "vidoderavev-demo: " << error.what() << "\nTry 'vidoderavev-demo --help'.\n";
+    if (!Tools::ParseCommandLine(argc, argv, description, "vidoderavev-demo",
+                                 "\nExit status: 0 done, 1 an output failed, 2 bad options, 130 interrupted.\n",
+                                 options.m_bHelp, help, errors))
         return false;
-    }
+    if (options.m_bHelp)
+        return true;
     const auto fail = [&errors](const std::string& text) {
-        errors << "vidoderavev-demo: " << text << "\nTry 'vidoderavev-demo --help'.\n";
+        Tools::ReportUsageError(errors, "vidoderavev-demo", text);
         return false;
     };
     options.m_nLevel = Tools::ParseLevel(level);
@@ -127,7 +111,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
         options.m_bBuffered = true;
         options.m_sBufferedDirectory = buffered[0];
         options.m_sBufferedStem = buffered[1];
-        if (!IsDirectory(options.m_sBufferedDirectory))
+        if (!Tools::IsDirectory(options.m_sBufferedDirectory))
             return fail("--buffered: " + options.m_sBufferedDirectory + " is not a directory");
         if (options.m_sBufferedStem.empty() || options.m_sBufferedStem.find('/') != std::string::npos)
             return fail("--buffered: the file stem must be a plain name");

@@ -1,9 +1,8 @@
 #include "watch/Options.h"
 
-#include <sys/stat.h>
-
 #include <boost/program_options.hpp>
 
+#include "common/CommandLine.h"
 #include "common/Level.h"
 #include "watch/Listener.h"
 
@@ -33,23 +32,12 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
         ("exit-after", po::value<int>(&options.m_nExitAfter)->value_name("N"),
          "with --listen: exit once N streams have ended");
     // clang-format on
-    try {
-        po::variables_map values;
-        // No positional arguments: an empty description makes any of them an error.
-        const po::positional_options_description none;
-        po::store(po::command_line_parser(argc, argv).options(description).positional(none).run(), values);
-        po::notify(values);
-        if (values.count("help")) {
-            options.m_bHelp = true;
-            help << description
-                 << "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot "
-                    "listen.\n";
-            return true;
-        }
-    } catch (const po::error& error) {
-        errors << "vidoderavev-watch: " << error.what() << "\nTry 'vidoderavev-watch --help'.\n";
+    if (!Tools::ParseCommandLine(argc, argv, description, "vidoderavev-watch",
+                                 "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot listen.\n",
+                                 options.m_bHelp, help, errors))
         return false;
-    }
+    if (options.m_bHelp)
+        return true;
     options.m_nLevel = Tools::ParseLevel(level);
     if (options.m_nLevel < 0) {
         errors << "vidoderavev-watch: unknown level \"" << level
@@ -66,9 +54,7 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
         errors << "vidoderavev-watch: --listen: " << error << "\n";
         return false;
     }
-    struct stat status = {};
-    if (!options.m_sSaveDirectory.empty() &&
-        (::stat(options.m_sSaveDirectory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))) {
+    if (!options.m_sSaveDirectory.empty() && !Tools::IsDirectory(options.m_sSaveDirectory)) {
         errors << "vidoderavev-watch: --save: " << options.m_sSaveDirectory << " is not a directory\n";
         return false;
     }

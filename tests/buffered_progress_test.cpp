@@ -42,6 +42,12 @@ public:
         _ProgressChanged(logger);
     }
     bool Changed() const { return m_bChanged.load(); }
+    // Waits, up to the deadline, until the writer thread has taken the last
+    // change.
+    bool WaitUntilTaken() const
+    {
+        return WaitFor([this] { return !Changed(); }, g_oDeadline);
+    }
     double Fraction(int row) const { return m_aRows[row].m_dFraction; }
     int Layer(int row) const { return m_aRows[row].m_nLayer; }
     std::string Text(int row) const { return m_aRows[row].m_sText; }
@@ -155,7 +161,7 @@ TEST_F(BufferedProgressFileVisualizer, RowsFollowOnlyMovesAboveOneHundredth)
     CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
     visualizer.Watch(logger);
     visualizer.Update(logger, 500.0);
-    ASSERT_TRUE(WaitFor([&] { return !visualizer.Changed(); }, g_oDeadline));
+    ASSERT_TRUE(visualizer.WaitUntilTaken());
     visualizer.Update(logger, 505.0);
     EXPECT_EQ(visualizer.Fraction(0), 0.5);
     EXPECT_FALSE(visualizer.Changed());
@@ -170,7 +176,7 @@ TEST_F(BufferedProgressFileVisualizer, TextChangeAloneKeepsTheOldFraction)
     CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
     visualizer.Watch(logger);
     visualizer.Update(logger, 20.0);
-    ASSERT_TRUE(WaitFor([&] { return !visualizer.Changed(); }, g_oDeadline));
+    ASSERT_TRUE(visualizer.WaitUntilTaken());
     logger->SetText(0, "Renamed");
     visualizer.Update(logger, 60.0);
     EXPECT_EQ(visualizer.Text(0), "Renamed");

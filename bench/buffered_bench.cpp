@@ -97,16 +97,24 @@ public:
     }
 };
 
+// A fresh batch of g_nDrainLines entries, to be written to a file that does
+// not exist yet.
+std::list<_SLogData> FreshBatch(const std::string& file)
+{
+    ::unlink(file.c_str());
+    std::list<_SLogData> batch;
+    for (int i = 0; i < g_nDrainLines; ++i)
+        batch.emplace_back(g_sText, VerbosityInfo, g_sStamp, g_sTask);
+    return batch;
+}
+
 void BM_DrainQueue(benchmark::State& state)
 {
     const std::string file = Directory() + "/drain.log";
     CDrainVisualizer visualizer;
     for (auto _ : state) {
         state.PauseTiming();
-        ::unlink(file.c_str());
-        std::list<_SLogData> batch;
-        for (int i = 0; i < g_nDrainLines; ++i)
-            batch.emplace_back(g_sText, VerbosityInfo, g_sStamp, g_sTask);
+        std::list<_SLogData> batch = FreshBatch(file);
         state.ResumeTiming();
         // Written, freed and closed, as the writer thread does with a batch.
         visualizer.Drain(batch);
@@ -122,10 +130,7 @@ void BM_WriteBatch(benchmark::State& state)
     CDrainVisualizer visualizer;
     for (auto _ : state) {
         state.PauseTiming();
-        ::unlink(file.c_str());
-        std::list<_SLogData> batch;
-        for (int i = 0; i < g_nDrainLines; ++i)
-            batch.emplace_back(g_sText, VerbosityInfo, g_sStamp, g_sTask);
+        std::list<_SLogData> batch = FreshBatch(file);
         state.ResumeTiming();
         visualizer.WriteOnly(batch);
         state.PauseTiming();

@@ -12,7 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <string>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -97,10 +96,6 @@ BENCHMARK(FacetFormatting);
 
 int main(int argc, char** argv)
 {
-    Bench::CTimesReporter reporter;
-    if (!Bench::RunBenchmarks(argc, argv, reporter))
-        return 1;
-    if (reporter.PrintCpuRatios("MutexPair", "one uncontended boost::mutex lock/unlock pair"))
-        std::printf("Targets: IncrementBelowStep <= 1.5x, GetTimeStamp <= 10x\n");
-    return 0;
+    return Bench::RunAndPrintCpuRatios(argc, argv, "MutexPair", "one uncontended boost::mutex lock/unlock pair",
+                                       "Targets: IncrementBelowStep <= 1.5x, GetTimeStamp <= 10x\n");
 }

@@ -51,9 +51,5 @@ BENCHMARK(SimpleFileVisualizerMessage);
 
 int main(int argc, char** argv)
 {
-    Bench::CTimesReporter reporter;
-    if (!Bench::RunBenchmarks(argc, argv, reporter))
-        return 1;
-    reporter.PrintCpuRatios("BareCycle", "the bare open, seek, write, close cycle");
-    return 0;
+    return Bench::RunAndPrintCpuRatios(argc, argv, "BareCycle", "the bare open, seek, write, close cycle");
 }

@@ -105,9 +105,5 @@ BENCHMARK(BM_LoggerMessageToSilentVisualizer);
 
 int main(int argc, char** argv)
 {
-    Bench::CTimesReporter reporter;
-    if (!Bench::RunBenchmarks(argc, argv, reporter))
-        return 1;
-    reporter.PrintCpuRatios("BM_DirectCout", "writing and flushing the record with std::cout");
-    return 0;
+    return Bench::RunAndPrintCpuRatios(argc, argv, "BM_DirectCout", "writing and flushing the record with std::cout");
 }

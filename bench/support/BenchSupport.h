@@ -141,6 +141,19 @@ inline bool RunBenchmarks(int argc, char** argv, CTimesReporter& reporter)
     return true;
 }
 
+// The whole of a main() that runs the benchmarks and prints their CPU times
+// as multiples of the baseline's, then the footnote (such as the targets).
+inline int RunAndPrintCpuRatios(int argc, char** argv, const std::string& baseline, const std::string& description,
+                                const std::string& footnote = std::string())
+{
+    CTimesReporter reporter;
+    if (!RunBenchmarks(argc, argv, reporter))
+        return 1;
+    if (reporter.PrintCpuRatios(baseline, description))
+        std::printf("%s", footnote.c_str());
+    return 0;
+}
+
 } // namespace Bench
 
 #endif

@@ -115,6 +115,54 @@ TEST(TranslatorFile, ReadsEveryEscapeAndRawBytes)
     EXPECT_EQ(table.GetLanguage(), "l");
 }
 
+TEST(TranslatorFile, ReadsEscapesAtEveryPlaceOfLongTexts)
+{
+    // The reader looks for quotes and backslashes 16 and 64 bytes at a time:
+    // an escape at every place relative to those steps, and texts spanning
+    // many of them.
+    std::string content = g_sHeader + g_sSettings;
+    CTranslatorData::TTranslatorMap expected;
+    for (std::size_t at = 0; at < 150; ++at) {
+        for (char special : {'"', '\\', '\n', '\''}) {
+            std::string text = std::string(at, 'a') + special + std::string(150 - at, 'z');
+            std::string translation = std::string(150 - at, 'y') + special + special + std::string(at, 'x');
+            content += _BuildQuotedString(text) + "=" + _BuildQuotedString(translation) + "\n";
+            expected.emplace(text, translation);
+        }
+    }
+    std::string plain(1000, 'p');
+    content += _BuildQuotedString(plain) + "=" + _BuildQuotedString(plain + "\t") + "\n)\n";
+    expected.emplace(plain, plain + "\t");
+    CTranslatorData table;
+    SReadResult result = ReadContent(content, table);
+    ASSERT_TRUE(result.m_bOk) << result.m_sError;
+    EXPECT_EQ(table.GetTranslatorMap(), expected);
+}
+
+TEST(TranslatorFile, ReadsTextsCloseToTheEndOfTheFile)
+{
+    // The last bytes of a file are fewer than one step of the search.
+    for (std::size_t length = 0; length < 140; ++length) {
+        CTranslatorData table;
+        std::string text = std::string(length, 'q') + "\"";
+        std::string content =
+            g_sHeader + g_sSettings + _BuildQuotedString(text) + "=\"" + std::string(length, 'r') + "\\\\\")";
+        SReadResult result = ReadContent(content, table);
+        ASSERT_TRUE(result.m_bOk) << length << ": " << result.m_sError;
+        EXPECT_EQ(table.GetTranslatorMap(), (CTranslatorData::TTranslatorMap{{text, std::string(length, 'r') + "\\"}}))
+            << length;
+
+        CTranslatorData unterminated;
+        std::string body = g_sSettings + "\"a\"=\"1\"\n";
+        std::size_t entry = body.size();
+        body += "\"" + std::string(length, 'q');
+        result = ReadContent(g_sHeader + body, unterminated);
+        EXPECT_FALSE(result.m_bOk) << length;
+        EXPECT_EQ(result.m_sError, ParseError(entry)) << length;
+        EXPECT_EQ(unterminated.GetTranslatorMap().size(), 1u) << length;
+    }
+}
+
 TEST(TranslatorFile, ReadsAnyWhiteSpaceLayout)
 {
     CTranslatorData table;
@@ -201,6 +249,20 @@ TEST(TranslatorFile, UnknownEscapeIsParseError)
         EXPECT_FALSE(result.m_bOk) << bad;
         EXPECT_EQ(result.m_sError, ParseError(body.find("\"a"))) << bad;
         EXPECT_EQ(table.GetTranslatorMap().size(), 1u);
+    }
+}
+
+TEST(TranslatorFile, UnknownEscapeFarIntoALongTextIsParseError)
+{
+    for (std::size_t at : {0, 1, 15, 16, 17, 63, 64, 65, 127, 128, 129, 200}) {
+        CTranslatorData table;
+        std::string body = g_sSettings + "\"ok\"=\"1\"\n";
+        std::size_t entry = body.size();
+        body += "\"" + std::string(at, 'a') + "\\x" + std::string(100, 'b') + "\"=\"1\"\n\"c\"=\"2\"\n)\n";
+        SReadResult result = ReadContent(g_sHeader + body, table);
+        EXPECT_FALSE(result.m_bOk) << at;
+        EXPECT_EQ(result.m_sError, ParseError(entry)) << at;
+        EXPECT_EQ(table.GetTranslatorMap(), (CTranslatorData::TTranslatorMap{{"ok", "1"}})) << at;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <list>
@@ -16,6 +17,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <boost/iostreams/device/mapped_file.hpp>
 #include <boost/spirit/include/classic_core.hpp>
@@ -30,33 +35,116 @@ namespace sc = boost::spirit::classic;
 
 namespace {
 
-// The letters after a backslash, in the order of the grammar's escape
-// characters.
-const char g_acEscapeLetters[8] = {'b', 'r', 'n', 't', 'f', '\\', '"', '\''};
+// The position of an escape letter in the grammar's escape characters (b, r,
+// n, t, f, backslash, double quote, apostrophe), or -1 for any other byte.
+inline int EscapeIndex(char letter)
+{
+    switch (letter) {
+    case 'b':
+        return 0;
+    case 'r':
+        return 1;
+    case 'n':
+        return 2;
+    case 't':
+        return 3;
+    case 'f':
+        return 4;
+    case '\\':
+        return 5;
+    case '"':
+        return 6;
+    case '\'':
+        return 7;
+    default:
+        return -1;
+    }
+}
 
 // White space as the C library sees it in the current locale, the byte taken
-// as unsigned.
+// as unsigned. The answers are asked once per read and kept in a table: a
+// library call per byte costs more than the rest of the white-space parsing.
 struct SSpaceParser : sc::char_parser<SSpaceParser>
 {
     typedef SSpaceParser self_t;
-    template <typename CharT> bool test(CharT ch) const { return std::isspace(static_cast<unsigned char>(ch)) != 0; }
+    explicit SSpaceParser(const bool* table) : m_pbSpace(table) {}
+    template <typename CharT> bool test(CharT ch) const { return m_pbSpace[static_cast<unsigned char>(ch)]; }
+    const bool* m_pbSpace;
 };
 
 struct SEscapeLetterParser : sc::char_parser<SEscapeLetterParser>
 {
     typedef SEscapeLetterParser self_t;
-    template <typename CharT> bool test(CharT ch) const
+    template <typename CharT> bool test(CharT ch) const { return EscapeIndex(static_cast<char>(ch)) >= 0; }
+};
+
+// Finds the first double quote or backslash at or after a place in the file.
+// The bytes are compared 64 at a time, and the result for the last 64 bytes
+// is kept: the runs of one text between its escapes, and often the next text
+// too, lie within the same 64 bytes, so that most runs are found without
+// looking at their bytes again.
+class CQuoteOrBackslashFinder
+{
+public:
+    const char* Find(const char* first, const char* last)
     {
-        return std::memchr(g_acEscapeLetters, static_cast<unsigned char>(ch), sizeof(g_acEscapeLetters)) != nullptr;
+#if defined(__SSE2__)
+        const std::uintptr_t offset = reinterpret_cast<std::uintptr_t>(first) - m_nBlock;
+        if (offset < 64) {
+            const std::uint64_t rest = m_nMask >> offset;
+            if (rest != 0)
+                return first + __builtin_ctzll(rest);
+            first += 64 - offset;
+        }
+        while (last - first >= 64) {
+            m_nBlock = reinterpret_cast<std::uintptr_t>(first);
+            m_nMask =
+                Mask16(first) | (Mask16(first + 16) << 16) | (Mask16(first + 32) << 32) | (Mask16(first + 48) << 48);
+            if (m_nMask != 0)
+                return first + __builtin_ctzll(m_nMask);
+            first += 64;
+        }
+        while (last - first >= 16) {
+            const std::uint64_t mask = Mask16(first);
+            if (mask != 0)
+                return first + __builtin_ctzll(mask);
+            first += 16;
+        }
+#endif
+        while (first != last && *first != '"' && *first != '\\')
+            ++first;
+        return first;
     }
+
+private:
+#if defined(__SSE2__)
+    // One bit per byte of the 16 at the place, set for a double quote or a
+    // backslash.
+    static std::uint64_t Mask16(const char* at)
+    {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i special =
+            _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8('"')), _mm_cmpeq_epi8(block, _mm_set1_epi8('\\')));
+        return static_cast<std::uint64_t>(static_cast<unsigned int>(_mm_movemask_epi8(special)));
+    }
+
+    // The address of the 64 bytes last compared (0: none yet) and one bit
+    // per byte of them.
+    std::uintptr_t m_nBlock = 0;
+    std::uint64_t m_nMask = 0;
+#endif
 };
 
 // A run of at least one byte that is neither a backslash nor a double quote.
 // Taking the run at once rather than byte by byte, with one action call,
-// keeps the reader near the speed of a plain scan.
+// keeps the reader near the speed of a plain scan. The scan stops at
+// whichever of the two bytes comes first: searching for one of them past the
+// other would make long escaped texts quadratic.
 struct SPlainRunParser : sc::parser<SPlainRunParser>
 {
     typedef SPlainRunParser self_t;
+
+    explicit SPlainRunParser(CQuoteOrBackslashFinder& finder) : m_oFinder(finder) {}
 
     template <typename ScannerT> struct result
     {
@@ -66,17 +154,14 @@ struct SPlainRunParser : sc::parser<SPlainRunParser>
     template <typename ScannerT> typename sc::parser_result<self_t, ScannerT>::type parse(const ScannerT& scan) const
     {
         const char* const start = scan.first;
-        const char* const last = scan.last;
-        // One pass that stops at whichever comes first: searching for one of
-        // the two bytes past the other would make long escaped texts quadratic.
-        const char* end = start;
-        while (end != last && *end != '"' && *end != '\\')
-            ++end;
+        const char* const end = m_oFinder.Find(start, scan.last);
         if (end == start)
             return scan.no_match();
         scan.first = end;
         return scan.create_match(static_cast<std::size_t>(end - start), sc::nil_t(), start, end);
     }
+
+    CQuoteOrBackslashFinder& m_oFinder;
 };
 
 } // namespace
@@ -89,11 +174,15 @@ struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
     {
         static const char s_acEscapeCharacters[8] = {0x08, 0x0D, 0x0A, 0x09, 0x0C, 0x5C, 0x22, 0x27};
         std::memcpy(m_acEscapeCharacters, s_acEscapeCharacters, sizeof(m_acEscapeCharacters));
+        for (int ch = 0; ch < 256; ++ch)
+            m_abSpace[ch] = std::isspace(ch) != 0;
     }
 
     // The state the actions work on; the parser framework hands the grammar
     // to its definition as const.
     char m_acEscapeCharacters[8];
+    bool m_abSpace[256];
+    mutable CQuoteOrBackslashFinder m_oFinder;
     mutable std::pair<std::string, std::string> m_oCurrentEntry;
     mutable std::string m_sBuffer;
     mutable std::list<std::string> m_oBaseModuleNames;
@@ -108,7 +197,10 @@ struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
     struct SAppendRunAction
     {
         const STranslatorFileGrammar& m_oGrammar;
-        void operator()(const char* first, const char* last) const { m_oGrammar.m_sBuffer.append(first, last); }
+        void operator()(const char* first, const char* last) const
+        {
+            m_oGrammar.m_sBuffer.append(first, static_cast<std::size_t>(last - first));
+        }
     };
 
     struct SAppendEscapeAction
@@ -116,10 +208,7 @@ struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
         const STranslatorFileGrammar& m_oGrammar;
         void operator()(char letter) const
         {
-            const void* found =
-                std::memchr(g_acEscapeLetters, static_cast<unsigned char>(letter), sizeof(g_acEscapeLetters));
-            std::size_t index = static_cast<const char*>(found) - g_acEscapeLetters;
-            m_oGrammar.m_sBuffer.push_back(m_oGrammar.m_acEscapeCharacters[index]);
+            m_oGrammar.m_sBuffer.push_back(m_oGrammar.m_acEscapeCharacters[EscapeIndex(letter)]);
         }
     };
 
@@ -183,18 +272,35 @@ struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
         }
     };
 
+    // A quoted string: the buffer is cleared at the opening quote and takes
+    // each run of plain bytes and each escaped byte up to the closing quote.
+    // The scanner type is not used; as a template parameter it defers working
+    // out the result type until the grammar is complete.
+    template <typename ScannerT>
+    static auto MakeQuoted(const sc::kleene_star<SSpaceParser>& ws, const STranslatorFileGrammar& self)
+    {
+        using sc::ch_p;
+        return ws >> ch_p('"')[SClearBufferAction{self}] >>
+               *(SPlainRunParser(self.m_oFinder)[SAppendRunAction{self}] |
+                 (ch_p('\\') >> SEscapeLetterParser()[SAppendEscapeAction{self}])) >>
+               ch_p('"');
+    }
+
     template <typename ScannerT> struct definition
     {
+        // White space and quoted strings come several times in every
+        // translation entry. Kept as parsers of their own types rather than
+        // rules, they are compiled into the rules that use them instead of
+        // being called through a virtual function each time.
+        typedef sc::kleene_star<SSpaceParser> TWhiteSpace;
+        typedef decltype(MakeQuoted<ScannerT>(std::declval<const TWhiteSpace&>(),
+                                              std::declval<const STranslatorFileGrammar&>())) TQuoted;
+
         explicit definition(const STranslatorFileGrammar& self)
+            : ws(SSpaceParser(self.m_abSpace)), quoted(MakeQuoted<ScannerT>(ws, self))
         {
             using sc::ch_p;
             using sc::str_p;
-
-            ws = *SSpaceParser();
-            quoted = ws >> ch_p('"')[SClearBufferAction{self}] >>
-                     *(SPlainRunParser()[SAppendRunAction{self}] |
-                       (ch_p('\\') >> SEscapeLetterParser()[SAppendEscapeAction{self}])) >>
-                     ch_p('"');
 
             moduleName =
                 (ws >> str_p("ModuleName") >> ws >> ch_p('(') >> quoted >> ws >> ch_p(')'))[_SSetNameAction{self}];
@@ -216,7 +322,9 @@ struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
 
         const sc::rule<ScannerT>& start() const { return body; }
 
-        sc::rule<ScannerT> ws, quoted, moduleName, language, nameList, baseModules, settings, entry, translations, body;
+        TWhiteSpace ws;
+        TQuoted quoted;
+        sc::rule<ScannerT> moduleName, language, nameList, baseModules, settings, entry, translations, body;
     };
 };
 

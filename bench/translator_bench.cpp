@@ -20,6 +20,8 @@
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 
+#include "support/BenchSupport.h"
+
 using Qz::Varnel::Internationalisation::CTranslator;
 using Qz::Varnel::Internationalisation::CTranslatorData;
 using Qz::Varnel::Internationalisation::CTranslatorFile;
@@ -30,31 +32,9 @@ const int g_nKnownTexts = 200;
 const int g_nFileEntries = 100000;
 const std::string g_sKnownText = "Total Runtime: %1%s";
 
-class CBenchDirectory
+Bench::CBenchDirectory& Directory()
 {
-public:
-    CBenchDirectory()
-    {
-        const char* root = std::getenv("TMPDIR");
-        std::string pattern = std::string(root && *root ? root : "/tmp") + "/vidOderavev-trl-bench-XXXXXX";
-        if (::mkdtemp(&pattern[0]))
-            m_sPath = pattern;
-    }
-    ~CBenchDirectory()
-    {
-        boost::system::error_code error;
-        boost::filesystem::remove_all(m_sPath, error);
-    }
-    const std::string& Path() const { return m_sPath; }
-    std::string File(const std::string& name) const { return m_sPath + "/" + name; }
-
-private:
-    std::string m_sPath;
-};
-
-CBenchDirectory& Directory()
-{
-    static CBenchDirectory s_oDirectory;
+    static Bench::CBenchDirectory s_oDirectory;
     return s_oDirectory;
 }
 

@@ -12,6 +12,8 @@
 
 #include <vidOderavev/Companion/ValueString.h>
 
+#include "support/TemporaryDirectory.h"
+
 using namespace Qz::Varnel::Strings;
 
 namespace {
@@ -47,31 +49,30 @@ TEST(ValueString, DigitsAfterThePointWithoutTrailingZeros)
 // readers parse as numbers.
 TEST(ValueString, IgnoresTheHostsNumericLocale)
 {
-    char pattern[] = "/tmp/value-string-XXXXXX";
-    ASSERT_NE(nullptr, ::mkdtemp(pattern));
-    const std::string directory = pattern;
-    const std::string command = "localedef -i de_DE -f UTF-8 " + directory + "/de_DE.UTF-8 >/dev/null 2>&1";
-    const bool built = std::system(command.c_str()) == 0;
-    struct SRemove
-    {
-        std::string m_sPath;
-        ~SRemove() { static_cast<void>(std::system(("rm -rf " + m_sPath).c_str())); }
-    } remove{directory};
-    if (!built)
+    ::Test::CTemporaryDirectory directory;
+    const std::string command = "localedef -i de_DE -f UTF-8 " + directory.File("de_DE.UTF-8") + " >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
         GTEST_SKIP() << "no locale with a decimal comma can be built here";
-    const char* previousPath = std::getenv("LOCPATH");
-    const std::string savedPath = previousPath ? previousPath : "";
-    ::setenv("LOCPATH", directory.c_str(), 1);
+    // The library reads locales from LOCPATH; the test's own setting is put
+    // back however the test ends.
+    struct SLocalePath
+    {
+        explicit SLocalePath(const std::string& path)
+            : m_bHad(std::getenv("LOCPATH") != nullptr), m_sPrevious(m_bHad ? std::getenv("LOCPATH") : "")
+        {
+            ::setenv("LOCPATH", path.c_str(), 1);
+        }
+        ~SLocalePath() { m_bHad ? ::setenv("LOCPATH", m_sPrevious.c_str(), 1) : ::unsetenv("LOCPATH"); }
+        bool m_bHad;
+        std::string m_sPrevious;
+    } localePath(directory.Path());
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-        previousPath ? ::setenv("LOCPATH", savedPath.c_str(), 1) : ::unsetenv("LOCPATH");
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
         GTEST_SKIP() << "the locale could not be set";
-    }
     const std::string comma = std::localeconv()->decimal_point;
     const std::string percent = MakePercentString(0.123456, 3);
     const std::string whole = MakePercentString(1.0, 4);
     std::setlocale(LC_NUMERIC, saved.c_str());
-    previousPath ? ::setenv("LOCPATH", savedPath.c_str(), 1) : ::unsetenv("LOCPATH");
     ASSERT_EQ(",", comma); // the locale really has a decimal comma
     EXPECT_EQ("12.346", percent);
     EXPECT_EQ("100", whole);

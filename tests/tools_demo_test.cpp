@@ -47,6 +47,26 @@ void ExpectCompleteLog(const std::string& log)
     EXPECT_TRUE(Contains(log, " INFO: Summary:\r\n"));
 }
 
+// After a stop: the last note before the run-time note in the simple log
+// (when it survived) and in the buffered log "queued", and the XML stream in
+// "out" complete up to its end.
+void ExpectClosedOutputs(const CTemporaryDirectory& directory, const std::string& lastNote)
+{
+    for (const char* log : {"run.log", "queued.log"}) {
+        if (!Test::FileExists(directory.File(log)))
+            continue;
+        const std::vector<std::string> lines = ToolTest::SplitLines(ReadFile(directory.File(log)));
+        ASSERT_GE(lines.size(), 3u) << log;
+        EXPECT_TRUE(Contains(lines[lines.size() - 2], " WARNING: " + lastNote + "\r")) << lines[lines.size() - 2];
+        EXPECT_TRUE(Contains(lines.back(), " INFO: Total Runtime: ")) << lines.back();
+    }
+    const std::string stream = ReadFile(directory.File("out"));
+    ASSERT_GT(stream.size(), 26u);
+    EXPECT_TRUE(Contains(stream, "<TEXT>" + lastNote + "</TEXT>\n</LOG>\n\n<LOG>\n")) << lastNote;
+    EXPECT_EQ("</PROGRESS>\n</LOG_STREAM>\n", stream.substr(stream.size() - 26));
+    EXPECT_EQ(0, ToolTest::RunProcess({g_sWatch}, stream).m_nStatus);
+}
+
 } // namespace
 
 TEST(DemoOptions, RefusesBadOptionsWithStatusTwo)
@@ -172,26 +192,20 @@ TEST(DemoOutputs, TraceLayersWritesPushAndPopLines)
     EXPECT_TRUE(Contains(result.m_sErrors, "        Poping layer \"Reading chunk 8 of 8\"\n"));
 }
 
-TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
+TEST(DemoOutputs, SigintAndSighupFinishTheStepAndCloseEveryOutput)
 {
-    CTemporaryDirectory directory;
-    ToolTest::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--xml", "--duration", "30"}, "",
-                                 directory.File("out"), directory.File("err"));
-    ASSERT_TRUE(
-        ToolTest::WaitFor(20.0, [&] { return Contains(ReadFileOrEmpty(directory.File("run.log")), "chunk 1:"); }));
-    demo.Signal(SIGINT);
-    EXPECT_EQ(130, demo.Wait(10.0));
-    const std::vector<std::string> lines = ToolTest::SplitLines(ReadFile(directory.File("run.log")));
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(" WARNING: Interrupted: stopped after the current step\r", lines[lines.size() - 2].substr(19));
-    EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: ")) << lines.back();
-    EXPECT_FALSE(Contains(ReadFile(directory.File("run.log")), "Summary:"));
-    // The XML stream got the same last notes and its end.
-    const std::string stream = ReadFile(directory.File("out"));
-    const std::string end = "<TEXT>Interrupted: stopped after the current step</TEXT>\n</LOG>\n\n<LOG>\n";
-    EXPECT_TRUE(Contains(stream, end));
-    EXPECT_EQ("</PROGRESS>\n</LOG_STREAM>\n", stream.substr(stream.size() - 26));
-    EXPECT_EQ(0, ToolTest::RunProcess({g_sWatch}, stream).m_nStatus);
+    for (const int signalNumber : {SIGINT, SIGHUP}) {
+        CTemporaryDirectory directory;
+        ToolTest::CChildProcess demo({g_sDemo, "--log", directory.File("run"), "--xml", "--buffered", directory.Path(),
+                                      "queued", "--duration", "30"},
+                                     "", directory.File("out"), directory.File("err"));
+        ASSERT_TRUE(ToolTest::WaitFor(
+            20.0, [&] { return Contains(ReadFileOrEmpty(directory.File("run.log")), "chunk 1:"); }));
+        demo.Signal(signalNumber);
+        EXPECT_EQ(130, demo.Wait(10.0)) << signalNumber;
+        EXPECT_FALSE(Contains(ReadFile(directory.File("run.log")), "Summary:"));
+        ExpectClosedOutputs(directory, "Interrupted: stopped after the current step");
+    }
 }
 
 TEST(DemoOutputs, XmlStreamOnStandardOutputMatchesTheLogRecordForRecord)

@@ -30,6 +30,9 @@ void InstallInterruptHandlers()
     sigemptyset(&action.sa_mask);
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or a supervisor's hang-up is a request to stop like
+    // any other: the outputs still get their ends.
+    ::sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 

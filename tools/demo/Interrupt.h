@@ -7,7 +7,7 @@ namespace Qz {
 namespace Varnel {
 namespace Demo {
 
-// The first SIGINT or SIGTERM asks the run to stop after its current step;
+// The first SIGINT, SIGTERM or SIGHUP asks the run to stop after its current step;
 // a second one ends the process at once. SIGPIPE is ignored, so that a reader
 // of standard output that goes away does not kill the run before its outputs
 // are closed.

@@ -58,7 +58,8 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
         "Usage: vidoderavev-demo [OPTIONS]\n"
         "Runs a simulated computation (load, a transform on worker threads, write-out) that reports\n"
         "through the outputs chosen below, any combination; without any, --console is used.\n"
-        "Ctrl-C finishes the current step, closes every output properly and exits with status 130.\n\n"
+        "Ctrl-C (or SIGTERM, SIGHUP) finishes the current step, closes every output properly and exits\n"
+        "with status 130.\n\n"
         "Outputs");
     // clang-format off
     description.add_options()

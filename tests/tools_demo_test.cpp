@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "support/TemporaryDirectory.h"
@@ -47,9 +50,9 @@ void ExpectCompleteLog(const std::string& log)
     EXPECT_TRUE(Contains(log, " INFO: Summary:\r\n"));
 }
 
-// After a stop: the last note before the run-time note in the simple log
-// (when it survived) and in the buffered log "queued", and the XML stream in
-// "out" complete up to its end.
+// After a stop: the last note (its beginning) before the run-time note in the
+// simple log (when it survived) and in the buffered log "queued", and the XML
+// stream in "out" complete up to its end.
 void ExpectClosedOutputs(const CTemporaryDirectory& directory, const std::string& lastNote)
 {
     for (const char* log : {"run.log", "queued.log"}) {
@@ -57,12 +60,12 @@ void ExpectClosedOutputs(const CTemporaryDirectory& directory, const std::string
             continue;
         const std::vector<std::string> lines = ToolTest::SplitLines(ReadFile(directory.File(log)));
         ASSERT_GE(lines.size(), 3u) << log;
-        EXPECT_TRUE(Contains(lines[lines.size() - 2], " WARNING: " + lastNote + "\r")) << lines[lines.size() - 2];
+        EXPECT_TRUE(Contains(lines[lines.size() - 2], " WARNING: " + lastNote)) << lines[lines.size() - 2];
         EXPECT_TRUE(Contains(lines.back(), " INFO: Total Runtime: ")) << lines.back();
     }
     const std::string stream = ReadFile(directory.File("out"));
     ASSERT_GT(stream.size(), 26u);
-    EXPECT_TRUE(Contains(stream, "<TEXT>" + lastNote + "</TEXT>\n</LOG>\n\n<LOG>\n")) << lastNote;
+    EXPECT_TRUE(Contains(stream, "<TEXT>" + lastNote)) << lastNote;
     EXPECT_EQ("</PROGRESS>\n</LOG_STREAM>\n", stream.substr(stream.size() - 26));
     EXPECT_EQ(0, ToolTest::RunProcess({g_sWatch}, stream).m_nStatus);
 }
@@ -205,6 +208,30 @@ TEST(DemoOutputs, SigintAndSighupFinishTheStepAndCloseEveryOutput)
         EXPECT_EQ(130, demo.Wait(10.0)) << signalNumber;
         EXPECT_FALSE(Contains(ReadFile(directory.File("run.log")), "Summary:"));
         ExpectClosedOutputs(directory, "Interrupted: stopped after the current step");
+    }
+}
+
+// A log file that goes away stops the run, on the main thread (loading) as on
+// the workers (transforming); every other output is still closed properly.
+TEST(DemoOutputs, AFailingLogFileStopsTheRunAndClosesTheOtherOutputs)
+{
+    for (const char* failAfter : {"chunk 1:", "Worker 1 started"}) {
+        CTemporaryDirectory directory;
+        const std::string logs = directory.File("logs");
+        ASSERT_EQ(0, ::mkdir(logs.c_str(), 0755));
+        ToolTest::CChildProcess demo({g_sDemo, "--log", logs + "/run", "--xml", "--buffered", directory.Path(),
+                                      "queued", "--duration", "4"},
+                                     "", directory.File("out"), directory.File("err"));
+        ASSERT_TRUE(
+            ToolTest::WaitFor(20.0, [&] { return Contains(ReadFileOrEmpty(logs + "/run.log"), failAfter); }));
+        for (const char* file : {"/run.log", "/run.progress"})
+            ASSERT_EQ(0, ::unlink((logs + file).c_str()));
+        ASSERT_EQ(0, ::rmdir(logs.c_str()));
+        EXPECT_EQ(1, demo.Wait(20.0)) << failAfter;
+        const std::string report = "vidoderavev-demo: the log file output failed: Failed to open the file \"" +
+                                   logs + "/run.log\" (No such file or directory)\n";
+        EXPECT_EQ(report, ReadFile(directory.File("err")));
+        ExpectClosedOutputs(directory, "Stopped: the log file output failed: ");
     }
 }
 

@@ -5,6 +5,7 @@
 #include <exception>
 #include <thread>
 
+#include "demo/Failure.h"
 #include "demo/Interrupt.h"
 
 namespace Qz {
@@ -24,9 +25,9 @@ CLayer::~CLayer()
         return;
     try {
         m_pLogger->Pop();
-    } catch (const std::exception& error) {
+    } catch (...) {
         // A destructor must not throw: the run stops and reports it instead.
-        RequestStop(error.what());
+        RequestStop(DescribeCurrentError());
     }
 }
 

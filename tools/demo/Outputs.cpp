@@ -1,5 +1,8 @@
 #include "demo/Outputs.h"
 
+#include <stdexcept>
+#include <utility>
+
 #include <vidOderavev/Progress/StdoutVisualizer.h>
 #include <vidOderavev/Progress/ZevVisualizer.h>
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
@@ -7,7 +10,9 @@
 #include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
 #include <vidOderavev/Progress/SocketVisualizer.h>
 
-#include <iostream>
+#include "demo/Failure.h"
+#include "demo/Interrupt.h"
+#include "demo/NamedOutput.h"
 
 namespace Qz {
 namespace Varnel {
@@ -18,50 +23,64 @@ COutputs::COutputs(const SDemoOptions& options)
     using namespace Progress;
     const int level = options.m_nLevel;
     if (options.m_bXml)
-        _Add(boost::shared_ptr<Detail::CVisualizer>(new CStdoutVisualizer()), level);
+        _Add<CStdoutVisualizer>(level, "the XML output");
     if (options.m_bConsole)
-        _Add(boost::shared_ptr<Detail::CVisualizer>(new CZevVisualizer()), level);
+        _Add<CZevVisualizer>(level, "the console output");
     if (!options.m_sLog.empty())
-        _Add(boost::shared_ptr<Detail::CVisualizer>(new CSimpleFileVisualizer(options.m_sLog)), level);
+        _Add<CSimpleFileVisualizer>(level, "the log file output", options.m_sLog);
     if (!options.m_sDatedLog.empty())
-        _Add(boost::shared_ptr<Detail::CVisualizer>(new CDateFileVisualizer(options.m_sDatedLog)), level);
+        _Add<CDateFileVisualizer>(level, "the dated log file output", options.m_sDatedLog);
     if (options.m_bBuffered)
-        _Add(boost::shared_ptr<Detail::CVisualizer>(new CBufferedProgressFileVisualizer(
-                 options.m_sBufferedDirectory, options.m_sBufferedStem, options.m_bDated)),
-             level);
+        _Add<CBufferedProgressFileVisualizer>(level, "the buffered file output", options.m_sBufferedDirectory,
+                                              options.m_sBufferedStem, options.m_bDated);
     for (const SNetTarget& target : options.m_oNet)
-        _Add(boost::shared_ptr<Detail::CVisualizer>(new CNetVisualizer(target.m_sHost, target.m_nPort)), level);
+        _Add<CNetVisualizer>(level, "the network output to " + target.m_sHost + ":" + std::to_string(target.m_nPort),
+                             target.m_sHost, target.m_nPort);
 }
 
 COutputs::~COutputs() { Close(); }
 
-void COutputs::_Add(const boost::shared_ptr<Progress::Detail::CVisualizer>& visualizer, int level)
+template <class TOutput, class... TArguments>
+void COutputs::_Add(int level, const std::string& name, TArguments&&... arguments)
 {
+    SOutput output;
+    output.m_sName = name;
+    try {
+        output.m_pVisualizer.reset(new CNamedOutput<TOutput>(name, std::forward<TArguments>(arguments)...));
+    } catch (...) {
+        throw std::runtime_error(name + " failed: " + DescribeCurrentError());
+    }
     // Set before the logger is added, so that a level below INFO also keeps
     // the "Startup" note out.
-    visualizer->SetNotificationLevel(static_cast<Progress::_EVerbosityLevel>(level));
-    m_oVisualizers.push_back(visualizer);
+    output.m_pVisualizer->SetNotificationLevel(static_cast<Progress::_EVerbosityLevel>(level));
+    m_oOutputs.push_back(output);
 }
 
 void COutputs::Attach(const boost::shared_ptr<Progress::CLogger>& logger)
 {
-    for (const auto& visualizer : m_oVisualizers)
-        visualizer->AddLogger(logger);
+    m_pLogger = logger;
+    for (const SOutput& output : m_oOutputs)
+        output.m_pVisualizer->AddLogger(logger);
 }
 
 void COutputs::Close()
 {
-    for (const auto& visualizer : m_oVisualizers) {
+    const boost::shared_ptr<Progress::CLogger> logger = m_pLogger.lock();
+    for (const SOutput& output : m_oOutputs) {
         // One output that fails to close must not keep the others open.
         try {
-            visualizer->Clear();
-        } catch (const std::exception& error) {
-            std::cerr << "vidoderavev-demo: closing an output failed: " << error.what() << std::endl;
+            output.m_pVisualizer->Clear();
+        } catch (...) {
+            RequestStop(output.m_sName + " failed: " + DescribeCurrentError());
+            // Clear raised before it let go of the logger: without this the
+            // two would keep each other alive and the output never closes.
+            if (logger)
+                logger->RemoveVisualizer(output.m_pVisualizer);
         }
     }
     // Destroyed in the order created; each writes its closing part here.
-    while (!m_oVisualizers.empty())
-        m_oVisualizers.erase(m_oVisualizers.begin());
+    while (!m_oOutputs.empty())
+        m_oOutputs.erase(m_oOutputs.begin());
 }
 
 } // namespace Demo

@@ -1,10 +1,12 @@
 #ifndef VIDODERAVEV_TOOLS_DEMO_OUTPUTS_H
 #define VIDODERAVEV_TOOLS_DEMO_OUTPUTS_H
 
+#include <string>
 #include <vector>
 
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
+#include <boost/weak_ptr.hpp>
 
 #include <vidOderavev/Progress/Visualizer.h>
 
@@ -15,24 +17,35 @@ namespace Varnel {
 namespace Demo {
 
 // The visualizers chosen on the command line, attached to the run's logger.
+// Each is known by a name ("the log file output") for the report of a failure.
 class COutputs : private boost::noncopyable
 {
 public:
     // Creates every chosen output with the notification level of the options.
-    // Throws what a visualizer's constructor throws (a file that cannot be
-    // opened); outputs created before stay attached and are closed by Close().
+    // An output that cannot be created raises std::runtime_error naming it;
+    // the outputs created before are destroyed without their run-time notes.
     explicit COutputs(const SDemoOptions& options);
     ~COutputs();
 
     void Attach(const boost::shared_ptr<Progress::CLogger>& logger);
     // Clear() on each output (the run-time note), then destroys them (the
-    // closing part of each output, joined writer threads). Safe to call twice.
+    // closing part of each output, joined writer threads). An output that
+    // fails to clear is recorded with RequestStop and detached all the same.
+    // Raises nothing; safe to call twice.
     void Close();
 
 private:
-    void _Add(const boost::shared_ptr<Progress::Detail::CVisualizer>& visualizer, int level);
+    struct SOutput
+    {
+        boost::shared_ptr<Progress::Detail::CVisualizer> m_pVisualizer;
+        std::string m_sName;
+    };
 
-    std::vector<boost::shared_ptr<Progress::Detail::CVisualizer>> m_oVisualizers;
+    template <class TOutput, class... TArguments>
+    void _Add(int level, const std::string& name, TArguments&&... arguments);
+
+    std::vector<SOutput> m_oOutputs;
+    boost::weak_ptr<Progress::CLogger> m_pLogger;
 };
 
 } // namespace Demo

@@ -4,6 +4,7 @@
 
 #include <boost/format.hpp>
 
+#include "demo/Failure.h"
 #include "demo/Interrupt.h"
 #include "demo/Layer.h"
 #include "demo/Workers.h"
@@ -37,32 +38,43 @@ CDemoRun::CDemoRun(const boost::shared_ptr<CLogger>& logger, const SDemoOptions&
 
 bool CDemoRun::Run()
 {
-    m_pLogger->Message(Progress::VerbosityInfo,
-                       (boost::format("Demo run: %1% chunks, %2% items on %3% threads, about %4% s") % g_nChunks %
-                        m_nItems % m_oOptions.m_nThreads % m_oOptions.m_dDuration)
-                           .str());
-    m_pLogger->Message(Progress::VerbosityLog,
-                       (boost::format("Settings:\n  duration: %1% s\n  threads: %2%\n  verbosity offset: %3%") %
-                        m_oOptions.m_dDuration % m_oOptions.m_nThreads % m_oOptions.m_nVerbosityOffset)
-                           .str());
+    try {
+        m_pLogger->Message(Progress::VerbosityInfo,
+                           (boost::format("Demo run: %1% chunks, %2% items on %3% threads, about %4% s") % g_nChunks %
+                            m_nItems % m_oOptions.m_nThreads % m_oOptions.m_dDuration)
+                               .str());
+        m_pLogger->Message(Progress::VerbosityLog,
+                           (boost::format("Settings:\n  duration: %1% s\n  threads: %2%\n  verbosity offset: %3%") %
+                            m_oOptions.m_dDuration % m_oOptions.m_nThreads % m_oOptions.m_nVerbosityOffset)
+                               .str());
+        if (!IsStopRequested())
+            _Load();
+        if (!IsStopRequested())
+            _Transform();
+        if (!IsStopRequested())
+            _WriteOut();
+        if (!IsStopRequested()) {
+            m_pLogger->SetText(0, "Demo run: done");
+            m_pLogger->Message(Progress::VerbosityInfo, (boost::format("Summary:\n  chunks loaded: %1%\n  items "
+                                                                       "transformed: %2%\n  parts written: %3%") %
+                                                         g_nChunks % m_nItems % g_nParts)
+                                                            .str());
+        }
+    } catch (...) {
+        // The failing output has normally named itself already; this keeps
+        // any other error as the reason.
+        RequestStop(DescribeCurrentError());
+    }
     if (!IsStopRequested())
-        _Load();
-    if (!IsStopRequested())
-        _Transform();
-    if (!IsStopRequested())
-        _WriteOut();
-    if (IsStopRequested()) {
+        return true;
+    try {
         m_pLogger->Message(Progress::VerbosityWarning, GetFailure().empty()
                                                            ? "Interrupted: stopped after the current step"
                                                            : "Stopped: " + GetFailure());
-        return false;
+    } catch (...) {
+        RequestStop(DescribeCurrentError());
     }
-    m_pLogger->SetText(0, "Demo run: done");
-    m_pLogger->Message(Progress::VerbosityInfo, (boost::format("Summary:\n  chunks loaded: %1%\n  items "
-                                                               "transformed: %2%\n  parts written: %3%") %
-                                                 g_nChunks % m_nItems % g_nParts)
-                                                    .str());
-    return true;
+    return false;
 }
 
 void CDemoRun::_Load()
@@ -105,8 +117,9 @@ void CDemoRun::_Transform()
         m_oOptions.m_dDuration * g_dTransformShare * m_oOptions.m_nThreads / static_cast<double>(m_nItems);
     const int warnings =
         TransformOnWorkers(m_pLogger, m_nItems, m_oOptions.m_nThreads, secondsPerItem, m_oOptions.m_bTraceLayers);
-    m_pLogger->Message(Progress::VerbosityInfo,
-                       (boost::format("Transformed %1% items, %2% warnings") % m_nItems % warnings).str());
+    if (!IsStopRequested())
+        m_pLogger->Message(Progress::VerbosityInfo,
+                           (boost::format("Transformed %1% items, %2% warnings") % m_nItems % warnings).str());
 }
 
 void CDemoRun::_WriteOut()

@@ -19,8 +19,9 @@ class CDemoRun
 public:
     CDemoRun(const boost::shared_ptr<Progress::CLogger>& logger, const SDemoOptions& options);
 
-    // Runs all phases; returns false when a stop was requested on the way.
-    // Throws what the outputs throw on the main thread.
+    // Runs all phases; returns false when a stop was requested on the way or
+    // an output raised (recorded with RequestStop). Ends with a warning that
+    // says why it stopped. Raises nothing.
     bool Run();
 
 private:

@@ -9,6 +9,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "demo/Failure.h"
 #include "demo/Interrupt.h"
 #include "demo/Layer.h"
 
@@ -91,8 +92,10 @@ int TransformOnWorkers(const boost::shared_ptr<CLogger>& parent, int items, int 
                 try {
                     TransformRange(children[i], static_cast<int>(i) + 1, firsts[i], counts[i], secondsPerItem,
                                    warnings);
-                } catch (const std::exception& error) {
-                    RequestStop(error.what());
+                } catch (...) {
+                    // Nothing may leave a thread function; the others stop at
+                    // their next step.
+                    RequestStop(DescribeCurrentError());
                 }
             });
     } catch (const std::exception& error) {

@@ -1,12 +1,12 @@
 // vidoderavev-demo: a host program that drives the library's outputs with a
 // simulated long computation.
-#include <exception>
 #include <iostream>
 
 #include <boost/make_shared.hpp>
 
 #include <vidOderavev/Progress/Logger.h>
 
+#include "demo/Failure.h"
 #include "demo/Interrupt.h"
 #include "demo/Options.h"
 #include "demo/Outputs.h"
@@ -26,7 +26,7 @@ int main(int argc, char** argv)
         std::cerr << "vidoderavev-demo: note: --xml and --console both write to standard output; "
                      "a stream reader will find the console lines malformed\n";
 
-    int status = 0;
+    bool completed = false;
     try {
         Demo::COutputs outputs(options);
         auto logger = boost::make_shared<Progress::CLogger>("Demo run", 1.0, 100.0);
@@ -36,16 +36,16 @@ int main(int argc, char** argv)
             logger->SetVerbosityOffset(options.m_nVerbosityOffset);
         logger->SetLayerTracing(options.m_bTraceLayers);
         outputs.Attach(logger);
-        const bool completed = Demo::CDemoRun(logger, options).Run();
+        completed = Demo::CDemoRun(logger, options).Run();
         outputs.Close();
-        if (!Demo::GetFailure().empty()) {
-            std::cerr << "vidoderavev-demo: " << Demo::GetFailure() << std::endl;
-            status = 1;
-        } else
-            status = completed ? 0 : 130;
-    } catch (const std::exception& error) {
-        std::cerr << "vidoderavev-demo: " << error.what() << std::endl;
-        status = 1;
+    } catch (...) {
+        // An output that could not be created, or one that failed while
+        // being attached; the outputs made so far are closed by now.
+        Demo::RequestStop(Demo::DescribeCurrentError());
     }
-    return status;
+    if (!Demo::GetFailure().empty()) {
+        std::cerr << "vidoderavev-demo: " << Demo::GetFailure() << std::endl;
+        return 1;
+    }
+    return completed ? 0 : 130;
 }

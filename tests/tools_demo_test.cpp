@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -233,6 +234,33 @@ TEST(DemoOutputs, AFailingLogFileStopsTheRunAndClosesTheOtherOutputs)
         EXPECT_EQ(report, ReadFile(directory.File("err")));
         ExpectClosedOutputs(directory, "Stopped: the log file output failed: ");
     }
+}
+
+// A full disk is reported; a reader that goes away ends the run quietly.
+// Either way the run stops at once with status 1, not at its end.
+TEST(DemoOutputs, AFailingStandardOutputStopsTheRun)
+{
+    CTemporaryDirectory directory;
+    ToolTest::CChildProcess full({g_sDemo, "--xml", "--duration", "30"}, "", "/dev/full", directory.File("err"));
+    EXPECT_EQ(1, full.Wait(20.0));
+    EXPECT_EQ("vidoderavev-demo: standard output failed: No space left on device\n",
+              ReadFile(directory.File("err")));
+
+    const std::string pipe = directory.File("pipe");
+    ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
+    // Not inherited: the demo itself must not keep the pipe open for reading.
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ToolTest::CChildProcess piped({g_sDemo, "--xml", "--log", directory.File("run"), "--duration", "30"}, "", pipe,
+                                  directory.File("err"));
+    char head[64];
+    EXPECT_TRUE(ToolTest::WaitFor(20.0, [&] { return ::read(reader, head, sizeof head) > 0; }));
+    ::close(reader);
+    EXPECT_EQ(1, piped.Wait(20.0));
+    EXPECT_EQ("", ReadFile(directory.File("err")));
+    const std::vector<std::string> lines = ToolTest::SplitLines(ReadFile(directory.File("run.log")));
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_TRUE(Contains(lines[lines.size() - 2], " WARNING: Stopped: standard output was closed\r"));
 }
 
 TEST(DemoOutputs, XmlStreamOnStandardOutputMatchesTheLogRecordForRecord)

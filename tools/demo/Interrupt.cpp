@@ -13,6 +13,7 @@ namespace {
 std::atomic<bool> g_bStopRequested(false);
 std::mutex g_oFailureMutex;
 std::string g_sFailure;
+std::string g_sReport;
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
 
 extern "C" void OnInterrupt(int signalNumber)
@@ -42,6 +43,19 @@ void RequestStop(const std::string& failure)
 {
     {
         std::lock_guard<std::mutex> lock(g_oFailureMutex);
+        const std::string text = failure.empty() ? "unknown failure" : failure;
+        if (g_sFailure.empty())
+            g_sFailure = text;
+        if (g_sReport.empty())
+            g_sReport = text;
+    }
+    g_bStopRequested.store(true);
+}
+
+void RequestQuietStop(const std::string& failure)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_oFailureMutex);
         if (g_sFailure.empty())
             g_sFailure = failure.empty() ? "unknown failure" : failure;
     }
@@ -52,6 +66,12 @@ std::string GetFailure()
 {
     std::lock_guard<std::mutex> lock(g_oFailureMutex);
     return g_sFailure;
+}
+
+std::string GetFailureReport()
+{
+    std::lock_guard<std::mutex> lock(g_oFailureMutex);
+    return g_sReport;
 }
 
 } // namespace Demo

@@ -16,8 +16,13 @@ bool IsStopRequested();
 // For the run itself, when an output failed: stops the run and keeps the
 // first reason for the exit report.
 void RequestStop(const std::string& failure);
-// The first failure given to RequestStop, or empty.
+// The same for a failure that is not reported on standard error (the reader
+// of standard output went away); it still makes the run fail.
+void RequestQuietStop(const std::string& failure);
+// The first failure given to either, or empty: why the run stopped.
 std::string GetFailure();
+// The first failure given to RequestStop, or empty: what to report.
+std::string GetFailureReport();
 
 } // namespace Demo
 } // namespace Varnel

@@ -11,6 +11,7 @@
 #include "demo/Options.h"
 #include "demo/Outputs.h"
 #include "demo/Run.h"
+#include "demo/StandardOutput.h"
 
 using namespace Qz::Varnel;
 
@@ -27,24 +28,29 @@ int main(int argc, char** argv)
                      "a stream reader will find the console lines malformed\n";
 
     bool completed = false;
-    try {
-        Demo::COutputs outputs(options);
-        auto logger = boost::make_shared<Progress::CLogger>("Demo run", 1.0, 100.0);
-        // The outputs' own levels decide what is shown.
-        logger->SetNotificationLevel(Progress::VerbosityTrace);
-        if (options.m_nVerbosityOffset != 0)
-            logger->SetVerbosityOffset(options.m_nVerbosityOffset);
-        logger->SetLayerTracing(options.m_bTraceLayers);
-        outputs.Attach(logger);
-        completed = Demo::CDemoRun(logger, options).Run();
-        outputs.Close();
-    } catch (...) {
-        // An output that could not be created, or one that failed while
-        // being attached; the outputs made so far are closed by now.
-        Demo::RequestStop(Demo::DescribeCurrentError());
+    {
+        // Outlives the outputs, so that it sees their last writes.
+        Demo::CWatchedStandardOutput standardOutput;
+        try {
+            Demo::COutputs outputs(options);
+            auto logger = boost::make_shared<Progress::CLogger>("Demo run", 1.0, 100.0);
+            // The outputs' own levels decide what is shown.
+            logger->SetNotificationLevel(Progress::VerbosityTrace);
+            if (options.m_nVerbosityOffset != 0)
+                logger->SetVerbosityOffset(options.m_nVerbosityOffset);
+            logger->SetLayerTracing(options.m_bTraceLayers);
+            outputs.Attach(logger);
+            completed = Demo::CDemoRun(logger, options).Run();
+            outputs.Close();
+        } catch (...) {
+            // An output that could not be created, or one that failed while
+            // being attached; the outputs made so far are closed by now.
+            Demo::RequestStop(Demo::DescribeCurrentError());
+        }
     }
     if (!Demo::GetFailure().empty()) {
-        std::cerr << "vidoderavev-demo: " << Demo::GetFailure() << std::endl;
+        if (!Demo::GetFailureReport().empty())
+            std::cerr << "vidoderavev-demo: " << Demo::GetFailureReport() << std::endl;
         return 1;
     }
     return completed ? 0 : 130;

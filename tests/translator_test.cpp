@@ -203,6 +203,13 @@ TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)
     EXPECT_EQ(ReadFile(second.File("appfr.trl")), before);
     CTranslator::SetLanguage("fr");
     EXPECT_EQ(CTranslator::Translate("Yes"), "Oui");
+
+    // The name of the missing module is the user's: a write-back keeps it.
+    CTranslator::Translate("recorded");
+    CTranslator::SetLanguage("Default");
+    EXPECT_EQ(ReadFile(second.File("appfr.trl")),
+              MakeTrl("app", "fr", "\"Missing\", \"Common\"",
+                      "\"Only app\"=\"Seulement\"\n\"Yes\"=\"Oui (app)\"\n\"recorded\"=\"recorded\"\n"));
 }
 
 TEST_F(TranslatorTest, EarlierDirectoryWinsAndSameLanguageDoesNothing)
@@ -300,6 +307,11 @@ TEST_F(TranslatorTest, BaseModuleCyclesAreCutAndReportedOnce)
     EXPECT_EQ(CTranslator::Translate("a"), "from A");
     EXPECT_EQ(CTranslator::Translate("b"), "from B");
     EXPECT_EQ(CTranslator::Translate("c"), "from C");
+    // Cut names are kept when the table is written back.
+    CTranslator::Translate("recorded");
+    CTranslator::SetLanguage("de");
+    EXPECT_EQ(ReadFile(dir.File("Aen.trl")),
+              MakeTrl("A", "en", "\"B\", \"A\"", "\"a\"=\"from A\"\n\"recorded\"=\"recorded\"\n"));
 }
 
 TEST_F(TranslatorTest, NullTextThrowsLogicError)

@@ -628,9 +628,12 @@ bool CTranslator::_Read(const std::string& path, CTranslatorData& table)
     if (table.GetName() != name || table.GetLanguage() != language)
         return false;
 
+    // A base module that cannot be loaded stays in the list, empty and under
+    // the name the file gave: the names are the user's, and the write-back
+    // must keep every one of them, in the order written.
     m_oLoadChain.push_back(name);
     try {
-        for (unsigned int index = 0; index < table.GetNumBaseModules();) {
+        for (unsigned int index = 0; index < table.GetNumBaseModules(); ++index) {
             CTranslatorData& module = table.GetBaseModule(index);
             const std::string moduleName = module.GetName();
             if (std::find(m_oLoadChain.begin(), m_oLoadChain.end(), moduleName) != m_oLoadChain.end()) {
@@ -642,14 +645,12 @@ bool CTranslator::_Read(const std::string& path, CTranslatorData& table)
                         cycle += loaded + " -> ";
                     std::cerr << "Base module cycle cut: " << cycle << moduleName << std::endl;
                 }
-                table.RemoveBaseModule(index);
                 continue;
             }
             std::string directory;
-            if (_FindFile(moduleName, language, directory) && _Read(directory, module))
-                ++index;
-            else
-                table.RemoveBaseModule(index);
+            // A file that failed to read may have left part of its content.
+            if (!_FindFile(moduleName, language, directory) || !_Read(directory, module))
+                module.Init(moduleName, language);
         }
     } catch (...) {
         m_oLoadChain.pop_back();

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -176,6 +177,30 @@ TEST_F(TranslatorTest, UntranslatedTextsAreRecordedAndWrittenOnLanguageChange)
     CTranslator::SetLanguage("Default");
     EXPECT_TRUE(FileExists(dir.File("modde.trl")));
     EXPECT_EQ(ReadFile(dir.File("modde.trl")), MakeTrl("mod", "de", "", ""));
+}
+
+TEST_F(TranslatorTest, TextsWithoutALetterAreNotRecorded)
+{
+    CTemporaryDirectory dir;
+    WriteTextFile(dir.File("mDefault.trl"), MakeTrl("m", "Default", "", "\"50\"=\"fifty\"\n"));
+    CTranslator::Init(dir.Path(), "m", "Default");
+    // Texts without a letter come back unchanged, or translated if the table
+    // has them, and are not recorded; non-ASCII bytes count as letters.
+    const std::vector<std::string> notRecorded = {"13.125", "100", " - ", "%1%"};
+    const std::vector<std::string> recorded = {"", "13 s", "x", "\xc3\x9c", "\xe2\x82\xac"};
+    for (const std::vector<std::string>* texts : {&notRecorded, &recorded}) {
+        for (const std::string& text : *texts)
+            EXPECT_EQ(CTranslator::Translate(text), text);
+    }
+    EXPECT_EQ(CTranslator::Translate("50"), "fifty");
+    CTranslator::SetLanguage("de");
+    std::map<std::string, std::string> table = {{"50", "fifty"}};
+    for (const std::string& text : recorded)
+        table.emplace(text, text);
+    std::string entries;
+    for (const auto& entry : table)
+        entries += "\"" + entry.first + "\"=\"" + entry.second + "\"\n";
+    EXPECT_EQ(ReadFile(dir.File("mDefault.trl")), MakeTrl("m", "Default", "", entries));
 }
 
 TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)

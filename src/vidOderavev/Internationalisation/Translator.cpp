@@ -236,6 +236,18 @@ void BuildDefaultSearchPathList(std::list<std::string>& paths, std::string& appl
                                              haveExe ? exeFile.c_str() : nullptr);
 }
 
+// Whether a text may hold a word worth translating: an ASCII letter, or any
+// byte of a multi-byte UTF-8 sequence, which may be a letter of another script.
+bool MayHoldWord(const std::string& text)
+{
+    for (char ch : text) {
+        const unsigned char byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x80 || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'))
+            return true;
+    }
+    return false;
+}
+
 bool IsEmptyRegularFile(const std::string& fileName)
 {
     struct stat status;
@@ -439,6 +451,15 @@ std::string CTranslator::GetBaseFilePath()
 std::string CTranslator::_Translate(const std::string& text)
 {
     TLock lock(m_oLock);
+    // Generated texts without a letter, the percentages of the console output
+    // for one, would add an entry per value to the table: they are looked up
+    // but not recorded. The empty text is recorded like any other.
+    if (!text.empty() && !MayHoldWord(text)) {
+        unsigned int depth = 0;
+        const std::string* found =
+            m_bSearchMode ? m_oData._TranslateDeep(text, depth) : m_oData._TranslateShallow(text, depth);
+        return found ? *found : text;
+    }
     return m_oData.Translate(text, m_bSearchMode);
 }
 

@@ -9,9 +9,14 @@
 
 #include <unistd.h>
 
+#include <boost/make_shared.hpp>
+
 #include <vidOderavev/Companion/TranslatorRegistry.h>
+#include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
+#include <vidOderavev/Progress/Logger.h>
+#include <vidOderavev/Progress/Visualizer.h>
 
 #include "support/TemporaryDirectory.h"
 #include "translator_test_util.h"
@@ -201,6 +206,38 @@ TEST_F(TranslatorTest, TextsWithoutALetterAreNotRecorded)
     for (const auto& entry : table)
         entries += "\"" + entry.first + "\"=\"" + entry.second + "\"\n";
     EXPECT_EQ(ReadFile(dir.File("mDefault.trl")), MakeTrl("m", "Default", "", entries));
+}
+
+TEST_F(TranslatorTest, TranslationWithOtherPlaceholdersNeverBreaksAnOutput)
+{
+    namespace Progress = Qz::Varnel::Progress;
+    struct CMessages : Progress::Detail::CVisualizerBase
+    {
+        std::vector<std::string> m_oTexts;
+        void _ShowMessage(const std::string& text, Progress::_EVerbosityLevel, const std::string&,
+                          const std::string&) override
+        {
+            m_oTexts.push_back(text);
+        }
+    };
+    CTemporaryDirectory dir;
+    WriteTextFile(dir.File("mDefault.trl"), MakeTrl("m", "Default", "", "\"Total Runtime: %1%s\"=\"%1% %2%\"\n"));
+    testing::internal::CaptureStderr();
+    CTranslator::Init(dir.Path(), "m", "Default");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Placeholder mismatch at line 10 of " + dir.File("mDefault.trl") + ", original text used\n");
+    const auto logger = boost::make_shared<Progress::CLogger>("run");
+    const auto output = boost::make_shared<CMessages>();
+    output->AddLogger(logger);
+    EXPECT_NO_THROW(output->Clear());
+    ASSERT_EQ(output->m_oTexts.size(), 2u);
+    EXPECT_EQ(output->m_oTexts[1].rfind("Total Runtime: 00:00:00", 0), 0u) << output->m_oTexts[1];
+
+    // A translation that reaches the formatting unchecked falls back to the
+    // original, and to the raw translation if that fails as well.
+    using Qz::Varnel::Internationalisation::FormatTranslation;
+    EXPECT_EQ(FormatTranslation("%1% %2%", "Total Runtime: %1%s", "7"), "Total Runtime: 7s");
+    EXPECT_EQ(FormatTranslation("100%", "Failed %1% and %2%", 7), "100%");
 }
 
 TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)

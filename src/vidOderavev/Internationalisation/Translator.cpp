@@ -34,6 +34,7 @@ void CTranslatorData::Init(const std::string& name, const std::string& language)
     m_sName = name;
     m_sLanguage = language;
     m_oTranslatorMap.clear();
+    m_oHeldBackTranslations.clear();
     m_oBaseModules.clear();
     m_bModified = false;
 }
@@ -57,6 +58,7 @@ void CTranslatorData::SetLanguage(const std::string& language)
 void CTranslatorData::SetTranslation(const std::string& text, const std::string& translation)
 {
     m_oTranslatorMap[text] = translation;
+    m_oHeldBackTranslations.erase(text);
     m_bModified = true;
 }
 
@@ -71,11 +73,20 @@ void CTranslatorData::AddTranslation(const std::string& text, const std::string&
     m_bModified = true;
 }
 
+void CTranslatorData::HoldBackTranslation(const std::string& text, const std::string& translation)
+{
+    // Like AddTranslation: the first translation of a text stays.
+    if (!CanTranslate(text))
+        m_oHeldBackTranslations.emplace(text, translation);
+    AddTranslation(text, text);
+}
+
 void CTranslatorData::ClearTranslatorMap()
 {
     if (m_oTranslatorMap.empty())
         return;
     m_oTranslatorMap.clear();
+    m_oHeldBackTranslations.clear();
     m_bModified = true;
 }
 

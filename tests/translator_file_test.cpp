@@ -305,6 +305,54 @@ TEST(TranslatorFile, SecondEntryForSameTextIsIgnored)
     EXPECT_TRUE(table.IsModified()); // the reader leaves clearing to the loader
 }
 
+TEST(TranslatorFile, TranslationsWithOtherPlaceholdersAreHeldBack)
+{
+    struct SCase
+    {
+        const char* m_pText;
+        const char* m_pTranslation;
+        bool m_bUsed;
+    };
+    const SCase cases[] = {
+        {"A %1% of %2%", "%2% von %1% (%1%)", true},
+        {"B 100%% in %1%s", "%1%s: 100%%", true},
+        {"C plain", "mit 100%", true}, // no placeholders: never formatted
+        {"D multi", "Zeile\neins", true},
+        {"E Total Runtime: %1%s", "%1% %2%", false},
+        {"F Failed: %1%", "Fehler", false},
+        {"G plain", "%1%", false},
+        {"H took %1%s", "%1%s (100%)", false},
+        {"I took %1%s", "%1$s", false},
+        {"J took %1%s", "%%1%", false},
+        {"K took %1%s", "%01%s", false},
+    };
+    CTempDir dir;
+    const std::string fileName = dir.File("m.trl");
+    std::string entries, written, errors;
+    CTranslatorData::TTranslatorMap expected;
+    unsigned int line = 10;
+    for (const SCase& entry : cases) {
+        entries += _BuildQuotedString(entry.m_pText) + "=\"" + entry.m_pTranslation + "\"\n";
+        written += _BuildQuotedString(entry.m_pText) + "=" + _BuildQuotedString(entry.m_pTranslation) + "\n";
+        if (!entry.m_bUsed)
+            errors += "Placeholder mismatch at line " + std::to_string(line) + " of " + fileName +
+                      ", original text used\n";
+        line += entry.m_pText[0] == 'D' ? 2 : 1;
+        expected.emplace(entry.m_pText, entry.m_bUsed ? entry.m_pTranslation : entry.m_pText);
+    }
+    // A later entry for a held-back text is ignored like any second entry.
+    const std::string content = MakeTrl("m", "l", "", entries + "\"G plain\"=\"G\"\n");
+    WriteFile(fileName, content);
+    CTranslatorData table;
+    SReadResult result = ReadInto(fileName, table);
+    EXPECT_TRUE(result.m_bOk);
+    EXPECT_EQ(result.m_sError, errors);
+    EXPECT_EQ(table.GetTranslatorMap(), expected);
+    // A write-back gives the author's texts back.
+    ASSERT_TRUE(CTranslatorFile(fileName).Write(table));
+    EXPECT_EQ(ReadFile(fileName), MakeTrl("m", "l", "", written));
+}
+
 TEST(TranslatorFile, BuildFileNameFoldsSlashes)
 {
     EXPECT_EQ(CTranslatorFile::BuildFileName("./", "vidOderavev", "Default"), "./vidOderavevDefault.trl");

@@ -3,14 +3,20 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <thread>
 #include <vector>
 
 #include <unistd.h>
 
+#include <boost/make_shared.hpp>
+
 #include <vidOderavev/Companion/TranslatorRegistry.h>
+#include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
+#include <vidOderavev/Progress/Logger.h>
+#include <vidOderavev/Progress/Visualizer.h>
 
 #include "support/TemporaryDirectory.h"
 #include "translator_test_util.h"
@@ -178,6 +184,62 @@ TEST_F(TranslatorTest, UntranslatedTextsAreRecordedAndWrittenOnLanguageChange)
     EXPECT_EQ(ReadFile(dir.File("modde.trl")), MakeTrl("mod", "de", "", ""));
 }
 
+TEST_F(TranslatorTest, TextsWithoutALetterAreNotRecorded)
+{
+    CTemporaryDirectory dir;
+    WriteTextFile(dir.File("mDefault.trl"), MakeTrl("m", "Default", "", "\"50\"=\"fifty\"\n"));
+    CTranslator::Init(dir.Path(), "m", "Default");
+    // Texts without a letter come back unchanged, or translated if the table
+    // has them, and are not recorded; non-ASCII bytes count as letters.
+    const std::vector<std::string> notRecorded = {"13.125", "100", " - ", "%1%"};
+    const std::vector<std::string> recorded = {"", "13 s", "x", "\xc3\x9c", "\xe2\x82\xac"};
+    for (const std::vector<std::string>* texts : {&notRecorded, &recorded}) {
+        for (const std::string& text : *texts)
+            EXPECT_EQ(CTranslator::Translate(text), text);
+    }
+    EXPECT_EQ(CTranslator::Translate("50"), "fifty");
+    CTranslator::SetLanguage("de");
+    std::map<std::string, std::string> table = {{"50", "fifty"}};
+    for (const std::string& text : recorded)
+        table.emplace(text, text);
+    std::string entries;
+    for (const auto& entry : table)
+        entries += "\"" + entry.first + "\"=\"" + entry.second + "\"\n";
+    EXPECT_EQ(ReadFile(dir.File("mDefault.trl")), MakeTrl("m", "Default", "", entries));
+}
+
+TEST_F(TranslatorTest, TranslationWithOtherPlaceholdersNeverBreaksAnOutput)
+{
+    namespace Progress = Qz::Varnel::Progress;
+    struct CMessages : Progress::Detail::CVisualizerBase
+    {
+        std::vector<std::string> m_oTexts;
+        void _ShowMessage(const std::string& text, Progress::_EVerbosityLevel, const std::string&,
+                          const std::string&) override
+        {
+            m_oTexts.push_back(text);
+        }
+    };
+    CTemporaryDirectory dir;
+    WriteTextFile(dir.File("mDefault.trl"), MakeTrl("m", "Default", "", "\"Total Runtime: %1%s\"=\"%1% %2%\"\n"));
+    testing::internal::CaptureStderr();
+    CTranslator::Init(dir.Path(), "m", "Default");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Placeholder mismatch at line 10 of " + dir.File("mDefault.trl") + ", original text used\n");
+    const auto logger = boost::make_shared<Progress::CLogger>("run");
+    const auto output = boost::make_shared<CMessages>();
+    output->AddLogger(logger);
+    EXPECT_NO_THROW(output->Clear());
+    ASSERT_EQ(output->m_oTexts.size(), 2u);
+    EXPECT_EQ(output->m_oTexts[1].rfind("Total Runtime: 00:00:00", 0), 0u) << output->m_oTexts[1];
+
+    // A translation that reaches the formatting unchecked falls back to the
+    // original, and to the raw translation if that fails as well.
+    using Qz::Varnel::Internationalisation::FormatTranslation;
+    EXPECT_EQ(FormatTranslation("%1% %2%", "Total Runtime: %1%s", "7"), "Total Runtime: 7s");
+    EXPECT_EQ(FormatTranslation("100%", "Failed %1% and %2%", 7), "100%");
+}
+
 TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)
 {
     CTemporaryDirectory first, second;
@@ -203,6 +265,13 @@ TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)
     EXPECT_EQ(ReadFile(second.File("appfr.trl")), before);
     CTranslator::SetLanguage("fr");
     EXPECT_EQ(CTranslator::Translate("Yes"), "Oui");
+
+    // The name of the missing module is the user's: a write-back keeps it.
+    CTranslator::Translate("recorded");
+    CTranslator::SetLanguage("Default");
+    EXPECT_EQ(ReadFile(second.File("appfr.trl")),
+              MakeTrl("app", "fr", "\"Missing\", \"Common\"",
+                      "\"Only app\"=\"Seulement\"\n\"Yes\"=\"Oui (app)\"\n\"recorded\"=\"recorded\"\n"));
 }
 
 TEST_F(TranslatorTest, EarlierDirectoryWinsAndSameLanguageDoesNothing)
@@ -300,6 +369,11 @@ TEST_F(TranslatorTest, BaseModuleCyclesAreCutAndReportedOnce)
     EXPECT_EQ(CTranslator::Translate("a"), "from A");
     EXPECT_EQ(CTranslator::Translate("b"), "from B");
     EXPECT_EQ(CTranslator::Translate("c"), "from C");
+    // Cut names are kept when the table is written back.
+    CTranslator::Translate("recorded");
+    CTranslator::SetLanguage("de");
+    EXPECT_EQ(ReadFile(dir.File("Aen.trl")),
+              MakeTrl("A", "en", "\"B\", \"A\"", "\"a\"=\"from A\"\n\"recorded\"=\"recorded\"\n"));
 }
 
 TEST_F(TranslatorTest, NullTextThrowsLogicError)

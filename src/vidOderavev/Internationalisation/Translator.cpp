@@ -34,6 +34,7 @@ void CTranslatorData::Init(const std::string& name, const std::string& language)
     m_sName = name;
     m_sLanguage = language;
     m_oTranslatorMap.clear();
+    m_oHeldBackTranslations.clear();
     m_oBaseModules.clear();
     m_bModified = false;
 }
@@ -57,6 +58,7 @@ void CTranslatorData::SetLanguage(const std::string& language)
 void CTranslatorData::SetTranslation(const std::string& text, const std::string& translation)
 {
     m_oTranslatorMap[text] = translation;
+    m_oHeldBackTranslations.erase(text);
     m_bModified = true;
 }
 
@@ -71,11 +73,20 @@ void CTranslatorData::AddTranslation(const std::string& text, const std::string&
     m_bModified = true;
 }
 
+void CTranslatorData::HoldBackTranslation(const std::string& text, const std::string& translation)
+{
+    // Like AddTranslation: the first translation of a text stays.
+    if (!CanTranslate(text))
+        m_oHeldBackTranslations.emplace(text, translation);
+    AddTranslation(text, text);
+}
+
 void CTranslatorData::ClearTranslatorMap()
 {
     if (m_oTranslatorMap.empty())
         return;
     m_oTranslatorMap.clear();
+    m_oHeldBackTranslations.clear();
     m_bModified = true;
 }
 
@@ -234,6 +245,18 @@ void BuildDefaultSearchPathList(std::list<std::string>& paths, std::string& appl
     FindModuleFile(soFile, exeFile, haveSo, haveExe);
     CTranslator::_BuildDefaultSearchPathList(paths, application, haveSo ? soFile.c_str() : nullptr,
                                              haveExe ? exeFile.c_str() : nullptr);
+}
+
+// Whether a text may hold a word worth translating: an ASCII letter, or any
+// byte of a multi-byte UTF-8 sequence, which may be a letter of another script.
+bool MayHoldWord(const std::string& text)
+{
+    for (char ch : text) {
+        const unsigned char byte = static_cast<unsigned char>(ch);
+        if (byte >= 0x80 || ((byte | 0x20) >= 'a' && (byte | 0x20) <= 'z'))
+            return true;
+    }
+    return false;
 }
 
 bool IsEmptyRegularFile(const std::string& fileName)
@@ -439,6 +462,15 @@ std::string CTranslator::GetBaseFilePath()
 std::string CTranslator::_Translate(const std::string& text)
 {
     TLock lock(m_oLock);
+    // Generated texts without a letter, the percentages of the console output
+    // for one, would add an entry per value to the table: they are looked up
+    // but not recorded. The empty text is recorded like any other.
+    if (!text.empty() && !MayHoldWord(text)) {
+        unsigned int depth = 0;
+        const std::string* found =
+            m_bSearchMode ? m_oData._TranslateDeep(text, depth) : m_oData._TranslateShallow(text, depth);
+        return found ? *found : text;
+    }
     return m_oData.Translate(text, m_bSearchMode);
 }
 
@@ -628,9 +660,12 @@ bool CTranslator::_Read(const std::string& path, CTranslatorData& table)
     if (table.GetName() != name || table.GetLanguage() != language)
         return false;
 
+    // A base module that cannot be loaded stays in the list, empty and under
+    // the name the file gave: the names are the user's, and the write-back
+    // must keep every one of them, in the order written.
     m_oLoadChain.push_back(name);
     try {
-        for (unsigned int index = 0; index < table.GetNumBaseModules();) {
+        for (unsigned int index = 0; index < table.GetNumBaseModules(); ++index) {
             CTranslatorData& module = table.GetBaseModule(index);
             const std::string moduleName = module.GetName();
             if (std::find(m_oLoadChain.begin(), m_oLoadChain.end(), moduleName) != m_oLoadChain.end()) {
@@ -642,14 +677,12 @@ bool CTranslator::_Read(const std::string& path, CTranslatorData& table)
                         cycle += loaded + " -> ";
                     std::cerr << "Base module cycle cut: " << cycle << moduleName << std::endl;
                 }
-                table.RemoveBaseModule(index);
                 continue;
             }
             std::string directory;
-            if (_FindFile(moduleName, language, directory) && _Read(directory, module))
-                ++index;
-            else
-                table.RemoveBaseModule(index);
+            // A file that failed to read may have left part of its content.
+            if (!_FindFile(moduleName, language, directory) || !_Read(directory, module))
+                module.Init(moduleName, language);
         }
     } catch (...) {
         m_oLoadChain.pop_back();

@@ -52,6 +52,14 @@ public:
     void ClearTranslatorMap();
     bool CanTranslate(const std::string& text) const;
 
+    // For a translation read from a file that cannot stand in for its text
+    // (other placeholders): the text translates to itself, as AddTranslation
+    // of the text would make it, but the file's translation is kept and
+    // written back in its place, so that the author's text is not lost.
+    void HoldBackTranslation(const std::string& text, const std::string& translation);
+    // Text to held-back translation; every text in it is also in the map.
+    const TTranslatorMap& GetHeldBackTranslations() const { return m_oHeldBackTranslations; }
+
     // The returned reference points into a map entry of this table; it stays
     // valid until that entry is erased (ClearTranslatorMap, Init, removal of
     // the base module holding it, destruction).
@@ -77,6 +85,7 @@ public:
 
 private:
     TTranslatorMap m_oTranslatorMap;
+    TTranslatorMap m_oHeldBackTranslations;
     // A list, not a vector: base modules are filled in place through
     // GetBaseModule while others are added, and must never move.
     std::list<CTranslatorData> m_oBaseModules;

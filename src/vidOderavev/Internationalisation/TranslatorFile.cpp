@@ -4,6 +4,7 @@
 // grammar keeps its definitions per thread then.
 #define BOOST_SPIRIT_THREADSAFE
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <iostream>
 #include <list>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,6 +27,7 @@
 #include <boost/iostreams/device/mapped_file.hpp>
 #include <boost/spirit/include/classic_core.hpp>
 
+#include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 
 namespace Qz {
@@ -170,7 +173,9 @@ struct SPlainRunParser : sc::parser<SPlainRunParser>
 // fill the table while the parse runs.
 struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
 {
-    explicit STranslatorFileGrammar(CTranslatorData& table) : m_oTable(table)
+    // text: the first byte of the file, for the line numbers of the reports.
+    STranslatorFileGrammar(CTranslatorData& table, const char* text)
+        : m_pLineCountedTo(text), m_nLine(1), m_oTable(table)
     {
         static const char s_acEscapeCharacters[8] = {0x08, 0x0D, 0x0A, 0x09, 0x0C, 0x5C, 0x22, 0x27};
         std::memcpy(m_acEscapeCharacters, s_acEscapeCharacters, sizeof(m_acEscapeCharacters));
@@ -186,7 +191,23 @@ struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
     mutable std::pair<std::string, std::string> m_oCurrentEntry;
     mutable std::string m_sBuffer;
     mutable std::list<std::string> m_oBaseModuleNames;
+    // Lines of the entries whose translation was held back; the lines are
+    // counted on from the last such entry, so a file is counted once.
+    mutable std::vector<unsigned long> m_oHeldBackLines;
+    mutable const char* m_pLineCountedTo;
+    mutable unsigned long m_nLine;
     CTranslatorData& m_oTable;
+
+    // The line of the entry whose match begins at first (white space before
+    // its opening quote included).
+    unsigned long LineOf(const char* first) const
+    {
+        while (m_abSpace[static_cast<unsigned char>(*first)])
+            ++first;
+        m_nLine += static_cast<unsigned long>(std::count(m_pLineCountedTo, first, '\n'));
+        m_pLineCountedTo = first;
+        return m_nLine;
+    }
 
     struct SClearBufferAction
     {
@@ -266,9 +287,18 @@ struct STranslatorFileGrammar : sc::grammar<STranslatorFileGrammar>
     struct _SAddTranslationAction
     {
         const STranslatorFileGrammar& m_oGrammar;
-        void operator()(const char*, const char*) const
+        void operator()(const char* first, const char*) const
         {
-            m_oGrammar.m_oTable.AddTranslation(m_oGrammar.m_oCurrentEntry.first, m_oGrammar.m_oCurrentEntry.second);
+            const std::pair<std::string, std::string>& entry = m_oGrammar.m_oCurrentEntry;
+            CTranslatorData& table = m_oGrammar.m_oTable;
+            if (PlaceholdersMatch(entry.first, entry.second)) {
+                table.AddTranslation(entry.first, entry.second);
+                return;
+            }
+            // A second entry for the text would be ignored anyway.
+            if (!table.CanTranslate(entry.first))
+                m_oGrammar.m_oHeldBackLines.push_back(m_oGrammar.LineOf(first));
+            table.HoldBackTranslation(entry.first, entry.second);
         }
     };
 
@@ -472,10 +502,13 @@ bool CTranslatorFile::Read(CTranslatorData& table)
         return false;
     }
 
-    STranslatorFileGrammar grammar(table);
+    STranslatorFileGrammar grammar(table, data);
     const char* const begin = data + s_nHeaderSize;
     const char* const end = data + size;
     sc::parse_info<const char*> info = sc::parse(begin, end, grammar);
+    for (unsigned long line : grammar.m_oHeldBackLines)
+        std::cerr << "Placeholder mismatch at line " << line << " of " << m_sFileName << ", original text used"
+                  << std::endl;
     if (info.full)
         return true;
     std::cerr << "Parse Error at position " << (info.stop - begin) << std::endl;
@@ -495,10 +528,12 @@ bool CTranslatorFile::Write(const CTranslatorData& table) const
         content += _BuildQuotedString(table.GetBaseModule(i).GetName());
     }
     content += " )\n)\nTranslations\n(\n";
+    const CTranslatorData::TTranslatorMap& heldBack = table.GetHeldBackTranslations();
     for (const auto& entry : table.GetTranslatorMap()) {
+        const auto held = heldBack.empty() ? heldBack.end() : heldBack.find(entry.first);
         content += _BuildQuotedString(entry.first);
         content += '=';
-        content += _BuildQuotedString(entry.second);
+        content += _BuildQuotedString(held != heldBack.end() ? held->second : entry.second);
         content += '\n';
     }
     content += ")\n";

@@ -25,9 +25,12 @@ public:
 
     // Adds the file's content to the table; true only for a complete,
     // well-formed file. Bad versions and parse errors are reported on the
-    // standard error stream.
+    // standard error stream, and so is each translation that is held back
+    // because its placeholders differ from its text's (the text then
+    // translates to itself).
     bool Read(CTranslatorData& table);
-    // Writes the table's name, language, base-module names and own map. The
+    // Writes the table's name, language, base-module names and own map, with
+    // the held-back translations in place of their texts' entries. The
     // file is replaced as a whole (written beside it, then renamed over it),
     // so that a crash never leaves half a file.
     bool Write(const CTranslatorData& table) const;

@@ -3,6 +3,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/format.hpp>
 
+#include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 
 namespace Qz {
@@ -162,8 +163,7 @@ void CVisualizerBase::_PrintRuntime()
     const boost::shared_ptr<CLogger>& first = m_oLoggers.front();
     const std::string timeStamp = first->GetTimeStamp();
     const boost::posix_time::time_duration runtime = first->GetRuntime(0);
-    const std::string text =
-        (boost::format(CTranslator::Translate("Total Runtime: %1%s")) % FormatDuration(runtime)).str();
+    const std::string text = Internationalisation::FormatTranslated("Total Runtime: %1%s", FormatDuration(runtime));
     ShowMessage(text, VerbosityInfo, timeStamp, CTranslator::Translate(""));
 }
 

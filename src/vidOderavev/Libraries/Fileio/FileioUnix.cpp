@@ -10,6 +10,7 @@
 
 #include <boost/format.hpp>
 
+#include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 
 namespace Qz {
@@ -83,7 +84,7 @@ int OpenFile(const std::string& fileName, _EFileAccessMode access, _EOpenFlags f
         const boost::shared_ptr<CFailHandler> handler = g_oFailHandler;
         if (errorCode == ENOENT || !handler || !handler->OpenFailure(fileName)) {
             Raise(__LINE__,
-                  (boost::format(CTranslator::Translate("Failed to open the file \"%1%\"")) % fileName).str(),
+                  Internationalisation::FormatTranslated("Failed to open the file \"%1%\"", fileName),
                   errorCode);
         }
         handle = ::open(fileName.c_str(), openFlags, Mode(permissions));
@@ -140,13 +141,12 @@ void CloseFile(int handle)
 
 bool CStdioFailHandler::OpenFailure(const std::string& fileName)
 {
-    return AskAgain((boost::format(CTranslator::Translate("Failed to open the file %1%")) % fileName).str(),
-                    "Retry opening");
+    return AskAgain(Internationalisation::FormatTranslated("Failed to open the file %1%", fileName), "Retry opening");
 }
 
 bool CStdioFailHandler::WriteFailure(int handle)
 {
-    return AskAgain((boost::format(CTranslator::Translate("Failed to write data to handle %1%")) % handle).str(),
+    return AskAgain(Internationalisation::FormatTranslated("Failed to write data to handle %1%", handle),
                     "Retry writing data");
 }
 

@@ -161,6 +161,11 @@ TEST_F(DateFileVisualizer, FailingWritesCloseTheLogDescriptor)
     ExpectFailingWritesCloseTheLog<CDatedVisualizer>(m_oDir / "run.log", m_oDir / "run2026-12-05.log");
 }
 
+TEST_F(DateFileVisualizer, AFailedWriteLeavesNoTornLine)
+{
+    ExpectAFailedWriteLeavesNoTornLine<CDatedVisualizer>(m_oDir / "run.log", m_oDir / "run2026-12-05.log");
+}
+
 TEST_F(DateFileVisualizer, DestructionClosesTheProgressFileAndSurvivesAFailingClose)
 {
     ExpectDestructionClosesTheProgressFile<CDateFileVisualizer, CDatedVisualizer>(m_oDir / "run.log",

@@ -132,6 +132,9 @@ void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVe
 
 void CBufferedFileVisualizer::_LogFileThread()
 {
+    // Nobody waits on this thread for a retry dialogue: a failure drops the
+    // entry and is reported once instead.
+    const Fileio::CUnattendedThreadScope unattended;
     for (;;) {
         ::usleep(g_nPollInterval);
         try {

@@ -40,10 +40,10 @@ struct VIDODERAVEV_API _SLogData
 // thread wakes every 100 ms and writes everything queued. Progress is ignored.
 //
 // Every message handed over before the destructor starts is in the file when
-// the destructor returns. Errors on the writer thread never end the process:
-// an entry that cannot be written is dropped, the file is closed so that the
-// next entry opens it again, and the first such error is reported once on
-// standard error.
+// the destructor returns. Errors on the writer thread never end the process
+// and never hold a retry dialogue: an entry that cannot be written is
+// dropped, the file is closed so that the next entry opens it again, and the
+// first such error is reported once on standard error.
 class VIDODERAVEV_API CBufferedFileVisualizer : public Detail::CVisualizerBase
 {
 public:

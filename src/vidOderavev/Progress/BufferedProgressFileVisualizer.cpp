@@ -123,6 +123,7 @@ void CBufferedProgressFileVisualizer::_ProgressChanged(const boost::shared_ptr<C
 
 void CBufferedProgressFileVisualizer::_ProgressFileThread()
 {
+    const Fileio::CUnattendedThreadScope unattended;
     for (;;) {
         ::usleep(g_nPollInterval);
         try {

@@ -140,12 +140,16 @@ void CloseFile(int handle)
 
 bool CStdioFailHandler::OpenFailure(const std::string& fileName)
 {
+    if (IsUnattendedThread())
+        return false;
     return AskAgain((boost::format(CTranslator::Translate("Failed to open the file %1%")) % fileName).str(),
                     "Retry opening");
 }
 
 bool CStdioFailHandler::WriteFailure(int handle)
 {
+    if (IsUnattendedThread())
+        return false;
     return AskAgain((boost::format(CTranslator::Translate("Failed to write data to handle %1%")) % handle).str(),
                     "Retry writing data");
 }

@@ -101,7 +101,7 @@ _SLogData::_SLogData(const std::string& text, _EVerbosityLevel level, const std:
 
 CBufferedFileVisualizer::CBufferedFileVisualizer(const std::string& directory, const std::string& stem, bool dated)
     : m_bPending(false), m_nLogFile(-1), m_bStop(false), m_sDirectory(directory), m_sStem(stem), m_bDated(dated),
-      m_pTimeSource(&CurrentTime), m_nLogFileEnd(-1), m_bErrorReported(false)
+      m_pTimeSource(&CurrentTime), m_nLogFileEnd(-1)
 {
     // Started last, when every member the thread touches exists.
     m_oLogThread = boost::thread(&CBufferedFileVisualizer::_LogFileThread, this);
@@ -314,9 +314,14 @@ bool CBufferedFileVisualizer::_IsLogFileOpen(const int& descriptor) const { retu
 
 void CBufferedFileVisualizer::ReportCurrentWriterError(const std::string& fileName)
 {
-    if (m_bErrorReported.exchange(true))
-        return;
     try {
+        {
+            // A file that keeps failing is reported once, but the loss of
+            // one file never hides that of another.
+            boost::mutex::scoped_lock lock(m_oReportMutex);
+            if (!m_oReportedFiles.insert(fileName).second)
+                return;
+        }
         const std::string reason = DescribeCurrentError();
         std::string line;
         try {

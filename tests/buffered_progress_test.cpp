@@ -12,6 +12,7 @@
 #include <vidOderavev/Progress/Logger.h>
 
 #include "support/BufferedFileHelpers.h"
+#include "support/FileOutputChecks.h"
 #include "support/FileTestSupport.h"
 #include "support/TemporaryDirectory.h"
 
@@ -237,6 +238,13 @@ TEST_F(BufferedProgressFileVisualizer, PoppedStepLineDisappearsEvenWhenTheRootBa
     ASSERT_TRUE(WaitFor([&] { return ProgressLines(ReadFileOrEmpty(file)).size() == 2; }, g_oDeadline));
     // The root row moved by less than 0.01 and keeps its fraction.
     EXPECT_TRUE(StartsWith(ReadFile(file), "Run: 50.05 %")) << ReadFile(file);
+}
+
+TEST_F(BufferedProgressFileVisualizer, ClearWritesTheDroppedProgress)
+{
+    ::Test::FileSupport::ExpectClearWritesTheDroppedProgress<CBufferedProgressFileVisualizer>(
+        [&] { return boost::make_shared<CBufferedProgressFileVisualizer>(m_oDir.Path(), "job", false); },
+        m_sProgressFile);
 }
 
 // With the log and the progress file failing, the loss of each is reported,

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -68,6 +71,25 @@ template <class TOutput> void ExpectAFailedWriteLeavesNoTornLine(const std::stri
         "");
     EXPECT_EQ(child.m_sReport, "no exception\nFailed to write enough data to a file|0\nno exception\n"
                                "2026-12-05 03:49:11 INFO: whole\r\n2026-12-05 03:49:11 INFO: next\r\n");
+}
+
+// A progress file is a snapshot: a change that the 0.2 s throttle dropped
+// just before Clear() is in the file once the output is gone.
+template <class TOutput>
+void ExpectClearWritesTheDroppedProgress(const std::function<boost::shared_ptr<TOutput>()>& make,
+                                         const std::string& progressFile)
+{
+    auto logger = boost::make_shared<Qz::Varnel::Progress::CLogger>("Run", 1.0, 100.0);
+    {
+        boost::shared_ptr<TOutput> visualizer = make();
+        visualizer->AddLogger(logger);
+        // Past the throttle's window that construction opened.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        logger->SetProgress(50.0);
+        logger->SetProgress(100.0); // dropped by the throttle
+        visualizer->Clear();
+    }
+    EXPECT_EQ(Test::ReadFile(progressFile), "Run: 100 %\n\n");
 }
 
 // Destruction closes the progress file, and survives a close that fails

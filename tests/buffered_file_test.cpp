@@ -19,6 +19,7 @@
 #include <vidOderavev/Progress/Logger.h>
 
 #include "support/BufferedFileHelpers.h"
+#include "support/FileTestSupport.h"
 #include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
@@ -322,6 +323,26 @@ TEST(BufferedFileVisualizer, FailedWriteDropsTheEntryReportsOnceAndRecovers)
     EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
     EXPECT_NE(report.find(dir.File("job.log")), std::string::npos) << report;
     EXPECT_NE(report.find("Failed to write to a file"), std::string::npos) << report;
+}
+
+// The writer thread holds no retry dialogue, even with the console handler
+// and an answer waiting on standard input: it drops and reports once.
+TEST(BufferedFileVisualizer, WriterThreadNeverAsks)
+{
+    CTemporaryDirectory dir;
+    ASSERT_EQ(::symlink("/dev/full", dir.File("job.log").c_str()), 0);
+    const ::Test::FileSupport::SChildResult child = ::Test::FileSupport::RunInChild(
+        [&] {
+            Qz::Varnel::Fileio::g_oFailHandler.reset(new Qz::Varnel::Fileio::CStdioFailHandler);
+            CBufferedFileVisualizer visualizer(dir.Path(), "job", false);
+            for (int i = 0; i < 3; ++i)
+                Send(visualizer, "lost " + std::to_string(i));
+            return std::string();
+        },
+        "y\ny\ny\ny\n");
+    EXPECT_EQ(child.m_nExitCode, 0);
+    EXPECT_EQ(child.m_sStderr.find("Retry"), std::string::npos) << child.m_sStderr;
+    EXPECT_EQ(std::count(child.m_sStderr.begin(), child.m_sStderr.end(), '\n'), 1) << child.m_sStderr;
 }
 
 TEST(BufferedFileVisualizer, UnreadableLocalTimeDropsEntriesReportsOnceAndRecovers)

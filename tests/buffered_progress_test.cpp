@@ -12,6 +12,7 @@
 #include <vidOderavev/Progress/Logger.h>
 
 #include "support/BufferedFileHelpers.h"
+#include "support/FileOutputChecks.h"
 #include "support/FileTestSupport.h"
 #include "support/TemporaryDirectory.h"
 
@@ -239,23 +240,42 @@ TEST_F(BufferedProgressFileVisualizer, PoppedStepLineDisappearsEvenWhenTheRootBa
     EXPECT_TRUE(StartsWith(ReadFile(file), "Run: 50.05 %")) << ReadFile(file);
 }
 
-TEST_F(BufferedProgressFileVisualizer, FailedRewriteIsReportedOnceAndLaterRewritesLand)
+TEST_F(BufferedProgressFileVisualizer, ClearWritesTheDroppedProgress)
+{
+    ::Test::FileSupport::ExpectClearWritesTheDroppedProgress<CBufferedProgressFileVisualizer>(
+        [&] { return boost::make_shared<CBufferedProgressFileVisualizer>(m_oDir.Path(), "job", false); },
+        m_sProgressFile);
+}
+
+// With the log and the progress file failing, the loss of each is reported,
+// once; progress rewrites land again once the file can be written.
+TEST_F(BufferedProgressFileVisualizer, EachFailingFileIsReportedOnceAndLaterRewritesLand)
 {
     const ::Test::FileSupport::CFailHandlerScope noHandler{boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler>()};
     const std::string& file = m_sProgressFile;
+    const std::string log = m_oDir.File("job.log");
     ASSERT_EQ(::symlink("/dev/full", file.c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/full", log.c_str()), 0);
     ::Test::CStderrRedirect errors;
+    auto lines = [&] {
+        const std::string report = errors.Text();
+        return std::count(report.begin(), report.end(), '\n');
+    };
     {
         auto logger = boost::make_shared<CLogger>("Run", 1.0, 100.0);
         CTestProgressVisualizer visualizer(m_oDir.Path(), "job", false);
         visualizer.Watch(logger);
+        for (int i = 0; i < 3; ++i)
+            visualizer.ShowMessage("lost", VerbosityInfo, "2026-12-05 03:49:11", "");
         visualizer.Update(logger, 20.0);
-        ASSERT_TRUE(WaitFor([&] { return !errors.Text().empty(); }, g_oDeadline));
+        ASSERT_TRUE(WaitFor([&] { return lines() == 2; }, g_oDeadline)) << errors.Text();
         ASSERT_EQ(::unlink(file.c_str()), 0);
         visualizer.Update(logger, 70.0);
+        visualizer.ShowMessage("lost", VerbosityInfo, "2026-12-05 03:49:11", "");
         EXPECT_TRUE(WaitFor([&] { return StartsWith(ReadFileOrEmpty(file), "Run: 70 %"); }, g_oDeadline));
     }
     const std::string report = errors.Text();
-    EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 1) << report;
-    EXPECT_NE(report.find(file), std::string::npos) << report;
+    EXPECT_EQ(lines(), 2) << report;
+    EXPECT_NE(report.find("\"" + file + "\""), std::string::npos) << report;
+    EXPECT_NE(report.find("\"" + log + "\""), std::string::npos) << report;
 }

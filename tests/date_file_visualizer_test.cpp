@@ -161,6 +161,16 @@ TEST_F(DateFileVisualizer, FailingWritesCloseTheLogDescriptor)
     ExpectFailingWritesCloseTheLog<CDatedVisualizer>(m_oDir / "run.log", m_oDir / "run2026-12-05.log");
 }
 
+TEST_F(DateFileVisualizer, ClearWritesTheDroppedProgress)
+{
+    ExpectClearWritesTheDroppedProgress<CDateFileVisualizer>([&] { return boost::make_shared<CDateFileVisualizer>(m_oDir / "run.log"); }, m_oDir / "run.progress");
+}
+
+TEST_F(DateFileVisualizer, AFailedWriteLeavesNoTornLine)
+{
+    ExpectAFailedWriteLeavesNoTornLine<CDatedVisualizer>(m_oDir / "run.log", m_oDir / "run2026-12-05.log");
+}
+
 TEST_F(DateFileVisualizer, DestructionClosesTheProgressFileAndSurvivesAFailingClose)
 {
     ExpectDestructionClosesTheProgressFile<CDateFileVisualizer, CDatedVisualizer>(m_oDir / "run.log",

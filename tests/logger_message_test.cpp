@@ -5,15 +5,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <iterator>
 #include <locale>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
 
+#include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/Logger.h>
 #include <vidOderavev/Progress/TimeStamp.h>
 
@@ -29,6 +31,7 @@
 using namespace Qz::Varnel::Progress;
 using Test::Attach;
 using Test::CChildLink;
+using Qz::Varnel::Fileio::CFileioError;
 using Test::CRecordingVisualizer;
 
 namespace {
@@ -45,14 +48,34 @@ public:
                      const std::string&) override
     {
         m_rLog.push_back(m_sName + ":" + text + ":" + std::to_string(static_cast<int>(level)));
-        if (text == m_sThrowOn)
-            throw std::runtime_error("refused");
     }
-    std::string m_sThrowOn;
 
 private:
     std::string m_sName;
     std::vector<std::string>& m_rLog;
+};
+
+// Raises a CFileioError with its name as description from every call, as a
+// file output on a full disk does.
+class CRaisingOutput : public Detail::CVisualizer
+{
+public:
+    explicit CRaisingOutput(const std::string& name) : m_sName(name) {}
+    void LoggerChanged(const boost::shared_ptr<CLogger>&) override { Raise(); }
+    void TextChanged(const boost::shared_ptr<CLogger>&) override { Raise(); }
+    void ProgressChanged(const boost::shared_ptr<CLogger>&, bool) override { Raise(); }
+    void ShowMessage(const std::string&, _EVerbosityLevel, const std::string&, const std::string&) override { Raise(); }
+
+    int m_nCalls = 0;
+
+private:
+    void Raise()
+    {
+        ++m_nCalls;
+        throw CFileioError("file", 1, m_sName, ENOSPC, "");
+    }
+
+    std::string m_sName;
 };
 
 // Everything written to file descriptor 2 while the object lives.
@@ -145,21 +168,61 @@ TEST(LoggerMessage, LineByLineToEveryVisualizerInListOrder)
     EXPECT_EQ(log, TEvents({"first:one:3", "second:one:3", "first:two:3", "second:two:3"}));
 }
 
-TEST(LoggerMessage, ExceptionFromAVisualizerStopsTheMessage)
+// Every operation of the logger that tells its outputs: an output that
+// raises (a log file on a full disk) keeps nothing from the others, and the
+// first exception reaches the host unchanged once all were served; the
+// logger's own change is made all the same.
+TEST(LoggerMessage, ARaisingOutputSilencesNoOtherAndTheFirstExceptionReachesTheHost)
 {
-    auto logger = boost::make_shared<CLogger>("root");
-    std::vector<std::string> log;
-    auto first = boost::make_shared<CNamedVisualizer>("first", log);
-    auto second = boost::make_shared<CNamedVisualizer>("second", log);
-    first->m_sThrowOn = "two";
-    logger->AddVisualizer(first);
-    logger->AddVisualizer(second);
-    EXPECT_THROW(logger->Message(VerbosityInfo, "one\ntwo\nthree"), std::runtime_error);
-    EXPECT_EQ(log, TEvents({"first:one:4", "second:one:4", "first:two:4"}));
-    // The logger is still usable.
-    first->m_sThrowOn.clear();
-    logger->Message(VerbosityInfo, "four");
-    EXPECT_EQ(log.back(), "second:four:4");
+    struct SCase
+    {
+        const char* m_pName;
+        std::function<void(const boost::shared_ptr<CLogger>&)> m_fnCall;
+        TEvents m_oExpected;
+        int m_nLayersAfter;
+    };
+    const std::vector<SCase> cases = {
+        {"message", [](const boost::shared_ptr<CLogger>& l) { l->Message(VerbosityInfo, "one\ntwo", "t"); },
+         {"Message(4|one|t)", "Message(4|two|t)"}, 2},
+        {"push", [](const boost::shared_ptr<CLogger>& l) { l->Push("inner", 1.0, 10.0, 5.0); },
+         {"LoggerChanged", "Progress"}, 3},
+        {"pop", [](const boost::shared_ptr<CLogger>& l) { l->Pop(); }, {"Progress(immediate)", "LoggerChanged"}, 1},
+        {"text", [](const boost::shared_ptr<CLogger>& l) { l->SetText("new"); }, {"TextChanged"}, 2},
+        {"progress", [](const boost::shared_ptr<CLogger>& l) { l->SetProgress(50.0); }, {"Progress"}, 2},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(c.m_pName);
+        auto logger = boost::make_shared<CLogger>("root", 1.0, 100.0);
+        logger->Push("layer", 1.0, 100.0);
+        auto first = boost::make_shared<CRaisingOutput>("first");
+        auto recorder = boost::make_shared<CRecordingVisualizer>();
+        auto second = boost::make_shared<CRaisingOutput>("second");
+        for (const boost::shared_ptr<Detail::CVisualizer>& visualizer :
+             std::vector<boost::shared_ptr<Detail::CVisualizer>>{first, recorder, second})
+            logger->AddVisualizer(visualizer);
+        try {
+            c.m_fnCall(logger);
+            ADD_FAILURE() << "no exception";
+        } catch (const CFileioError& error) {
+            EXPECT_EQ(error.GetDescription(), "first");
+            EXPECT_EQ(error.GetErrorCode(), ENOSPC);
+        }
+        EXPECT_EQ(recorder->Events(), c.m_oExpected);
+        EXPECT_EQ(second->m_nCalls, static_cast<int>(c.m_oExpected.size()));
+        EXPECT_EQ(logger->GetNumberOfLayers(), c.m_nLayersAfter);
+    }
+}
+
+// A parent whose output raises still lets the child's outputs have the message.
+TEST(LoggerMessage, ARaisingOutputOfTheParentSilencesNoneOfTheChild)
+{
+    auto parent = boost::make_shared<CLogger>("parent");
+    auto child = boost::make_shared<CLogger>("child");
+    CChildLink link(parent, child);
+    parent->AddVisualizer(boost::make_shared<CRaisingOutput>("parent"));
+    auto recorder = Attach(child);
+    EXPECT_THROW(child->Message(VerbosityInfo, "text"), CFileioError);
+    EXPECT_EQ(recorder->Events(), TEvents({"Message(4|text|)"}));
 }
 
 TEST(LoggerMessage, OneTimeStampPerMessage)

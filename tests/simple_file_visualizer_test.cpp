@@ -316,6 +316,16 @@ TEST_F(SimpleFileVisualizer, FailingWritesCloseTheLogDescriptor)
     ExpectFailingWritesCloseTheLog<CSimpleFileVisualizer>(m_oDir / "run.log", m_oDir / "run.log");
 }
 
+TEST_F(SimpleFileVisualizer, ClearWritesTheDroppedProgress)
+{
+    ExpectClearWritesTheDroppedProgress<CSimpleFileVisualizer>([&] { return boost::make_shared<CSimpleFileVisualizer>(m_oDir / "run.log"); }, m_oDir / "run.progress");
+}
+
+TEST_F(SimpleFileVisualizer, AFailedWriteLeavesNoTornLine)
+{
+    ExpectAFailedWriteLeavesNoTornLine<CSimpleFileVisualizer>(m_oDir / "run.log", m_oDir / "run.log");
+}
+
 TEST_F(SimpleFileVisualizer, DestructionClosesTheProgressFileAndSurvivesAFailingClose)
 {
     ExpectDestructionClosesTheProgressFile<CSimpleFileVisualizer, CExposedVisualizer>(m_oDir / "run.log",

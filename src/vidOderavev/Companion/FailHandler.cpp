@@ -13,6 +13,18 @@ namespace Fileio {
 // input nothing is retried.
 boost::shared_ptr<CFailHandler> g_oFailHandler(::isatty(STDIN_FILENO) ? new CStdioFailHandler : nullptr);
 
+namespace {
+
+thread_local bool t_bUnattended = false;
+
+} // namespace
+
+CUnattendedThreadScope::CUnattendedThreadScope() : m_bPrevious(t_bUnattended) { t_bUnattended = true; }
+
+CUnattendedThreadScope::~CUnattendedThreadScope() { t_bUnattended = m_bPrevious; }
+
+bool IsUnattendedThread() { return t_bUnattended; }
+
 } // namespace Fileio
 } // namespace Varnel
 } // namespace Qz

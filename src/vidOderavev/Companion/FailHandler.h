@@ -20,6 +20,27 @@ public:
     virtual ~CFailHandler() {}
 };
 
+// Marks the constructing thread, for the life of the object, as one that
+// nobody watches (the buffered outputs' writer threads): a fail handler must
+// not ask anybody on it, as the dialogue would take the host's terminal and
+// standard input from a thread the host does not know. CStdioFailHandler
+// declines at once there, without a word; a host's own handler can ask
+// IsUnattendedThread(). Scopes nest.
+class VIDODERAVEV_API CUnattendedThreadScope
+{
+public:
+    CUnattendedThreadScope();
+    ~CUnattendedThreadScope();
+    CUnattendedThreadScope(const CUnattendedThreadScope&) = delete;
+    CUnattendedThreadScope& operator=(const CUnattendedThreadScope&) = delete;
+
+private:
+    bool m_bPrevious;
+};
+
+// Whether the calling thread is inside a CUnattendedThreadScope.
+VIDODERAVEV_API bool IsUnattendedThread();
+
 // The process-wide fail handler; empty means nothing is ever retried. A host
 // may assign its own at any time before files are used.
 extern VIDODERAVEV_API boost::shared_ptr<CFailHandler> g_oFailHandler;

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <boost/date_time/c_time.hpp>
-#include <boost/format.hpp>
 
+#include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 
@@ -101,7 +101,7 @@ _SLogData::_SLogData(const std::string& text, _EVerbosityLevel level, const std:
 
 CBufferedFileVisualizer::CBufferedFileVisualizer(const std::string& directory, const std::string& stem, bool dated)
     : m_bPending(false), m_nLogFile(-1), m_bStop(false), m_sDirectory(directory), m_sStem(stem), m_bDated(dated),
-      m_pTimeSource(&CurrentTime), m_nLogFileEnd(-1), m_bErrorReported(false)
+      m_pTimeSource(&CurrentTime), m_nLogFileEnd(-1)
 {
     // Started last, when every member the thread touches exists.
     m_oLogThread = boost::thread(&CBufferedFileVisualizer::_LogFileThread, this);
@@ -132,6 +132,9 @@ void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVe
 
 void CBufferedFileVisualizer::_LogFileThread()
 {
+    // Nobody waits on this thread for a retry dialogue: a failure drops the
+    // entry and is reported once instead.
+    const Fileio::CUnattendedThreadScope unattended;
     for (;;) {
         ::usleep(g_nPollInterval);
         try {
@@ -311,18 +314,17 @@ bool CBufferedFileVisualizer::_IsLogFileOpen(const int& descriptor) const { retu
 
 void CBufferedFileVisualizer::ReportCurrentWriterError(const std::string& fileName)
 {
-    if (m_bErrorReported.exchange(true))
-        return;
     try {
-        const std::string reason = DescribeCurrentError();
-        std::string line;
-        try {
-            line = (boost::format(CTranslator::Translate("Could not write to \"%1%\", output is being lost: %2%")) %
-                    fileName % reason)
-                       .str();
-        } catch (const boost::io::format_error&) {
-            line = CTranslator::Translate("Could not write to \"%1%\", output is being lost: %2%");
+        {
+            // A file that keeps failing is reported once, but the loss of
+            // one file never hides that of another.
+            boost::mutex::scoped_lock lock(m_oReportMutex);
+            if (!m_oReportedFiles.insert(fileName).second)
+                return;
         }
+        const std::string reason = DescribeCurrentError();
+        std::string line = Internationalisation::FormatTranslated(
+            "Could not write to \"%1%\", output is being lost: %2%", fileName, reason);
         line += '\n';
         std::cerr << line << std::flush;
     } catch (...) {

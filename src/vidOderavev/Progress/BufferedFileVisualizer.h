@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <list>
+#include <set>
 #include <string>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -40,10 +41,10 @@ struct VIDODERAVEV_API _SLogData
 // thread wakes every 100 ms and writes everything queued. Progress is ignored.
 //
 // Every message handed over before the destructor starts is in the file when
-// the destructor returns. Errors on the writer thread never end the process:
-// an entry that cannot be written is dropped, the file is closed so that the
-// next entry opens it again, and the first such error is reported once on
-// standard error.
+// the destructor returns. Errors on the writer thread never end the process
+// and never hold a retry dialogue: an entry that cannot be written is
+// dropped, the file is closed so that the next entry opens it again, and the
+// first such error of each file is reported once on standard error.
 class VIDODERAVEV_API CBufferedFileVisualizer : public Detail::CVisualizerBase
 {
 public:
@@ -76,9 +77,9 @@ protected:
 
     // Takes everything queued and writes it.
     void DrainQueue();
-    // Tells the user, once per visualizer and in one line on standard error,
-    // that output to the file was lost and why; to be called by the writer
-    // threads inside the catch block of the error.
+    // Tells the user, once per file and in one line on standard error, that
+    // output to the file was lost and why; to be called by the writer threads
+    // inside the catch block of the error.
     void ReportCurrentWriterError(const std::string& fileName);
 
     boost::mutex m_oQueueMutex;
@@ -100,7 +101,9 @@ private:
     // Where the next line goes in the log file, so that the remains of a line
     // that could not be written completely are cut off again; -1 when unknown.
     int64_t m_nLogFileEnd;
-    std::atomic<bool> m_bErrorReported;
+    // The files whose loss was reported; both writer threads report.
+    boost::mutex m_oReportMutex;
+    std::set<std::string> m_oReportedFiles;
 };
 
 } // namespace Progress

@@ -21,7 +21,8 @@ typedef boost::mutex::scoped_lock TProgressLock;
 
 CBufferedProgressFileVisualizer::CBufferedProgressFileVisualizer(const std::string& directory, const std::string& stem,
                                                                  bool dated)
-    : CBufferedFileVisualizer(directory, stem, dated), m_bChanged(false), m_bProgressStop(false), m_nProgressFile(-1)
+    : CBufferedFileVisualizer(directory, stem, dated), m_bChanged(false), m_bProgressStop(false), m_nProgressFile(-1),
+      m_bRefreshAllRows(false)
 {
     for (SProgressRow& row : m_aRows) {
         row.m_nLayer = -1;
@@ -49,6 +50,20 @@ CBufferedProgressFileVisualizer::~CBufferedProgressFileVisualizer()
 void CBufferedProgressFileVisualizer::ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate)
 {
     Detail::CVisualizerBase::ProgressChanged(logger, immediate);
+}
+
+void CBufferedProgressFileVisualizer::Clear()
+{
+    ClearWithFinalProgress([this] {
+        m_bRefreshAllRows = true;
+        try {
+            _ProgressChanged(m_oLoggers.front());
+        } catch (...) {
+            m_bRefreshAllRows = false;
+            throw;
+        }
+        m_bRefreshAllRows = false;
+    });
 }
 
 void CBufferedProgressFileVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
@@ -84,7 +99,7 @@ void CBufferedProgressFileVisualizer::_ProgressChanged(const boost::shared_ptr<C
     for (int i = 0; i < wanted; ++i) {
         SProgressRow& row = m_aRows[i];
         const int layer = layers[i];
-        if (row.m_nLayer != -1 && row.m_nLayer == layer) {
+        if (row.m_nLayer != -1 && row.m_nLayer == layer && !m_bRefreshAllRows) {
             if (row.m_sText != texts[i]) {
                 // The fraction and time remaining follow with a later call.
                 TProgressLock lock(m_oProgressMutex);
@@ -123,6 +138,7 @@ void CBufferedProgressFileVisualizer::_ProgressChanged(const boost::shared_ptr<C
 
 void CBufferedProgressFileVisualizer::_ProgressFileThread()
 {
+    const Fileio::CUnattendedThreadScope unattended;
     for (;;) {
         ::usleep(g_nPollInterval);
         try {

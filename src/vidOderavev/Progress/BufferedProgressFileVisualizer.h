@@ -29,6 +29,10 @@ public:
 
     // Progress goes through the framework's 0.2 s throttle again.
     virtual void ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate);
+    // Before the run-time note, brings the rows up to the present state once
+    // more when the throttle dropped a change since they were last refreshed;
+    // the writer thread then writes them.
+    virtual void Clear();
 
 protected:
     virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger);
@@ -57,6 +61,10 @@ protected:
 
 private:
     void TakeAndWriteRows();
+
+    // Set by Clear() around its last refresh: every row takes the present
+    // state, whatever moved.
+    bool m_bRefreshAllRows;
 };
 
 } // namespace Progress

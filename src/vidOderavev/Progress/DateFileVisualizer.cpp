@@ -40,6 +40,11 @@ std::string CDateFileVisualizer::_BuildLogFileName() const
 
 std::string CDateFileVisualizer::_BuildProgressFileName() const { return m_sBaseName + ".progress"; }
 
+void CDateFileVisualizer::Clear()
+{
+    ClearWithFinalProgress([this] { m_oSlots.Refresh(m_oLoggers, m_nProgressFile, true); });
+}
+
 void CDateFileVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
 {
     m_oSlots.Refresh(m_oLoggers, m_nProgressFile);

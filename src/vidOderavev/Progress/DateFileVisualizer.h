@@ -26,6 +26,10 @@ public:
     explicit CDateFileVisualizer(const std::string& fileName);
     virtual ~CDateFileVisualizer();
 
+    // Before the run-time note, writes the progress file once more when the
+    // throttle dropped a change since it was last refreshed.
+    virtual void Clear();
+
     // The log file of the current local date, chosen anew for every message.
     std::string _BuildLogFileName() const;
     std::string _BuildProgressFileName() const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <iostream>
 #include <limits>
 #include <locale>
@@ -63,6 +64,68 @@ struct SProgressNotificationScope
 
 bool MayNotifyFlush() { return g_nProgressNotificationDepth < g_nMaxFlushNotificationDepth; }
 
+// Keeps the first exception of a series of calls and lets the rest run: an
+// output that cannot write (a log file on a full disk) must not silence the
+// outputs after it. The exception leaves, unchanged, once all were served.
+class CFirstFailure
+{
+public:
+    template <class TCall> void Run(TCall&& call)
+    {
+        try {
+            call();
+        } catch (...) {
+            if (!m_oFirst)
+                m_oFirst = std::current_exception();
+        }
+    }
+    void Rethrow() const
+    {
+        if (m_oFirst)
+            std::rethrow_exception(m_oFirst);
+    }
+
+private:
+    std::exception_ptr m_oFirst;
+};
+
+template <class TVisualizerList, class TCall> void NotifyEach(const TVisualizerList& visualizers, TCall&& call)
+{
+    CFirstFailure failure;
+    for (const auto& visualizer : visualizers)
+        failure.Run([&] { call(*visualizer); });
+    failure.Rethrow();
+}
+
+// Cuts a message into lines, skipping empty ones, and hands every line to
+// every output; the first failure leaves at the end.
+template <class TVisualizerList>
+void ShowLines(const TVisualizerList& visualizers, const std::string& text, _EVerbosityLevel level,
+               const std::string& timeStamp, const std::string& taskId)
+{
+    CFirstFailure failure;
+    // Most messages are one line: they are handed on without a copy.
+    if (!text.empty() && text.find('\n') == std::string::npos) {
+        for (const auto& visualizer : visualizers)
+            failure.Run([&] { visualizer->ShowMessage(text, level, timeStamp, taskId); });
+        failure.Rethrow();
+        return;
+    }
+    std::string::size_type begin = 0;
+    while (begin <= text.size()) {
+        std::string::size_type end = text.find('\n', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > begin) {
+            const std::string line = text.substr(begin, end - begin);
+            for (const auto& visualizer : visualizers)
+                failure.Run([&] { visualizer->ShowMessage(line, level, timeStamp, taskId); });
+        }
+        begin = end + 1;
+    }
+    failure.Rethrow();
+}
+
 } // namespace
 
 CLogger::CLogger(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
@@ -114,9 +177,12 @@ int CLogger::Push(const std::string& text, double parentQuota, double maxValue, 
         index = static_cast<int>(m_oLayers.size()) - 1;
         changed = _UpdateProgress(index, initialValue, maxValue, false);
     }
-    _NotifyLoggerChanged();
+    // The outputs are told of both changes even when one of them raises.
+    CFirstFailure failure;
+    failure.Run([&] { _NotifyLoggerChanged(); });
     if (changed)
-        _TriggerProgressChange(false);
+        failure.Run([&] { _TriggerProgressChange(false); });
+    failure.Rethrow();
     return index;
 }
 
@@ -136,13 +202,17 @@ void CLogger::Pop()
         const double end = top.m_dMaxValue != 0.0 ? top.m_dMaxValue : 1.0;
         _UpdateProgress(_GetNumberOfLayers() - 1, end, end, true);
     }
-    _TriggerProgressChange(true);
+    // An output that raises must not keep the layer on the stack, nor the
+    // other outputs from hearing of the pop.
+    CFirstFailure failure;
+    failure.Run([&] { _TriggerProgressChange(true); });
     {
         TLock lock(m_oMutex);
         if (m_oLayers.size() >= 2)
             _Pop();
     }
-    _NotifyLoggerChanged();
+    failure.Run([&] { _NotifyLoggerChanged(); });
+    failure.Rethrow();
 }
 
 void CLogger::_Pop()
@@ -404,10 +474,9 @@ void CLogger::_TriggerProgressChange(bool immediate) const
             parent->_TriggerProgressChange(immediate);
         return;
     }
-    CLogger* self = const_cast<CLogger*>(this);
+    const boost::shared_ptr<CLogger> self = const_cast<CLogger*>(this)->shared_from_this();
     const SProgressNotificationScope scope;
-    for (const auto& visualizer : *visualizers)
-        visualizer->ProgressChanged(self->shared_from_this(), immediate);
+    NotifyEach(*visualizers, [&](Detail::CVisualizer& visualizer) { visualizer.ProgressChanged(self, immediate); });
 }
 
 void CLogger::_NotifyLoggerChanged()
@@ -415,8 +484,8 @@ void CLogger::_NotifyLoggerChanged()
     const TVisualizers visualizers = _CopyVisualizers();
     if (!visualizers)
         return;
-    for (const auto& visualizer : *visualizers)
-        visualizer->LoggerChanged(shared_from_this());
+    const boost::shared_ptr<CLogger> self = shared_from_this();
+    NotifyEach(*visualizers, [&](Detail::CVisualizer& visualizer) { visualizer.LoggerChanged(self); });
 }
 
 void CLogger::_NotifyTextChanged()
@@ -424,8 +493,8 @@ void CLogger::_NotifyTextChanged()
     const TVisualizers visualizers = _CopyVisualizers();
     if (!visualizers)
         return;
-    for (const auto& visualizer : *visualizers)
-        visualizer->TextChanged(shared_from_this());
+    const boost::shared_ptr<CLogger> self = shared_from_this();
+    NotifyEach(*visualizers, [&](Detail::CVisualizer& visualizer) { visualizer.TextChanged(self); });
 }
 
 void CLogger::SetProgress(double value, bool force)
@@ -599,34 +668,19 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
         TLock lock(m_oMutex);
         parent = m_oParent;
     }
+    // A failing output of the parent keeps the message from none of ours.
+    CFirstFailure failure;
     if (parent)
-        parent->Message(mapped, text, taskId);
+        failure.Run([&] { parent->Message(mapped, text, taskId); });
     TVisualizers visualizers;
     {
         TLock lock(m_oMutex);
-        if (m_eNotificationLevel.load(std::memory_order_relaxed) < mapped || !m_pVisualizers)
-            return;
-        visualizers = m_pVisualizers;
+        if (m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
+            visualizers = m_pVisualizers;
     }
-    const std::string timeStamp = _GetTimeStamp();
-    // Most messages are one line: they are handed on without a copy.
-    if (!text.empty() && text.find('\n') == std::string::npos) {
-        for (const auto& visualizer : *visualizers)
-            visualizer->ShowMessage(text, mapped, timeStamp, taskId);
-        return;
-    }
-    std::string::size_type begin = 0;
-    while (begin <= text.size()) {
-        std::string::size_type end = text.find('\n', begin);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > begin) {
-            const std::string line = text.substr(begin, end - begin);
-            for (const auto& visualizer : *visualizers)
-                visualizer->ShowMessage(line, mapped, timeStamp, taskId);
-        }
-        begin = end + 1;
-    }
+    if (visualizers)
+        failure.Run([&] { ShowLines(*visualizers, text, mapped, _GetTimeStamp(), taskId); });
+    failure.Rethrow();
 }
 
 void CLogger::SetNotificationLevel(_EVerbosityLevel level)

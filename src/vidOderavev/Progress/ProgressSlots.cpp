@@ -21,7 +21,7 @@ void CProgressSlots::_Take(int slot, const CLogger& logger, int layer)
     m_aoTimeRemaining[slot] = logger.GetTimeRemaining(layer);
 }
 
-void CProgressSlots::Refresh(const std::list<boost::shared_ptr<CLogger>>& loggers, int progressFile)
+void CProgressSlots::Refresh(const std::list<boost::shared_ptr<CLogger>>& loggers, int progressFile, bool all)
 {
     if (loggers.empty())
         return;
@@ -47,9 +47,9 @@ void CProgressSlots::Refresh(const std::list<boost::shared_ptr<CLogger>>& logger
 
     // The slot members are read and written in place, never cached across a
     // getter call: a nested refresh on this thread may change them meanwhile.
-    bool changed = false;
+    bool changed = all;
     for (int k = 0; k < usedSlots; ++k) {
-        if (m_anShownLayer[k] == -1 || m_anShownLayer[k] != wantedLayer[k]) {
+        if (m_anShownLayer[k] == -1 || m_anShownLayer[k] != wantedLayer[k] || all) {
             m_anShownLayer[k] = wantedLayer[k];
             m_asLayerText[k] = wantedText[k];
             _Take(k, *logger, wantedLayer[k]);

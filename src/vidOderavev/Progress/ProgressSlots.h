@@ -28,8 +28,9 @@ public:
     // anything changed and a progress file is open (handle not -1), rewrites
     // that file in place. Must run under the visualizer's mutex: a getter may
     // re-enter on the same thread and refresh the slots before this call
-    // carries on with them.
-    void Refresh(const std::list<boost::shared_ptr<CLogger>>& loggers, int progressFile);
+    // carries on with them. With all, every slot takes the present state and
+    // the file is rewritten whatever moved (the last refresh of a run).
+    void Refresh(const std::list<boost::shared_ptr<CLogger>>& loggers, int progressFile, bool all = false);
 
     // The file content for the first usedSlots slots, closed by one more line feed.
     std::string BuildContent(int usedSlots) const;

@@ -62,6 +62,11 @@ CSimpleFileVisualizer::~CSimpleFileVisualizer()
     }
 }
 
+void CSimpleFileVisualizer::Clear()
+{
+    ClearWithFinalProgress([this] { m_oSlots.Refresh(m_oLoggers, m_nProgressFile, true); });
+}
+
 void CSimpleFileVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
 {
     m_oSlots.Refresh(m_oLoggers, m_nProgressFile);

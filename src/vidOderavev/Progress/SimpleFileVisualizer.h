@@ -26,6 +26,10 @@ public:
     explicit CSimpleFileVisualizer(const std::string& fileName);
     virtual ~CSimpleFileVisualizer();
 
+    // Before the run-time note, writes the progress file once more when the
+    // throttle dropped a change since it was last refreshed.
+    virtual void Clear();
+
 protected:
     virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger);
     virtual void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,

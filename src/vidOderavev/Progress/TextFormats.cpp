@@ -95,10 +95,17 @@ void RewriteProgressFile(int handle, const std::string& content)
 void AppendToLogFile(const std::string& fileName, Fileio::_EOpenFlags flags, const std::string& line)
 {
     const int handle = Fileio::OpenFile(fileName, Fileio::AccessWriteOnly, flags, Fileio::PermissionsReadWriteAll);
+    int64_t end = -1;
     try {
         Fileio::SeekFile(handle, 0, Fileio::SeekEnd);
+        end = Fileio::GetFilePosition(handle);
         Fileio::WriteFile(handle, line.data(), line.size());
     } catch (...) {
+        // A disk that fills up takes part of a line: that part is cut off
+        // again, so that the next line does not continue it. Where the file
+        // cannot be cut (a device), nothing more can be done.
+        if (end >= 0 && ::ftruncate(handle, end) != 0) {
+        }
         ::close(handle);
         throw;
     }

@@ -44,8 +44,9 @@ VIDODERAVEV_API void RewriteProgressFile(int handle, const std::string& content)
 
 // Appends one line to a log file that is not kept open: open, seek to the end
 // (another process may have appended meanwhile), one write of the whole line,
-// close. When the seek or the write raises, the descriptor is closed before
-// the error leaves, so that a log on a full disk leaks no descriptors.
+// close. When the seek or the write raises, what the write left of the line
+// is cut off and the descriptor is closed before the error leaves, so that a
+// log on a full disk holds only whole lines and leaks no descriptors.
 VIDODERAVEV_API void AppendToLogFile(const std::string& fileName, Fileio::_EOpenFlags flags, const std::string& line);
 
 } // namespace Detail

@@ -1,7 +1,8 @@
 #include <vidOderavev/Progress/Visualizer.h>
 
+#include <exception>
+
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/format.hpp>
 
 #include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
@@ -55,7 +56,8 @@ std::string FormatDuration(const boost::posix_time::time_duration& duration)
 // CVisualizerBase
 
 CVisualizerBase::CVisualizerBase()
-    : m_oLastProgressTime(boost::posix_time::microsec_clock::local_time()), m_eNotificationLevel(VerbosityTrace)
+    : m_oLastProgressTime(boost::posix_time::microsec_clock::local_time()), m_eNotificationLevel(VerbosityTrace),
+      m_bProgressDropped(false)
 {
 }
 
@@ -82,6 +84,28 @@ void CVisualizerBase::Clear()
     m_oLoggers.clear();
 }
 
+void CVisualizerBase::ClearWithFinalProgress(const std::function<void()>& refresh)
+{
+    std::exception_ptr failure;
+    if (!m_oLoggers.empty() && m_bProgressDropped.exchange(false)) {
+        try {
+            TLock lock(m_oMutex);
+            SHookScope scope;
+            refresh();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    try {
+        CVisualizerBase::Clear();
+    } catch (...) {
+        if (!failure)
+            throw;
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 void CVisualizerBase::LoggerChanged(const boost::shared_ptr<CLogger>& logger)
 {
     TLock lock(m_oMutex);
@@ -105,14 +129,20 @@ void CVisualizerBase::ProgressChanged(const boost::shared_ptr<CLogger>& logger, 
     // for the visualizer held here; the nested notification is dropped then
     // (the busy visualizer reads the logger anew with its next notification).
     TLock lock(m_oMutex, boost::defer_lock);
-    if (t_nHookDepth == 0)
+    if (t_nHookDepth == 0) {
         lock.lock();
-    else if (!lock.try_lock())
+    } else if (!lock.try_lock()) {
+        m_bProgressDropped.store(true);
         return;
+    }
     const boost::posix_time::ptime now = boost::posix_time::microsec_clock::local_time();
-    if (!immediate && (now - m_oLastProgressTime).total_microseconds() <= 200000)
+    if (!immediate && (now - m_oLastProgressTime).total_microseconds() <= 200000) {
+        m_bProgressDropped.store(true);
         return;
+    }
     {
+        // Cleared first: a drop while the hook runs may come after its reading.
+        m_bProgressDropped.store(false);
         SHookScope scope;
         _ProgressChanged(logger);
     }

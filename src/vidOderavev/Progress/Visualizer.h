@@ -2,6 +2,7 @@
 #define VIDODERAVEV_PROGRESS_VISUALIZER_H
 
 #include <atomic>
+#include <functional>
 #include <list>
 #include <string>
 
@@ -66,11 +67,25 @@ protected:
     void _PrintStartup();
     void _PrintRuntime();
 
+    // Clear() of an output whose progress file is a snapshot rather than a
+    // stream: when a progress notification was dropped by the throttle since
+    // _ProgressChanged last ran, refresh runs first, under the mutex like a
+    // hook, and must write the present state whatever moved, so that the file
+    // does not keep an old percentage for good. Then the run-time note and
+    // the detaching follow as in Clear(), also when refresh raised; the first
+    // exception leaves at the end.
+    void ClearWithFinalProgress(const std::function<void()>& refresh);
+
     std::list<boost::shared_ptr<CLogger> > m_oLoggers;
     boost::posix_time::ptime m_oLastProgressTime;
     // Read by ShowMessage without the mutex.
     std::atomic<int32_t> m_eNotificationLevel;
     boost::recursive_mutex m_oMutex;
+
+private:
+    // Set when the throttle drops a progress notification, cleared when
+    // _ProgressChanged is called.
+    std::atomic<bool> m_bProgressDropped;
 };
 
 // The name of a level: "FATAL" to "TRACE" for 1 to 7, empty otherwise.

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <boost/format.hpp>
 
 #include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
@@ -141,11 +140,15 @@ void CloseFile(int handle)
 
 bool CStdioFailHandler::OpenFailure(const std::string& fileName)
 {
+    if (IsUnattendedThread())
+        return false;
     return AskAgain(Internationalisation::FormatTranslated("Failed to open the file %1%", fileName), "Retry opening");
 }
 
 bool CStdioFailHandler::WriteFailure(int handle)
 {
+    if (IsUnattendedThread())
+        return false;
     return AskAgain(Internationalisation::FormatTranslated("Failed to write data to handle %1%", handle),
                     "Retry writing data");
 }

@@ -88,7 +88,8 @@ VIDODERAVEV_API void TruncateFile(int handle);
 VIDODERAVEV_API void CloseFile(int handle);
 
 // Asks on standard error whether to try again and reads the answer from
-// standard input: a first character y means yes, anything else no.
+// standard input: a first character y means yes, anything else no. On an
+// unattended thread (CUnattendedThreadScope) it says no at once, silently.
 class VIDODERAVEV_API CStdioFailHandler : public CFailHandler
 {
 public:

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,58 @@ struct CCollectingSink : CRecordSink
     std::vector<std::string> m_oEvents;
 };
 
+struct SMalformed
+{
+    const char* m_pName;
+    std::string m_sDocument;
+    // Part of the reason given; empty where the XML parser words it.
+    const char* m_pError;
+};
+
+std::string Repeat(const std::string& piece, std::size_t count)
+{
+    std::string result;
+    result.reserve(piece.size() * count);
+    for (std::size_t i = 0; i < count; ++i)
+        result += piece;
+    return result;
+}
+
+std::vector<SMalformed> MalformedDocuments()
+{
+    std::string attributes = g_sPrologue + "<LOG";
+    for (int i = 0; attributes.size() < (1u << 20); ++i)
+        attributes += " a" + std::to_string(i) + "=\"\"";
+    const std::string mebibyte(1 << 20, 'A');
+    return {
+        {"DocumentType", "<?xml version=\"1.0\"?>\n<!DOCTYPE LOG_STREAM [<!ENTITY a \"aaaa\">]>\n<LOG_STREAM>\n", ""},
+        {"ForeignRoot", "<?xml version=\"1.0\"?>\n<html>\n", ""},
+        {"PercentSign", g_sPrologue + "<PROGRESS>\n<PERCENTAGE>12%</PERCENTAGE>\n</PROGRESS>\n", ""},
+        {"InfinitePercentage", g_sPrologue + "<PROGRESS>\n<PERCENTAGE>inf</PERCENTAGE>\n</PROGRESS>\n", "inf"},
+        {"NoPercentage", g_sPrologue + "<PROGRESS>\n<TEXT>no percentage</TEXT>\n</PROGRESS>\n", ""},
+        {"UndefinedEntity", g_sPrologue + LogRecord("undefined &nbsp; entity"), ""},
+        {"EndlessReference", g_sPrologue + "<LOG>\n<TEXT>&" + mebibyte, ""},
+        {"MebibyteOfAttributes", attributes, "attributes"},
+        {"RootAttribute", g_sPrologue.substr(0, 57) + "<LOG_STREAM version=\"1\">\n", "attributes"},
+        {"ForeignRecord", g_sPrologue + "<NOTE>\n</NOTE>\n", "<NOTE>"},
+        {"ForeignField", g_sPrologue + "<LOG>\n<FOO>x</FOO>\n</LOG>\n", "<FOO>"},
+        {"MisplacedField", g_sPrologue + "<PROGRESS>\n<TID>3</TID>\n<PERCENTAGE>1</PERCENTAGE>\n</PROGRESS>\n",
+         "<TID>"},
+        {"EndlessName", g_sPrologue + "<" + mebibyte, "name longer"},
+        {"EndlessTag", g_sPrologue + "<LOG" + std::string(1 << 20, ' '), "tag longer"},
+        {"NestedTenThousandDeep", g_sPrologue + Repeat("<LOG>", 10000), ""},
+        {"EndlessComment", g_sPrologue + "<!--" + mebibyte + "-->", "comment"},
+        {"LongHostName",
+         g_sPrologue + "<LOG>\n<HOSTNAME>" + std::string(300, 'h') + "</HOSTNAME>\n<TEXT>x</TEXT>\n</LOG>\n",
+         "HOSTNAME longer"},
+        {"EndlessTime", g_sPrologue + "<LOG>\n<TIME>" + mebibyte, "TIME longer"},
+    };
+}
+
+class WatchParserRefuses : public testing::TestWithParam<SMalformed>
+{
+};
+
 } // namespace
 
 TEST(WatchParser, DeliversEachRecordAsSoonAsItsClosingTagArrives)
@@ -77,10 +130,13 @@ TEST(WatchParser, UnescapesElementContents)
 {
     CCollectingSink sink;
     CXmlStreamParser parser(sink);
+    // Markup that no writer sends but XML allows is read as well.
     const std::string document = g_sPrologue + LogRecord("a &lt;b&gt; &amp; \xEF\xBF\xBD &#x41;", "&amp;7") +
-                                 "<PROGRESS>\n<TEXT>x &lt; y</TEXT>\n<PERCENTAGE>12.5</PERCENTAGE>\n</PROGRESS>\n\n";
+                                 "<PROGRESS>\n<TEXT>x &lt; y</TEXT>\n<PERCENTAGE>12.5</PERCENTAGE>\n</PROGRESS>\n\n" +
+                                 "<!-- note --><?pi x?>\n<LOG >\n<TYPE\n/>\n<TEXT><![CDATA[a<b]]></TEXT >\n</LOG>\n";
     ASSERT_TRUE(parser.Feed(document.data(), document.size())) << parser.GetError();
-    EXPECT_EQ((std::vector<std::string>{"LOG &7|a <b> & \xEF\xBF\xBD A", "PROGRESS 12.5|x < y"}), sink.m_oEvents);
+    EXPECT_EQ((std::vector<std::string>{"LOG &7|a <b> & \xEF\xBF\xBD A", "PROGRESS 12.5|x < y", "LOG |a<b"}),
+              sink.m_oEvents);
     EXPECT_FALSE(parser.IsComplete());
     EXPECT_FALSE(parser.HasFailed());
 }
@@ -101,23 +157,31 @@ TEST(WatchParser, StopsAtTheFirstErrorWithItsLineAndColumn)
     EXPECT_FALSE(parser.Feed("x", 1));
 }
 
-TEST(WatchParser, RejectsDocumentTypesForeignRootsAndBadPercentages)
+TEST_P(WatchParserRefuses, AtTheFirstFaultBeforeTheParserSpendsOnIt)
 {
-    const std::vector<std::string> documents = {
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE LOG_STREAM [<!ENTITY a \"aaaa\">]>\n<LOG_STREAM>\n",
-        "<?xml version=\"1.0\"?>\n<html>\n",
-        g_sPrologue + "<PROGRESS>\n<PERCENTAGE>12%</PERCENTAGE>\n</PROGRESS>\n",
-        g_sPrologue + "<PROGRESS>\n<TEXT>no percentage</TEXT>\n</PROGRESS>\n",
-        g_sPrologue + LogRecord("undefined &nbsp; entity"),
-    };
-    for (const std::string& document : documents) {
+    const SMalformed& malformed = GetParam();
+    const std::string& document = malformed.m_sDocument;
+    std::string firstError;
+    // Whole, and in pieces that split every tag somewhere.
+    for (const std::size_t piece : {document.size(), std::size_t(3)}) {
         CCollectingSink sink;
         CXmlStreamParser parser(sink);
-        EXPECT_FALSE(parser.Feed(document.data(), document.size())) << document;
-        EXPECT_FALSE(parser.GetError().empty());
-        EXPECT_TRUE(sink.m_oEvents.empty()) << document;
+        bool fed = true;
+        for (std::size_t at = 0; at < document.size() && fed; at += piece)
+            fed = parser.Feed(document.data() + at, std::min(piece, document.size() - at));
+        EXPECT_FALSE(fed);
+        EXPECT_TRUE(sink.m_oEvents.empty());
+        EXPECT_NE(std::string::npos, parser.GetError().find(malformed.m_pError)) << parser.GetError();
+        // Refused where it starts: the XML parser never got the rest.
+        EXPECT_LT(parser.GetErrorPosition().m_nBytes, 8192u);
+        if (firstError.empty())
+            firstError = parser.GetError();
+        EXPECT_EQ(firstError, parser.GetError());
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Hostile, WatchParserRefuses, testing::ValuesIn(MalformedDocuments()),
+                         [](const testing::TestParamInfo<SMalformed>& info) { return info.param.m_pName; });
 
 TEST(WatchParser, IgnoresBytesAfterTheEndOfTheDocument)
 {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -213,6 +214,9 @@ TEST(WatchText, FormatsTimesBarsAndPercentages)
     EXPECT_EQ("59s", FormatEta(59.4));
     EXPECT_EQ("1m 05s", FormatEta(65.0));
     EXPECT_EQ("2h 01m", FormatEta(7260.0));
+    EXPECT_EQ("998h 59m", FormatEta(999.0 * 3600.0 - 60.0));
+    EXPECT_EQ(">999h", FormatEta(1e300));
+    EXPECT_EQ(">999h", FormatEta(std::nan("")));
     EXPECT_EQ("[###-------]", MakeBar(30.0, 10));
     EXPECT_EQ("[##########]", MakeBar(250.0, 10));
     EXPECT_EQ("[----------]", MakeBar(-5.0, 10));
@@ -237,6 +241,11 @@ TEST(WatchEta, ExtrapolatesTheRateSinceTheStart)
     eta.Update(130.0, 55.0);
     ASSERT_TRUE(eta.GetRemaining(130.0, seconds));
     EXPECT_DOUBLE_EQ(10.0, seconds);
+    // A tiny percentage gives an estimate beyond anything that can be shown.
+    eta.Update(140.0, 1e-300);
+    eta.Update(150.0, 2e-300);
+    ASSERT_TRUE(eta.GetRemaining(150.0, seconds));
+    EXPECT_EQ(">999h", FormatEta(seconds));
 }
 
 TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)

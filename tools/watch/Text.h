@@ -21,7 +21,8 @@ std::size_t DisplayWidth(const std::string& text);
 // boundary, and pads it with blanks to exactly that width when pad is set.
 std::string FitToWidth(const std::string& text, std::size_t width, bool pad);
 
-// "42s", "3m 05s", "2h 07m"; for whole seconds, negative values give "0s".
+// "42s", "3m 05s", "2h 07m"; for whole seconds, negative values give "0s",
+// 999 hours and more (or no number) ">999h".
 std::string FormatEta(double seconds);
 
 // "[#####-----]" with the given inner width, for a percentage 0 to 100.

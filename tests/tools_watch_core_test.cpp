@@ -3,10 +3,13 @@
 #ifdef VIDODERAVEV_HAVE_WATCH_CORE
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -29,6 +32,7 @@ using Test::WriteTextFile;
 
 namespace {
 
+std::FILE* const g_pNull = std::fopen("/dev/null", "w");
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
 
@@ -265,6 +269,47 @@ TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)
     EXPECT_EQ("stream", MakeFileStem(""));
 }
 
+TEST(WatchSaveFile, StopsAtTheFirstRefusedWriteAndSaysSo)
+{
+    CTemporaryDirectory directory;
+    CPlainView view(g_pNull, g_pNull, 7);
+    CLabelRegistry labels;
+    const std::string document = g_sPrologue + LogRecord("one") + LogRecord("two") + g_sEpilogue;
+    CStream stream("peer", directory.Path(), labels, view, 0.0);
+    // A file size limit refuses a write as a full disk does; once it is
+    // lifted, as space freed on a disk would be, writes succeed again.
+    const sighandler_t handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved = {};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
+    EXPECT_TRUE(stream.Receive(document.data(), 60, 1.0));
+    EXPECT_TRUE(stream.Receive(document.data() + 60, 60, 1.0));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_TRUE(stream.Receive(document.data() + 120, document.size() - 120, 2.0));
+    const std::string file = directory.File("peer.xml.incomplete");
+    EXPECT_EQ(std::vector<std::string>{"peer.xml.incomplete"}, directory.Entries());
+    EXPECT_EQ(document.substr(0, 100), ReadFile(file));
+    EXPECT_EQ("peer FINISHED (saved copy incomplete: " + file + ")", CPlainView::FormatEnd(stream));
+}
+
+TEST(WatchLabels, NumberRepeatsAndForgetEndedStreamsBeyondALimit)
+{
+    CLabelRegistry labels;
+    EXPECT_EQ("h/1", labels.Claim("h/1"));
+    EXPECT_EQ("h/1#2", labels.Claim("h/1"));
+    for (int i = 0; i < 5000; ++i) {
+        const std::string label = std::string(200, 'h') + "/" + std::to_string(i);
+        labels.Claim(label);
+        labels.Release(label);
+    }
+    EXPECT_LE(labels.GetSize(), 1001u);
+    // A name still in use is never forgotten.
+    EXPECT_EQ("h/1#3", labels.Claim("h/1"));
+}
+
 TEST(WatchTerminalView, ShowsOneBarPerStreamAndTheLatestMessages)
 {
     const int sink = ::open("/dev/null", O_WRONLY);
@@ -296,6 +341,34 @@ TEST(WatchTerminalView, ShowsOneBarPerStreamAndTheLatestMessages)
             EXPECT_LT(line.size(), 80u);
     }
     ::close(sink);
+}
+
+TEST(WatchTerminalView, KeepsLittleOfLongTextsAndDrawsOnlyChangedFrames)
+{
+    CTemporaryDirectory directory;
+    const std::string path = directory.File("screen");
+    const int screen = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(screen, 0);
+    {
+        CTerminalView view(screen, "127.0.0.1:5140", 7);
+        CLabelRegistry labels;
+        CStream stream("peer", "", labels, view, 0.0);
+        const std::string longText(1 << 20, 'x');
+        const std::string document = g_sPrologue + "<PROGRESS>\n<TEXT>" + longText +
+                                     "</TEXT>\n<PERCENTAGE>5</PERCENTAGE>\n</PROGRESS>\n\n" + LogRecord(longText) +
+                                     g_sEpilogue;
+        ASSERT_TRUE(stream.Receive(document.data(), document.size(), 1.0));
+        EXPECT_EQ(g_nMaxKeptCells, stream.GetRootText().size());
+        view.Tick(2.0);
+        const std::size_t drawn = ReadFile(path).size();
+        EXPECT_GT(drawn, 0u);
+        // Every stream has ended: nothing on the screen can change by itself.
+        EXPECT_LT(view.NextDeadline(3.0), 0.0);
+        view.Tick(5.0);
+        view.Tick(10.0);
+        EXPECT_EQ(drawn, ReadFile(path).size());
+    }
+    ::close(screen);
 }
 
 #endif

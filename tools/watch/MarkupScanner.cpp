@@ -11,8 +11,8 @@ namespace Watch {
 
 namespace {
 
-const char* const g_apElementNames[] = {"LOG_STREAM", "LOG", "PROGRESS", "TIME",   "TYPE",      "HOSTNAME",
-                                        "PID",        "TID", "TASKID",   "TEXT",   "PERCENTAGE"};
+const char* const g_apElementNames[] = {"LOG_STREAM", "LOG", "PROGRESS", "TIME", "TYPE",      "HOSTNAME",
+                                        "PID",        "TID", "TASKID",   "TEXT", "PERCENTAGE"};
 const std::size_t g_nLongestName = 10;
 
 bool IsSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }

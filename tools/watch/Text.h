@@ -8,6 +8,10 @@ namespace Qz {
 namespace Varnel {
 namespace Watch {
 
+// How much of a text that is kept for showing later (a root text, a message on
+// the screen) is kept: more than any terminal line shows.
+const std::size_t g_nMaxKeptCells = 1000;
+
 // Replaces control characters (C0, DEL and the C1 range) by caret notation or
 // "<U+0085>" so that a stream can never move the cursor, recolour or retitle
 // the terminal it is shown on, or break a plain output line in two.

@@ -52,10 +52,8 @@ CStream::CStream(const std::string& source, const std::string& saveDirectory, CL
 {
     if (!saveDirectory.empty()) {
         m_pSaveFile.reset(new CSaveFile(saveDirectory, MakeFileStem(source)));
-        if (!m_pSaveFile->IsOpen()) {
-            m_bSaveFailed = true;
+        if (!m_pSaveFile->IsOpen())
             m_oObserver.OnNotice(m_pSaveFile->GetError());
-        }
     }
     m_oObserver.OnStreamStarted(*this);
 }
@@ -179,7 +177,6 @@ void CStream::_SaveBytes(const char* data, std::size_t size)
         notice += "; saving stopped, the copy so far is " + m_pSaveFile->GetPath();
     else
         notice += "; saving stopped (" + m_pSaveFile->GetError() + ")";
-    m_bSaveFailed = true;
     m_oObserver.OnNotice(notice);
 }
 

@@ -119,7 +119,6 @@ private:
     CStreamObserver& m_oObserver;
     CXmlStreamParser m_oParser;
     std::unique_ptr<CSaveFile> m_pSaveFile;
-    bool m_bSaveFailed = false;
     EStreamState m_eState = StreamRunning;
     std::string m_sRootText;
     double m_dPercentage = 0.0;

@@ -3,8 +3,13 @@
 #ifdef VIDODERAVEV_HAVE_WATCH_CORE
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,6 +32,7 @@ using Test::WriteTextFile;
 
 namespace {
 
+std::FILE* const g_pNull = std::fopen("/dev/null", "w");
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
 
@@ -50,6 +56,58 @@ struct CCollectingSink : CRecordSink
     }
     void OnEnd() override { m_oEvents.push_back("END"); }
     std::vector<std::string> m_oEvents;
+};
+
+struct SMalformed
+{
+    const char* m_pName;
+    std::string m_sDocument;
+    // Part of the reason given; empty where the XML parser words it.
+    const char* m_pError;
+};
+
+std::string Repeat(const std::string& piece, std::size_t count)
+{
+    std::string result;
+    result.reserve(piece.size() * count);
+    for (std::size_t i = 0; i < count; ++i)
+        result += piece;
+    return result;
+}
+
+std::vector<SMalformed> MalformedDocuments()
+{
+    std::string attributes = g_sPrologue + "<LOG";
+    for (int i = 0; attributes.size() < (1u << 20); ++i)
+        attributes += " a" + std::to_string(i) + "=\"\"";
+    const std::string mebibyte(1 << 20, 'A');
+    return {
+        {"DocumentType", "<?xml version=\"1.0\"?>\n<!DOCTYPE LOG_STREAM [<!ENTITY a \"aaaa\">]>\n<LOG_STREAM>\n", ""},
+        {"ForeignRoot", "<?xml version=\"1.0\"?>\n<html>\n", ""},
+        {"PercentSign", g_sPrologue + "<PROGRESS>\n<PERCENTAGE>12%</PERCENTAGE>\n</PROGRESS>\n", ""},
+        {"InfinitePercentage", g_sPrologue + "<PROGRESS>\n<PERCENTAGE>inf</PERCENTAGE>\n</PROGRESS>\n", "inf"},
+        {"NoPercentage", g_sPrologue + "<PROGRESS>\n<TEXT>no percentage</TEXT>\n</PROGRESS>\n", ""},
+        {"UndefinedEntity", g_sPrologue + LogRecord("undefined &nbsp; entity"), ""},
+        {"EndlessReference", g_sPrologue + "<LOG>\n<TEXT>&" + mebibyte, ""},
+        {"MebibyteOfAttributes", attributes, "attributes"},
+        {"RootAttribute", g_sPrologue.substr(0, 57) + "<LOG_STREAM version=\"1\">\n", "attributes"},
+        {"ForeignRecord", g_sPrologue + "<NOTE>\n</NOTE>\n", "<NOTE>"},
+        {"ForeignField", g_sPrologue + "<LOG>\n<FOO>x</FOO>\n</LOG>\n", "<FOO>"},
+        {"MisplacedField", g_sPrologue + "<PROGRESS>\n<TID>3</TID>\n<PERCENTAGE>1</PERCENTAGE>\n</PROGRESS>\n",
+         "<TID>"},
+        {"EndlessName", g_sPrologue + "<" + mebibyte, "name longer"},
+        {"EndlessTag", g_sPrologue + "<LOG" + std::string(1 << 20, ' '), "tag longer"},
+        {"NestedTenThousandDeep", g_sPrologue + Repeat("<LOG>", 10000), ""},
+        {"EndlessComment", g_sPrologue + "<!--" + mebibyte + "-->", "comment"},
+        {"LongHostName",
+         g_sPrologue + "<LOG>\n<HOSTNAME>" + std::string(300, 'h') + "</HOSTNAME>\n<TEXT>x</TEXT>\n</LOG>\n",
+         "HOSTNAME longer"},
+        {"EndlessTime", g_sPrologue + "<LOG>\n<TIME>" + mebibyte, "TIME longer"},
+    };
+}
+
+class WatchParserRefuses : public testing::TestWithParam<SMalformed>
+{
 };
 
 } // namespace
@@ -77,10 +135,13 @@ TEST(WatchParser, UnescapesElementContents)
 {
     CCollectingSink sink;
     CXmlStreamParser parser(sink);
+    // Markup that no writer sends but XML allows is read as well.
     const std::string document = g_sPrologue + LogRecord("a &lt;b&gt; &amp; \xEF\xBF\xBD &#x41;", "&amp;7") +
-                                 "<PROGRESS>\n<TEXT>x &lt; y</TEXT>\n<PERCENTAGE>12.5</PERCENTAGE>\n</PROGRESS>\n\n";
+                                 "<PROGRESS>\n<TEXT>x &lt; y</TEXT>\n<PERCENTAGE>12.5</PERCENTAGE>\n</PROGRESS>\n\n" +
+                                 "<!-- note --><?pi x?>\n<LOG >\n<TYPE\n/>\n<TEXT><![CDATA[a<b]]></TEXT >\n</LOG>\n";
     ASSERT_TRUE(parser.Feed(document.data(), document.size())) << parser.GetError();
-    EXPECT_EQ((std::vector<std::string>{"LOG &7|a <b> & \xEF\xBF\xBD A", "PROGRESS 12.5|x < y"}), sink.m_oEvents);
+    EXPECT_EQ((std::vector<std::string>{"LOG &7|a <b> & \xEF\xBF\xBD A", "PROGRESS 12.5|x < y", "LOG |a<b"}),
+              sink.m_oEvents);
     EXPECT_FALSE(parser.IsComplete());
     EXPECT_FALSE(parser.HasFailed());
 }
@@ -101,23 +162,31 @@ TEST(WatchParser, StopsAtTheFirstErrorWithItsLineAndColumn)
     EXPECT_FALSE(parser.Feed("x", 1));
 }
 
-TEST(WatchParser, RejectsDocumentTypesForeignRootsAndBadPercentages)
+TEST_P(WatchParserRefuses, AtTheFirstFaultBeforeTheParserSpendsOnIt)
 {
-    const std::vector<std::string> documents = {
-        "<?xml version=\"1.0\"?>\n<!DOCTYPE LOG_STREAM [<!ENTITY a \"aaaa\">]>\n<LOG_STREAM>\n",
-        "<?xml version=\"1.0\"?>\n<html>\n",
-        g_sPrologue + "<PROGRESS>\n<PERCENTAGE>12%</PERCENTAGE>\n</PROGRESS>\n",
-        g_sPrologue + "<PROGRESS>\n<TEXT>no percentage</TEXT>\n</PROGRESS>\n",
-        g_sPrologue + LogRecord("undefined &nbsp; entity"),
-    };
-    for (const std::string& document : documents) {
+    const SMalformed& malformed = GetParam();
+    const std::string& document = malformed.m_sDocument;
+    std::string firstError;
+    // Whole, and in pieces that split every tag somewhere.
+    for (const std::size_t piece : {document.size(), std::size_t(3)}) {
         CCollectingSink sink;
         CXmlStreamParser parser(sink);
-        EXPECT_FALSE(parser.Feed(document.data(), document.size())) << document;
-        EXPECT_FALSE(parser.GetError().empty());
-        EXPECT_TRUE(sink.m_oEvents.empty()) << document;
+        bool fed = true;
+        for (std::size_t at = 0; at < document.size() && fed; at += piece)
+            fed = parser.Feed(document.data() + at, std::min(piece, document.size() - at));
+        EXPECT_FALSE(fed);
+        EXPECT_TRUE(sink.m_oEvents.empty());
+        EXPECT_NE(std::string::npos, parser.GetError().find(malformed.m_pError)) << parser.GetError();
+        // Refused where it starts: the XML parser never got the rest.
+        EXPECT_LT(parser.GetErrorPosition().m_nBytes, 8192u);
+        if (firstError.empty())
+            firstError = parser.GetError();
+        EXPECT_EQ(firstError, parser.GetError());
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Hostile, WatchParserRefuses, testing::ValuesIn(MalformedDocuments()),
+                         [](const testing::TestParamInfo<SMalformed>& info) { return info.param.m_pName; });
 
 TEST(WatchParser, IgnoresBytesAfterTheEndOfTheDocument)
 {
@@ -149,6 +218,9 @@ TEST(WatchText, FormatsTimesBarsAndPercentages)
     EXPECT_EQ("59s", FormatEta(59.4));
     EXPECT_EQ("1m 05s", FormatEta(65.0));
     EXPECT_EQ("2h 01m", FormatEta(7260.0));
+    EXPECT_EQ("998h 59m", FormatEta(999.0 * 3600.0 - 60.0));
+    EXPECT_EQ(">999h", FormatEta(1e300));
+    EXPECT_EQ(">999h", FormatEta(std::nan("")));
     EXPECT_EQ("[###-------]", MakeBar(30.0, 10));
     EXPECT_EQ("[##########]", MakeBar(250.0, 10));
     EXPECT_EQ("[----------]", MakeBar(-5.0, 10));
@@ -173,6 +245,11 @@ TEST(WatchEta, ExtrapolatesTheRateSinceTheStart)
     eta.Update(130.0, 55.0);
     ASSERT_TRUE(eta.GetRemaining(130.0, seconds));
     EXPECT_DOUBLE_EQ(10.0, seconds);
+    // A tiny percentage gives an estimate beyond anything that can be shown.
+    eta.Update(140.0, 1e-300);
+    eta.Update(150.0, 2e-300);
+    ASSERT_TRUE(eta.GetRemaining(150.0, seconds));
+    EXPECT_EQ(">999h", FormatEta(seconds));
 }
 
 TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)
@@ -190,6 +267,47 @@ TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)
     EXPECT_EQ((std::vector<std::string>{"host-1.1.xml", "host-1.xml"}), directory.Entries());
     EXPECT_EQ("_._.._etc_passwd", MakeFileStem("../../etc/passwd"));
     EXPECT_EQ("stream", MakeFileStem(""));
+}
+
+TEST(WatchSaveFile, StopsAtTheFirstRefusedWriteAndSaysSo)
+{
+    CTemporaryDirectory directory;
+    CPlainView view(g_pNull, g_pNull, 7);
+    CLabelRegistry labels;
+    const std::string document = g_sPrologue + LogRecord("one") + LogRecord("two") + g_sEpilogue;
+    CStream stream("peer", directory.Path(), labels, view, 0.0);
+    // A file size limit refuses a write as a full disk does; once it is
+    // lifted, as space freed on a disk would be, writes succeed again.
+    const sighandler_t handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved = {};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
+    EXPECT_TRUE(stream.Receive(document.data(), 60, 1.0));
+    EXPECT_TRUE(stream.Receive(document.data() + 60, 60, 1.0));
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_TRUE(stream.Receive(document.data() + 120, document.size() - 120, 2.0));
+    const std::string file = directory.File("peer.xml.incomplete");
+    EXPECT_EQ(std::vector<std::string>{"peer.xml.incomplete"}, directory.Entries());
+    EXPECT_EQ(document.substr(0, 100), ReadFile(file));
+    EXPECT_EQ("peer FINISHED (saved copy incomplete: " + file + ")", CPlainView::FormatEnd(stream));
+}
+
+TEST(WatchLabels, NumberRepeatsAndForgetEndedStreamsBeyondALimit)
+{
+    CLabelRegistry labels;
+    EXPECT_EQ("h/1", labels.Claim("h/1"));
+    EXPECT_EQ("h/1#2", labels.Claim("h/1"));
+    for (int i = 0; i < 5000; ++i) {
+        const std::string label = std::string(200, 'h') + "/" + std::to_string(i);
+        labels.Claim(label);
+        labels.Release(label);
+    }
+    EXPECT_LE(labels.GetSize(), 1001u);
+    // A name still in use is never forgotten.
+    EXPECT_EQ("h/1#3", labels.Claim("h/1"));
 }
 
 TEST(WatchTerminalView, ShowsOneBarPerStreamAndTheLatestMessages)
@@ -223,6 +341,34 @@ TEST(WatchTerminalView, ShowsOneBarPerStreamAndTheLatestMessages)
             EXPECT_LT(line.size(), 80u);
     }
     ::close(sink);
+}
+
+TEST(WatchTerminalView, KeepsLittleOfLongTextsAndDrawsOnlyChangedFrames)
+{
+    CTemporaryDirectory directory;
+    const std::string path = directory.File("screen");
+    const int screen = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(screen, 0);
+    {
+        CTerminalView view(screen, "127.0.0.1:5140", 7);
+        CLabelRegistry labels;
+        CStream stream("peer", "", labels, view, 0.0);
+        const std::string longText(1 << 20, 'x');
+        const std::string document = g_sPrologue + "<PROGRESS>\n<TEXT>" + longText +
+                                     "</TEXT>\n<PERCENTAGE>5</PERCENTAGE>\n</PROGRESS>\n\n" + LogRecord(longText) +
+                                     g_sEpilogue;
+        ASSERT_TRUE(stream.Receive(document.data(), document.size(), 1.0));
+        EXPECT_EQ(g_nMaxKeptCells, stream.GetRootText().size());
+        view.Tick(2.0);
+        const std::size_t drawn = ReadFile(path).size();
+        EXPECT_GT(drawn, 0u);
+        // Every stream has ended: nothing on the screen can change by itself.
+        EXPECT_LT(view.NextDeadline(3.0), 0.0);
+        view.Tick(5.0);
+        view.Tick(10.0);
+        EXPECT_EQ(drawn, ReadFile(path).size());
+    }
+    ::close(screen);
 }
 
 #endif

@@ -37,10 +37,14 @@ const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
 class CListeningWatcher
 {
 public:
-    CListeningWatcher(const CTemporaryDirectory& directory, const std::vector<std::string>& arguments)
+    // limits: shell commands run before the watcher, such as "ulimit -n 20; ".
+    CListeningWatcher(const CTemporaryDirectory& directory, const std::vector<std::string>& arguments,
+                      const std::string& limits = std::string())
         : m_oDirectory(directory)
     {
         std::vector<std::string> argv = {g_sWatch, "--listen", "127.0.0.1:0"};
+        if (!limits.empty())
+            argv.insert(argv.begin(), {"/bin/sh", "-c", limits + "exec \"$0\" \"$@\""});
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         m_pProcess.reset(
             new ToolTest::CChildProcess(argv, "", directory.File("watch.out"), directory.File("watch.err")));
@@ -63,15 +67,25 @@ private:
     int m_nPort = 0;
 };
 
-// Sends the document in small pieces with pauses, as a slow producer would.
-void Send(int port, const std::string& document, std::size_t piece)
+// A connection to the watcher; -1 when it fails.
+int Connect(int port)
 {
     const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+    if (descriptor >= 0 && ::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
+        return descriptor;
+    ::close(descriptor);
+    return -1;
+}
+
+// Sends the document in small pieces with pauses, as a slow producer would.
+void Send(int port, const std::string& document, std::size_t piece)
+{
+    const int descriptor = Connect(port);
+    if (descriptor >= 0) {
         for (std::size_t at = 0; at < document.size(); at += piece) {
             const std::string part = document.substr(at, piece);
             if (::send(descriptor, part.data(), part.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(part.size()))
@@ -273,6 +287,38 @@ TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
             line = StripEta(line);
         EXPECT_EQ(ownWithoutEta, rereadLines) << label;
     }
+}
+
+TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
+{
+    CTemporaryDirectory directory;
+    // Descriptors for about a dozen connections once the watcher has raised
+    // its soft limit to the hard one.
+    CListeningWatcher watcher(directory, {"--idle-timeout", "1", "--exit-after", "31"},
+                              "ulimit -S -n 10 && ulimit -H -n 20 && ");
+    ASSERT_GT(watcher.Port(), 0) << ReadFileOrEmpty(directory.File("watch.err"));
+    const std::string limits = ReadFile("/proc/" + std::to_string(watcher.Process().Pid()) + "/limits");
+    EXPECT_NE(std::string::npos, limits.find("Max open files            20                   20 ")) << limits;
+
+    std::vector<int> idle;
+    for (int i = 0; i < 30; ++i) {
+        idle.push_back(Connect(watcher.Port()));
+        const std::string prologue = NetworkDocument("idle", i, 1).substr(0, 70);
+        ::send(idle.back(), prologue.data(), prologue.size(), MSG_NOSIGNAL);
+    }
+    Send(watcher.Port(), NetworkDocument("late", 1, 2), 1000);
+    EXPECT_EQ(0, watcher.Process().Wait(30.0));
+    for (int descriptor : idle)
+        ::close(descriptor);
+    const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
+    EXPECT_EQ(30,
+              std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find(" IDLE TIMEOUT after 70 bytes at line 2: nothing received for 1 s") !=
+                                       std::string::npos;
+                            }))
+        << watcher.Output();
+    EXPECT_EQ("late/1 FINISHED", LinesOf(lines, "late/1").back());
 }
 
 #else

@@ -154,6 +154,7 @@ TEST(WatchPlain, RefusesBadOptionsWithStatusTwo)
         {"--listen", "::1:80"},
         {"--save", "/nonexistent/dir"},
         {"--exit-after", "2"},
+        {"--idle-timeout", "-1"},
         {"extra"},
     };
     for (const auto& arguments : bad) {

@@ -107,8 +107,29 @@ int CCollector::RunSingle(int descriptor, const std::string& source)
     return m_nMalformed > 0 ? 1 : 0;
 }
 
-int CCollector::RunListener(CListener& listener, int exitAfter)
+double CCollector::_CloseIdle(double now, double idleTimeout)
 {
+    double next = 0.0;
+    if (idleTimeout <= 0.0)
+        return next;
+    for (auto it = m_oInputs.begin(); it != m_oInputs.end();) {
+        const double due = it->m_pStream->GetLastInput() + idleTimeout;
+        if (now >= due) {
+            it->m_pStream->TimeOut(now, idleTimeout);
+            _Close(*it);
+            it = m_oInputs.erase(it);
+            continue;
+        }
+        if (next == 0.0 || due < next)
+            next = due;
+        ++it;
+    }
+    return next;
+}
+
+int CCollector::RunListener(CListener& listener, int exitAfter, double idleTimeout)
+{
+    double idleDue = 0.0;
     double acceptPausedUntil = 0.0;
     bool reportedDescriptorShortage = false;
     for (;;) {
@@ -118,8 +139,12 @@ int CCollector::RunListener(CListener& listener, int exitAfter)
         descriptors.push_back(pollfd{accepting ? listener.GetDescriptor() : -1, POLLIN, 0});
         for (const SInput& input : m_oInputs)
             descriptors.push_back(pollfd{input.m_nDescriptor, POLLIN, 0});
-        const int ready = ::poll(descriptors.data(), descriptors.size(),
-                                 _PollTimeout(MonotonicNow(), accepting ? 0.0 : acceptPausedUntil));
+        // At the descriptor limit the waiting connection stays readable:
+        // the listener sleeps until the pause ends instead of spinning.
+        double wakeUp = accepting ? 0.0 : acceptPausedUntil;
+        if (idleDue > 0.0 && (wakeUp == 0.0 || idleDue < wakeUp))
+            wakeUp = idleDue;
+        const int ready = ::poll(descriptors.data(), descriptors.size(), _PollTimeout(MonotonicNow(), wakeUp));
         if (ready < 0 && errno != EINTR)
             break;
         bool stop = false;
@@ -162,6 +187,7 @@ int CCollector::RunListener(CListener& listener, int exitAfter)
                     new CStream(peer, m_sSaveDirectory, m_oLabels, m_oView, MonotonicNow()));
             }
         }
+        idleDue = _CloseIdle(MonotonicNow(), idleTimeout);
         m_oView.Tick(MonotonicNow());
         if ((exitAfter > 0 && m_nEnded >= exitAfter) || m_oView.IsOutputGone())
             break;

@@ -32,8 +32,9 @@ public:
     int RunSingle(int descriptor, const std::string& source);
 
     // Accepts connections until a stop signal, or until exitAfter streams
-    // have ended when exitAfter is positive. Returns 0.
-    int RunListener(CListener& listener, int exitAfter);
+    // have ended when exitAfter is positive. A connection that sends nothing
+    // for idleTimeout seconds is closed (never when 0). Returns 0.
+    int RunListener(CListener& listener, int exitAfter, double idleTimeout);
 
 private:
     struct SInput
@@ -46,6 +47,9 @@ private:
     // Reads once from the input; false when the input is done with.
     bool _Read(SInput& input);
     void _Close(SInput& input);
+    // Closes the connections idle for idleTimeout; returns when the next one
+    // falls due (0 when none can).
+    double _CloseIdle(double now, double idleTimeout);
     int _PollTimeout(double now, double wakeUp) const;
 
     CView& m_oView;

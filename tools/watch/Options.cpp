@@ -30,7 +30,9 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
          "show messages up to this level: FATAL, ERROR, WARNING, INFO, LOG, DEBUG, TRACE or 0-7 (default TRACE)")
         ("plain", po::bool_switch(&options.m_bPlain), "one line per record even on a terminal")
         ("exit-after", po::value<int>(&options.m_nExitAfter)->value_name("N"),
-         "with --listen: exit once N streams have ended");
+         "with --listen: exit once N streams have ended")
+        ("idle-timeout", po::value<double>(&options.m_dIdleTimeout)->value_name("SECONDS"),
+         "with --listen: close a connection that sent nothing for this long (default 600, 0: never)");
     // clang-format on
     if (!Tools::ParseCommandLine(argc, argv, description, "vidoderavev-watch",
                                  "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot listen.\n",
@@ -46,6 +48,10 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
     }
     if (options.m_nExitAfter < 0 || (options.m_nExitAfter > 0 && options.m_sListen.empty())) {
         errors << "vidoderavev-watch: --exit-after takes a positive number and needs --listen\n";
+        return false;
+    }
+    if (!(options.m_dIdleTimeout >= 0.0 && options.m_dIdleTimeout < 1e9)) {
+        errors << "vidoderavev-watch: --idle-timeout takes a number of seconds (0: never)\n";
         return false;
     }
     std::string error;

@@ -17,6 +17,7 @@ struct SWatchOptions
     int m_nLevel = 7;
     bool m_bPlain = false;
     int m_nExitAfter = 0;
+    double m_dIdleTimeout = 600.0; // seconds; 0: never
     bool m_bHelp = false;
 };
 

@@ -62,7 +62,14 @@ std::string CPlainView::FormatProgress(const CStream& stream, double now)
     return line;
 }
 
-std::string CPlainView::FormatEnd(const CStream& stream)
+std::string CPlainView::FormatEnd(const CStream& stream) { return FormatState(stream) + FormatSaveNote(stream); }
+
+std::string CPlainView::FormatSaveNote(const CStream& stream)
+{
+    return stream.IsSaveIncomplete() ? " (saved copy incomplete: " + MakePrintable(stream.GetSavePath()) + ")" : "";
+}
+
+std::string CPlainView::FormatState(const CStream& stream)
 {
     const std::string label = MakePrintable(stream.GetLabel());
     const SStreamPosition& position = stream.GetEndPosition();
@@ -75,6 +82,9 @@ std::string CPlainView::FormatEnd(const CStream& stream)
     case StreamMalformed:
         return label + " MALFORMED at line " + std::to_string(position.m_nLine) + ", column " +
                std::to_string(position.m_nColumn) + ": " + MakePrintable(stream.GetError()) + "; input dropped";
+    case StreamTimedOut:
+        return label + " IDLE TIMEOUT after " + std::to_string(stream.GetBytes()) + " bytes at line " +
+               std::to_string(position.m_nLine) + ": " + stream.GetError();
     case StreamRunning:
         break;
     }

@@ -15,8 +15,9 @@ namespace Watch {
 //   host/pid 2026-12-06 10:00:01 WARNING: [task] text
 //   host/pid PROGRESS 42.5% [ETA 1m 05s] root text
 //   host/pid FINISHED
-// and lines for streams that end early or are malformed. The collector's own
-// notices go to the error stream.
+// and lines for streams that end early, are malformed or fall idle, each
+// saying when the saved copy lacks bytes. The collector's own notices go to
+// the error stream.
 class CPlainView : public CView
 {
 public:
@@ -35,8 +36,11 @@ public:
     static std::string FormatLog(const CStream& stream, const SLogRecord& record);
     static std::string FormatProgress(const CStream& stream, double now);
     static std::string FormatEnd(const CStream& stream);
+    // " (saved copy incomplete: PATH)" when saving the stream stopped early.
+    static std::string FormatSaveNote(const CStream& stream);
 
 private:
+    static std::string FormatState(const CStream& stream);
     void _Write(const std::string& line);
 
     std::FILE* m_pOutput;

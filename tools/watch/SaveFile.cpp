@@ -39,6 +39,7 @@ CSaveFile::CSaveFile(const std::string& directory, const std::string& stem) : m_
         const std::string candidate = _Candidate(stem, attempt);
         m_nDescriptor = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (m_nDescriptor >= 0) {
+            m_sStem = stem;
             m_sPath = candidate;
             return;
         }
@@ -76,15 +77,18 @@ bool CSaveFile::Write(const char* data, std::size_t size)
 
 bool CSaveFile::Rename(const std::string& stem)
 {
-    if (m_nDescriptor < 0)
+    if (m_sPath.empty())
         return false;
     // link() fails on an existing name where rename() would replace it.
     for (int attempt = 0; attempt < g_nMaxAttempts; ++attempt) {
         const std::string candidate = _Candidate(stem, attempt);
-        if (candidate == m_sPath)
+        if (candidate == m_sPath) {
+            m_sStem = stem;
             return true;
+        }
         if (::link(m_sPath.c_str(), candidate.c_str()) == 0) {
             ::unlink(m_sPath.c_str());
+            m_sStem = stem;
             m_sPath = candidate;
             return true;
         }
@@ -97,6 +101,17 @@ bool CSaveFile::Rename(const std::string& stem)
     return false;
 }
 
+bool CSaveFile::MarkIncomplete()
+{
+    if (m_nDescriptor >= 0)
+        ::close(m_nDescriptor);
+    m_nDescriptor = -1;
+    if (m_bIncomplete || m_sPath.empty())
+        return false;
+    m_bIncomplete = true;
+    return Rename(m_sStem);
+}
+
 std::string CSaveFile::_Candidate(const std::string& stem, int attempt) const
 {
     std::string name = m_sDirectory;
@@ -105,7 +120,7 @@ std::string CSaveFile::_Candidate(const std::string& stem, int attempt) const
     name += stem;
     if (attempt > 0)
         name += "." + std::to_string(attempt);
-    return name + ".xml";
+    return name + (m_bIncomplete ? ".xml.incomplete" : ".xml");
 }
 
 } // namespace Watch

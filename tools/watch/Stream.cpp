@@ -1,36 +1,73 @@
 #include "watch/Stream.h"
 
+#include <cstdio>
+
+#include "watch/Text.h"
+
 namespace Qz {
 namespace Varnel {
 namespace Watch {
 
+namespace {
+
+// Enough to tell apart the streams that a screen or a log shows together.
+const std::size_t g_nMaxReleasedLabels = 1000;
+
+std::string FormatSeconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", seconds);
+    return text;
+}
+
+} // namespace
+
 std::string CLabelRegistry::Claim(const std::string& label)
 {
-    const int uses = ++m_oUses[label];
+    SEntry& entry = m_oEntries[label];
+    ++entry.m_nLive;
+    const int uses = ++entry.m_nUses;
     return uses == 1 ? label : label + "#" + std::to_string(uses);
+}
+
+void CLabelRegistry::Release(const std::string& label)
+{
+    const auto found = m_oEntries.find(label);
+    if (found == m_oEntries.end() || --found->second.m_nLive > 0)
+        return;
+    m_oReleased.push_back(label);
+    while (m_oReleased.size() > g_nMaxReleasedLabels) {
+        // A name claimed again since it was released is still in use.
+        const auto oldest = m_oEntries.find(m_oReleased.front());
+        if (oldest != m_oEntries.end() && oldest->second.m_nLive == 0)
+            m_oEntries.erase(oldest);
+        m_oReleased.pop_front();
+    }
 }
 
 CStream::CStream(const std::string& source, const std::string& saveDirectory, CLabelRegistry& labels,
                  CStreamObserver& observer, double now)
     : m_sSource(source), m_sLabel(source), m_oLabels(labels), m_oObserver(observer), m_oParser(*this), m_oEta(now),
-      m_dNow(now)
+      m_dNow(now), m_dLastInput(now)
 {
     if (!saveDirectory.empty()) {
         m_pSaveFile.reset(new CSaveFile(saveDirectory, MakeFileStem(source)));
-        if (!m_pSaveFile->IsOpen()) {
-            m_bSaveFailed = true;
+        if (!m_pSaveFile->IsOpen())
             m_oObserver.OnNotice(m_pSaveFile->GetError());
-        }
     }
     m_oObserver.OnStreamStarted(*this);
 }
 
-CStream::~CStream() = default;
+CStream::~CStream()
+{
+    if (m_bIdentified)
+        m_oLabels.Release(m_sClaimedLabel);
+}
 
 const std::string& CStream::GetSavePath() const
 {
     static const std::string s_sNone;
-    return m_pSaveFile && m_pSaveFile->IsOpen() ? m_pSaveFile->GetPath() : s_sNone;
+    return m_pSaveFile ? m_pSaveFile->GetPath() : s_sNone;
 }
 
 bool CStream::Receive(const char* data, std::size_t size, double now)
@@ -38,6 +75,7 @@ bool CStream::Receive(const char* data, std::size_t size, double now)
     if (m_eState == StreamMalformed)
         return false;
     m_dNow = now;
+    m_dLastInput = now;
     m_nBytes += size;
     _SaveBytes(data, size);
     // Bytes after the end of the document (the sender's last line feed) are
@@ -69,6 +107,17 @@ void CStream::EndOfInput(double now)
     m_oObserver.OnStreamEnded(*this);
 }
 
+void CStream::TimeOut(double now, double idleSeconds)
+{
+    m_dNow = now;
+    if (m_eState != StreamRunning)
+        return;
+    m_eState = StreamTimedOut;
+    m_oEndPosition = m_oParser.GetPosition();
+    m_sError = "nothing received for " + FormatSeconds(idleSeconds) + " s; connection closed";
+    m_oObserver.OnStreamEnded(*this);
+}
+
 bool CStream::GetEta(double now, double& seconds) const
 {
     return m_eState == StreamRunning && m_oEta.GetRemaining(now, seconds);
@@ -84,7 +133,7 @@ void CStream::OnProgress(const SProgressRecord& record)
 {
     _Identify(record.m_sHostName, record.m_sPid);
     if (record.m_bHasText)
-        m_sRootText = record.m_sText;
+        m_sRootText = FitToWidth(record.m_sText, g_nMaxKeptCells, false);
     // The closing record's -1 only says that the stream ends; the bar keeps
     // the last real percentage.
     if (!record.IsEpilogue()) {
@@ -108,8 +157,10 @@ void CStream::_Identify(const std::string& hostName, const std::string& pid)
     if (m_bIdentified || (hostName.empty() && pid.empty()))
         return;
     m_bIdentified = true;
-    m_sLabel = m_oLabels.Claim(hostName + "/" + pid);
-    if (m_pSaveFile && m_pSaveFile->IsOpen() && !m_pSaveFile->Rename(MakeFileStem(hostName) + "-" + MakeFileStem(pid)))
+    m_sClaimedLabel = hostName + "/" + pid;
+    m_sLabel = m_oLabels.Claim(m_sClaimedLabel);
+    if (m_pSaveFile && !m_pSaveFile->GetPath().empty() &&
+        !m_pSaveFile->Rename(MakeFileStem(hostName) + "-" + MakeFileStem(pid)))
         m_oObserver.OnNotice(m_pSaveFile->GetError());
 }
 
@@ -117,11 +168,16 @@ void CStream::_SaveBytes(const char* data, std::size_t size)
 {
     if (!m_pSaveFile || !m_pSaveFile->IsOpen())
         return;
-    if (!m_pSaveFile->Write(data, size) && !m_bSaveFailed) {
-        // Reported once per stream; later writes are still tried.
-        m_bSaveFailed = true;
-        m_oObserver.OnNotice(m_pSaveFile->GetError());
-    }
+    if (m_pSaveFile->Write(data, size))
+        return;
+    // Bytes appended after a refused write would leave a hole in the copy
+    // that nothing shows: the copy stops here and says so by its name.
+    std::string notice = m_pSaveFile->GetError();
+    if (m_pSaveFile->MarkIncomplete())
+        notice += "; saving stopped, the copy so far is " + m_pSaveFile->GetPath();
+    else
+        notice += "; saving stopped (" + m_pSaveFile->GetError() + ")";
+    m_oObserver.OnNotice(notice);
 }
 
 } // namespace Watch

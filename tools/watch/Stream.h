@@ -1,6 +1,7 @@
 #ifndef VIDODERAVEV_TOOLS_WATCH_STREAM_H
 #define VIDODERAVEV_TOOLS_WATCH_STREAM_H
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,7 +24,8 @@ enum EStreamState
     StreamRunning,
     StreamFinished,  // the document was closed
     StreamTruncated, // the input ended before the document was closed
-    StreamMalformed  // the input was dropped at its first error
+    StreamMalformed, // the input was dropped at its first error
+    StreamTimedOut   // the connection sent nothing for too long and was closed
 };
 
 // What the collector shows of its streams; implemented by the plain and the
@@ -41,14 +43,26 @@ public:
 };
 
 // Hands out the names under which streams are shown: the same host and
-// process seen twice get "#2", "#3" and so on.
+// process seen twice get "#2", "#3" and so on. Of the names whose streams
+// have all ended only the most recently released are remembered, so that a
+// long-running collector does not keep every name it ever saw.
 class CLabelRegistry
 {
 public:
     std::string Claim(const std::string& label);
+    // The stream that claimed the label is gone.
+    void Release(const std::string& label);
+    std::size_t GetSize() const { return m_oEntries.size(); }
 
 private:
-    std::map<std::string, int> m_oUses;
+    struct SEntry
+    {
+        int m_nUses = 0;
+        int m_nLive = 0;
+    };
+
+    std::map<std::string, SEntry> m_oEntries;
+    std::deque<std::string> m_oReleased; // oldest first
 };
 
 // One input, from standard input or one TCP connection: its received bytes,
@@ -67,20 +81,28 @@ public:
     bool Receive(const char* data, std::size_t size, double now);
     // The input has ended (end of file or connection closed).
     void EndOfInput(double now);
+    // The connection is closed because it sent nothing for idleSeconds.
+    void TimeOut(double now, double idleSeconds);
 
     EStreamState GetState() const { return m_eState; }
     const std::string& GetLabel() const { return m_sLabel; }
     const std::string& GetSource() const { return m_sSource; }
+    // At most g_nMaxKeptCells (Text.h) of the latest root text.
     const std::string& GetRootText() const { return m_sRootText; }
     // Last percentage received, 0 to 100; stays at its last value at the end.
     double GetPercentage() const { return m_dPercentage; }
     const std::string& GetPercentageText() const { return m_sPercentageText; }
     bool GetEta(double now, double& seconds) const;
     unsigned long long GetBytes() const { return m_nBytes; }
+    // When bytes last arrived, or when the stream began.
+    double GetLastInput() const { return m_dLastInput; }
     // Why and where the stream failed or stopped early.
     const std::string& GetError() const { return m_sError; }
     const SStreamPosition& GetEndPosition() const { return m_oEndPosition; }
+    // Where the bytes are saved; empty when nowhere.
     const std::string& GetSavePath() const;
+    // Saving stopped at a refused write; the file lacks the rest.
+    bool IsSaveIncomplete() const { return m_pSaveFile && m_pSaveFile->IsIncomplete(); }
 
 private:
     void OnLog(const SLogRecord& record) override;
@@ -91,18 +113,19 @@ private:
 
     std::string m_sSource;
     std::string m_sLabel;
+    std::string m_sClaimedLabel;
     bool m_bIdentified = false;
     CLabelRegistry& m_oLabels;
     CStreamObserver& m_oObserver;
     CXmlStreamParser m_oParser;
     std::unique_ptr<CSaveFile> m_pSaveFile;
-    bool m_bSaveFailed = false;
     EStreamState m_eState = StreamRunning;
     std::string m_sRootText;
     double m_dPercentage = 0.0;
     std::string m_sPercentageText;
     CEtaEstimator m_oEta;
     double m_dNow;
+    double m_dLastInput;
     unsigned long long m_nBytes = 0;
     std::string m_sError;
     SStreamPosition m_oEndPosition;

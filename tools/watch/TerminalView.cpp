@@ -23,6 +23,7 @@ const double g_dMaxRedrawInterval = 1.0;
 const std::size_t g_nMaxMessages = 500;
 const std::size_t g_nMaxEndedRows = 100;
 const std::size_t g_nSummaryMessages = 5;
+const std::size_t g_nMaxNotices = 20;
 // Messages of the collector itself are shown under its name.
 const char* const g_pNoticeLabel = "vidoderavev-watch";
 
@@ -38,6 +39,8 @@ const char* ColourOfType(const std::string& type)
         return "\x1b[33m";
     return nullptr;
 }
+
+std::string Keep(const std::string& text) { return FitToWidth(text, g_nMaxKeptCells, false); }
 
 std::string Paint(const std::string& text, const char* colour, bool enabled)
 {
@@ -67,6 +70,7 @@ void CTerminalView::Resize()
         m_nRows = size.ws_row;
         m_nColumns = size.ws_col;
     }
+    m_sLastScreen.clear();
     m_bDirty = true;
 }
 
@@ -85,8 +89,9 @@ void CTerminalView::OnLog(const CStream& stream, const SLogRecord& record)
         _UpdateRow(*row, stream);
     if (Tools::LevelOfType(record.m_sType) > m_nLevel)
         return;
-    m_oMessages.push_back(
-        SMessage{stream.GetLabel(), record.m_sTime, record.m_sType, record.m_sTaskId, record.m_sText});
+    // Only what a screen line can show is kept of each field.
+    m_oMessages.push_back(SMessage{Keep(stream.GetLabel()), Keep(record.m_sTime), Keep(record.m_sType),
+                                   Keep(record.m_sTaskId), Keep(record.m_sText)});
     if (m_oMessages.size() > g_nMaxMessages)
         m_oMessages.pop_front();
     m_bDirty = true;
@@ -122,8 +127,12 @@ void CTerminalView::OnStreamEnded(const CStream& stream)
 
 void CTerminalView::OnNotice(const std::string& text)
 {
-    m_oNotices.push_back(text);
-    m_oMessages.push_back(SMessage{g_pNoticeLabel, "", "", "", text});
+    m_oNotices.push_back(Keep(text));
+    if (m_oNotices.size() > g_nMaxNotices) {
+        m_oNotices.pop_front();
+        ++m_nDroppedNotices;
+    }
+    m_oMessages.push_back(SMessage{g_pNoticeLabel, "", "", "", Keep(text)});
     if (m_oMessages.size() > g_nMaxMessages)
         m_oMessages.pop_front();
     m_bDirty = true;
@@ -139,7 +148,7 @@ CTerminalView::SRow* CTerminalView::_FindRow(const CStream& stream)
 
 void CTerminalView::_UpdateRow(SRow& row, const CStream& stream)
 {
-    row.m_sLabel = stream.GetLabel();
+    row.m_sLabel = Keep(stream.GetLabel());
     row.m_sRootText = stream.GetRootText();
     row.m_dPercentage = stream.GetPercentage();
     row.m_eState = stream.GetState();
@@ -149,13 +158,19 @@ double CTerminalView::NextDeadline(double now) const
 {
     if (!m_bActive)
         return -1.0;
+    // Without a running stream nothing counts down between records.
+    const bool running =
+        std::any_of(m_oRows.begin(), m_oRows.end(), [](const SRow& row) { return row.m_pStream != nullptr; });
+    if (!m_bDirty && !running)
+        return -1.0;
     const double interval = m_bDirty ? g_dMinRedrawInterval : g_dMaxRedrawInterval;
     return std::max(0.0, m_dLastDraw + interval - now);
 }
 
 void CTerminalView::Tick(double now)
 {
-    if (m_bActive && NextDeadline(now) <= 0.0)
+    // NextDeadline is negative while the view needs no tick at all.
+    if (m_bActive && NextDeadline(now) == 0.0)
         _Draw(now);
 }
 
@@ -170,7 +185,8 @@ void CTerminalView::Finish(double now)
     std::string summary;
     for (const SRow& row : m_oRows) {
         if (row.m_pStream != nullptr)
-            summary += CPlainView::FormatProgress(*row.m_pStream, now) + "\n";
+            summary +=
+                CPlainView::FormatProgress(*row.m_pStream, now) + CPlainView::FormatSaveNote(*row.m_pStream) + "\n";
         else
             summary += row.m_sEndLine + " (at " + FormatPercentage(row.m_dPercentage) + ")\n";
     }
@@ -179,6 +195,8 @@ void CTerminalView::Finish(double now)
     for (std::size_t i = m_oMessages.size() - shown; i < m_oMessages.size(); ++i)
         if (m_oMessages[i].m_sLabel != g_pNoticeLabel)
             summary += _MessageLine(m_oMessages[i], false) + "\n";
+    if (m_nDroppedNotices > 0)
+        summary += std::string(g_pNoticeLabel) + ": (" + std::to_string(m_nDroppedNotices) + " earlier notices)\n";
     for (const std::string& notice : m_oNotices)
         summary += std::string(g_pNoticeLabel) + ": " + MakePrintable(notice) + "\n";
     _WriteAll(summary);
@@ -244,6 +262,10 @@ std::string CTerminalView::_StreamLine(const SRow& row, double now, std::size_t 
         status = "malformed";
         statusColour = "\x1b[31m";
         break;
+    case StreamTimedOut:
+        status = "idle timeout";
+        statusColour = "\x1b[33m";
+        break;
     }
     const std::size_t fixed = labelWidth + 1 + barWidth + 2 + 1 + 6 + 1 + 12;
     const std::size_t textWidth = columns > fixed + 1 ? columns - fixed - 1 : 0;
@@ -283,7 +305,10 @@ void CTerminalView::_Draw(double now)
         screen += lines[i] + "\x1b[K";
     }
     screen += "\x1b[J";
-    _WriteAll(screen);
+    // A frame like the last one changes nothing on the terminal.
+    if (screen != m_sLastScreen)
+        _WriteAll(screen);
+    m_sLastScreen.swap(screen);
     m_dLastDraw = now;
     m_bDirty = false;
 }

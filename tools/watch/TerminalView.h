@@ -15,8 +15,9 @@ namespace Watch {
 // text, bar, percentage, time remaining or how it ended) and below them the
 // latest messages that pass the level filter. The screen is redrawn in place
 // with ANSI sequences at most ten times a second, on the terminal's alternate
-// screen; Finish() gives the normal screen back and leaves a short summary on
-// it.
+// screen, and only when it changed; Finish() gives the normal screen back and
+// leaves a short summary on it. Texts are kept only as far as a line can show
+// them.
 class CTerminalView : public CView
 {
 public:
@@ -77,7 +78,9 @@ private:
     double m_dLastDraw = -1e9;
     std::vector<SRow> m_oRows;
     std::deque<SMessage> m_oMessages;
-    std::vector<std::string> m_oNotices;
+    std::deque<std::string> m_oNotices; // the latest only
+    std::size_t m_nDroppedNotices = 0;
+    std::string m_sLastScreen;
 };
 
 } // namespace Watch

@@ -23,6 +23,8 @@ std::size_t SequenceLength(unsigned char lead)
     return 1;
 }
 
+const double g_dLongestEta = 999.0 * 3600.0;
+
 } // namespace
 
 std::string MakePrintable(const std::string& text)
@@ -76,6 +78,10 @@ std::string FitToWidth(const std::string& text, std::size_t width, bool pad)
 
 std::string FormatEta(double seconds)
 {
+    // A rate of almost nothing extrapolates to any number of years, or to no
+    // number at all.
+    if (!(seconds < g_dLongestEta))
+        return ">999h";
     const long long total = seconds > 0.0 ? static_cast<long long>(std::llround(seconds)) : 0;
     char text[64];
     if (total < 60)

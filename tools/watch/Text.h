@@ -8,6 +8,10 @@ namespace Qz {
 namespace Varnel {
 namespace Watch {
 
+// How much of a text that is kept for showing later (a root text, a message on
+// the screen) is kept: more than any terminal line shows.
+const std::size_t g_nMaxKeptCells = 1000;
+
 // Replaces control characters (C0, DEL and the C1 range) by caret notation or
 // "<U+0085>" so that a stream can never move the cursor, recolour or retitle
 // the terminal it is shown on, or break a plain output line in two.
@@ -21,7 +25,8 @@ std::size_t DisplayWidth(const std::string& text);
 // boundary, and pads it with blanks to exactly that width when pad is set.
 std::string FitToWidth(const std::string& text, std::size_t width, bool pad);
 
-// "42s", "3m 05s", "2h 07m"; for whole seconds, negative values give "0s".
+// "42s", "3m 05s", "2h 07m"; for whole seconds, negative values give "0s",
+// 999 hours and more (or no number) ">999h".
 std::string FormatEta(double seconds);
 
 // "[#####-----]" with the given inner width, for a percentage 0 to 100.

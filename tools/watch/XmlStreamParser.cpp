@@ -1,11 +1,12 @@
 #include "watch/XmlStreamParser.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <exception>
+#include <iterator>
 
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
@@ -18,10 +19,23 @@ namespace Watch {
 
 namespace {
 
-// Field contents are only shown, never stored in full, so a sender that
-// streams an endless text cannot exhaust the collector's memory. The saved
-// copy of the stream keeps every byte.
+// Message texts and task identifiers are only shown, never stored in full, so
+// a sender that streams an endless text cannot exhaust the collector's
+// memory. The saved copy of the stream keeps every byte.
 const std::size_t g_nMaxFieldLength = 1 << 20;
+// Names, numbers and time stamps are kept for as long as their stream is
+// shown; none of them is ever near this long.
+const std::size_t g_nMaxNameLength = 256;
+
+bool IsFieldOf(bool log, const char* name)
+{
+    static const char* const s_apLogFields[] = {"TIME", "TYPE", "HOSTNAME", "PID", "TID", "TASKID", "TEXT"};
+    static const char* const s_apProgressFields[] = {"TEXT", "PERCENTAGE", "HOSTNAME", "PID"};
+    const auto same = [&](const char* field) { return std::strcmp(field, name) == 0; };
+    if (log)
+        return std::any_of(std::begin(s_apLogFields), std::end(s_apLogFields), same);
+    return std::any_of(std::begin(s_apProgressFields), std::end(s_apProgressFields), same);
+}
 
 CXmlStreamParser& Self(void* userData) { return *static_cast<CXmlStreamParser*>(userData); }
 
@@ -83,7 +97,7 @@ bool ParsePercentage(const std::string& text, double& value)
         return false;
     while (*end == ' ' || *end == '\t' || *end == '\n' || *end == '\r')
         ++end;
-    return *end == '\0' && value == value;
+    return *end == '\0' && std::isfinite(value);
 }
 
 } // namespace
@@ -125,39 +139,43 @@ bool CXmlStreamParser::Feed(const char* data, std::size_t size)
     if (m_bFailed || m_bComplete)
         return !m_bFailed;
     while (size > 0 && !m_bFailed && !m_bComplete) {
-        const int chunk = size > (1u << 16) ? (1 << 16) : static_cast<int>(size);
-        const int result = xmlParseChunk(m_pContext, data, chunk, 0);
-        m_nBytesFed += static_cast<unsigned long long>(chunk);
-        if (result != 0 && !m_bFailed && !m_bComplete)
-            _Fail("the XML parser stopped (error " + std::to_string(result) + ")", 0, 0);
-        if (!m_bFailed && !m_bComplete && _ScanAmpersands(data, static_cast<std::size_t>(chunk))) {
-            // The push parser waits for a ';' after every '&' before it looks
-            // at the reference, possibly for the rest of the stream. An '&'
-            // that no later byte can turn into a reference is an error now:
-            // make the parser judge everything it holds.
-            xmlParseChunk(m_pContext, nullptr, 0, 1);
-            _Fail("an '&' that does not start an entity or character reference", 0, 0);
+        const std::size_t chunk = std::min<std::size_t>(size, 1u << 16);
+        // The parser only ever sees markup that the scanner let through.
+        const std::size_t accepted = m_oScanner.Scan(data, chunk);
+        _Parse(data, accepted);
+        if (accepted < chunk) {
+            _Refuse(data + accepted);
+            break;
         }
         data += chunk;
-        size -= static_cast<std::size_t>(chunk);
+        size -= chunk;
     }
     return !m_bFailed;
 }
 
-bool CXmlStreamParser::_ScanAmpersands(const char* data, std::size_t size)
+void CXmlStreamParser::_Parse(const char* data, std::size_t size)
 {
-    for (std::size_t i = 0; i < size; ++i) {
-        const unsigned char c = static_cast<unsigned char>(data[i]);
-        if (!m_bInReference) {
-            m_bInReference = c == '&';
-            continue;
-        }
-        if (c == ';')
-            m_bInReference = false;
-        else if (!(std::isalnum(c) || c == '#' || c == '_' || c == ':' || c == '.' || c == '-' || c >= 0x80))
-            return true;
-    }
-    return false;
+    if (size == 0 || m_bFailed || m_bComplete)
+        return;
+    const int result = xmlParseChunk(m_pContext, data, static_cast<int>(size), 0);
+    m_nBytesFed += size;
+    if (result != 0 && !m_bFailed && !m_bComplete)
+        _Fail("the XML parser stopped (error " + std::to_string(result) + ")", 0, 0);
+}
+
+void CXmlStreamParser::_Refuse(const char* refused)
+{
+    if (m_oScanner.IsReferenceRefused()) {
+        // The push parser waits for a ';' after every '&' before it looks at
+        // the reference, possibly for the rest of the stream. Given the byte
+        // that rules a reference out and told that nothing more comes, it
+        // reports the fault in its own words and where it stands.
+        _Parse(refused, 1);
+        if (!m_bFailed && !m_bComplete)
+            xmlParseChunk(m_pContext, nullptr, 0, 1);
+        _Fail(m_oScanner.GetError(), 0, 0);
+    } else
+        _Fail(m_oScanner.GetError(), m_oScanner.GetLine(), m_oScanner.GetColumn());
 }
 
 SStreamPosition CXmlStreamParser::GetPosition() const
@@ -211,11 +229,23 @@ void CXmlStreamParser::_StartElement(const char* name)
         } else if (std::strcmp(name, "PROGRESS") == 0) {
             m_eRecord = RecordProgress;
             m_oProgress = SProgressRecord();
-        } else
-            m_eRecord = RecordUnknown;
+        } else {
+            _Fail(std::string("<") + name + "> where a record should start", 0, 0);
+            return;
+        }
     } else if (m_nDepth == 2) {
+        const bool log = m_eRecord == RecordLog;
+        if (!IsFieldOf(log, name)) {
+            _Fail(std::string("<") + name + "> is not a field of " + (log ? "<LOG>" : "<PROGRESS>"), 0, 0);
+            return;
+        }
         m_bInField = true;
         m_sFieldText.clear();
+        m_sFieldName = name;
+        m_nFieldLimit = m_sFieldName == "TEXT" || m_sFieldName == "TASKID" ? g_nMaxFieldLength : g_nMaxNameLength;
+    } else {
+        _Fail(std::string("<") + name + "> inside a field", 0, 0);
+        return;
     }
     ++m_nDepth;
 }
@@ -240,7 +270,11 @@ void CXmlStreamParser::_Characters(const char* data, int length)
 {
     if (m_bFailed || !m_bInField || m_nDepth != 3 || length <= 0)
         return;
-    const std::size_t room = g_nMaxFieldLength - std::min(m_sFieldText.size(), g_nMaxFieldLength);
+    if (m_nFieldLimit < g_nMaxFieldLength && m_sFieldText.size() + static_cast<std::size_t>(length) > m_nFieldLimit) {
+        _Fail(m_sFieldName + " longer than " + std::to_string(m_nFieldLimit) + " bytes", 0, 0);
+        return;
+    }
+    const std::size_t room = m_nFieldLimit - std::min(m_sFieldText.size(), m_nFieldLimit);
     m_sFieldText.append(data, std::min(room, static_cast<std::size_t>(length)));
 }
 

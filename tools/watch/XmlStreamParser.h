@@ -6,6 +6,7 @@
 
 #include <boost/noncopyable.hpp>
 
+#include "watch/MarkupScanner.h"
 #include "watch/Records.h"
 
 struct _xmlParserCtxt;
@@ -16,9 +17,10 @@ namespace Watch {
 
 // Parses one XML log stream incrementally with libxml2's push parser and
 // hands every record to the sink as soon as its closing tag has arrived, while
-// the stream is still open. The first error (not well-formed XML, a document
-// type declaration, a root other than LOG_STREAM, a percentage that is not a
-// number) stops the parser for good; the error is kept with its position.
+// the stream is still open. The first error (not well-formed XML, markup that
+// a log stream never has, a root other than LOG_STREAM, an element out of
+// place, an over-long name field, a percentage that is not a finite number)
+// stops the parser for good; the error is kept with its position.
 class CXmlStreamParser : private boost::noncopyable
 {
 public:
@@ -47,22 +49,24 @@ private:
     {
         RecordNone,
         RecordLog,
-        RecordProgress,
-        RecordUnknown
+        RecordProgress
     };
 
-    // True when the bytes hold an '&' that cannot start a reference.
-    bool _ScanAmpersands(const char* data, std::size_t size);
+    void _Parse(const char* data, std::size_t size);
+    // Fails the stream at the byte that the scanner refused.
+    void _Refuse(const char* refused);
     void _FinishField(const std::string& name);
     void _FinishRecord();
 
     CRecordSink& m_oSink;
     _xmlParserCtxt* m_pContext = nullptr;
     unsigned long long m_nBytesFed = 0;
+    CMarkupScanner m_oScanner;
     int m_nDepth = 0;
     ERecordKind m_eRecord = RecordNone;
     bool m_bInField = false;
-    bool m_bInReference = false;
+    std::string m_sFieldName;
+    std::size_t m_nFieldLimit = 0;
     bool m_bSawPercentage = false;
     std::string m_sFieldText;
     SLogRecord m_oLog;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include <libxml/parser.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "watch/Collector.h"
@@ -14,6 +15,20 @@
 #include "watch/TerminalView.h"
 
 using namespace Qz::Varnel::Watch;
+
+namespace {
+
+// Every stream holds a descriptor: take all that the system allows.
+void RaiseDescriptorLimit()
+{
+    rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -28,6 +43,7 @@ int main(int argc, char** argv)
                      "(vidoderavev-demo --xml | vidoderavev-watch) or use --listen HOST:PORT\n";
         return 2;
     }
+    RaiseDescriptorLimit();
     xmlInitParser();
     CSignalPipe signals;
     CListener listener;
@@ -52,8 +68,9 @@ int main(int argc, char** argv)
     int status = 0;
     {
         CCollector collector(*view, signals, options.m_sSaveDirectory);
-        status = options.m_sListen.empty() ? collector.RunSingle(STDIN_FILENO, "stdin")
-                                           : collector.RunListener(listener, options.m_nExitAfter);
+        status = options.m_sListen.empty()
+                     ? collector.RunSingle(STDIN_FILENO, "stdin")
+                     : collector.RunListener(listener, options.m_nExitAfter, options.m_dIdleTimeout);
     }
     view.reset();
     xmlCleanupParser();

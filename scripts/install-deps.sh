@@ -10,6 +10,8 @@ pkgs=(
   libxml2-dev clang libclang-rt-dev tmux
   # the locale sources a test builds a decimal-comma locale from
   locales
+  # the journal output, and the journald its test starts in a namespace of its own
+  libsystemd-dev systemd
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -44,24 +44,35 @@ void AppendXmlLogRecord(std::string& out, const std::string& levelName, const st
     out.append("</TEXT>\n</LOG>\n");
 }
 
+bool TakeProgressStep(const boost::shared_ptr<CLogger>& logger, double& lastFraction, std::string& lastRootText,
+                      SProgressStep& step)
+{
+    step.m_sRootText = logger->GetText(0);
+    step.m_dFraction = logger->GetRelativeProgressValue(0);
+    step.m_bTextChanged = step.m_sRootText != lastRootText;
+    if (!step.m_bTextChanged &&
+        TruncateToInt32(step.m_dFraction * 100.0) == TruncateToInt32(lastFraction * 100.0))
+        return false;
+    lastFraction = step.m_dFraction;
+    if (step.m_bTextChanged)
+        lastRootText = step.m_sRootText;
+    return true;
+}
+
 bool AppendXmlProgressRecord(std::string& out, const boost::shared_ptr<CLogger>& logger, const std::string& identity,
                              double& lastFraction, std::string& lastRootText)
 {
-    const std::string rootText = logger->GetText(0);
-    const double fraction = logger->GetRelativeProgressValue(0);
-    const bool textChanged = rootText != lastRootText;
-    if (!textChanged && TruncateToInt32(fraction * 100.0) == TruncateToInt32(lastFraction * 100.0))
+    SProgressStep step;
+    if (!TakeProgressStep(logger, lastFraction, lastRootText, step))
         return false;
-    lastFraction = fraction;
     out.append("<PROGRESS>\n");
-    if (textChanged) {
+    if (step.m_bTextChanged) {
         out.append("<TEXT>");
-        AppendXmlEscaped(out, rootText);
+        AppendXmlEscaped(out, step.m_sRootText);
         out.append("</TEXT>\n");
-        lastRootText = rootText;
     }
     out.append("<PERCENTAGE>");
-    out.append(Strings::MakePercentString(fraction, 3));
+    out.append(Strings::MakePercentString(step.m_dFraction, 3));
     out.append("</PERCENTAGE>\n");
     out.append(identity);
     out.append("</PROGRESS>\n");

@@ -25,7 +25,24 @@ extern const char g_acXmlStreamEnd[];   // the closing progress element and "</L
 void AppendXmlLogRecord(std::string& out, const std::string& levelName, const std::string& timeStamp,
                         const std::string& identity, const std::string& taskId, const std::string& text);
 
-// The progress-record rule: reads the root text and then the overall fraction
+// The result of the progress-record rule for one notification.
+struct SProgressStep
+{
+    std::string m_sRootText;
+    double m_dFraction;
+    bool m_bTextChanged;
+};
+
+// The progress-record rule, shared by every output that writes progress as a
+// stream of records: reads the root text and then the overall fraction of the
+// logger and, when the whole percent or the root text differs from the last
+// record written, updates the two stored values, fills step and returns true.
+// The getters may re-enter the writer on the same thread, so the stored
+// values are read only after them.
+bool TakeProgressStep(const boost::shared_ptr<CLogger>& logger, double& lastFraction, std::string& lastRootText,
+                      SProgressStep& step);
+
+// The progress-record rule applied to the XML stream: reads the root text and then the overall fraction
 // of the logger and, when the whole percent or the root text differs from the
 // last record written, updates the two stored values, appends a record
 // (without its final line feed; identity as above, without TID) and returns

@@ -89,6 +89,7 @@ TEST(DemoOptions, RefusesBadOptionsWithStatusTwo)
         {"--net", "localhost"},
         {"--net", "localhost:0"},
         {"--net", "localhost:http"},
+        {"--journal", "one", "two"},
         {"--log", "/nonexistent-dir/run"},
         {"--log"},
         {"--log", "/tmp/a", "--log", "/tmp/b"},

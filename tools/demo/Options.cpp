@@ -54,6 +54,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
     std::string level = "TRACE";
     std::vector<std::string> buffered;
     std::vector<std::string> net;
+    std::vector<std::string> journal;
     po::options_description description(
         "Usage: vidoderavev-demo [OPTIONS]\n"
         "Runs a simulated computation (load, a transform on worker threads, write-out) that reports\n"
@@ -73,7 +74,11 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
          "DIR/STEM.log and DIR/STEM.progress, written by background threads")
         ("dated", po::bool_switch(&options.m_bDated), "with --buffered: put the date into the file names")
         ("net", po::value<std::vector<std::string> >(&net)->composing()->value_name("HOST:PORT"),
-         "XML log stream over TCP to a collector (vidoderavev-watch --listen); repeatable");
+         "XML log stream over TCP to a collector (vidoderavev-watch --listen); repeatable")
+        ("journal", po::value<std::vector<std::string> >(&journal)->multitoken()->zero_tokens()
+             ->value_name("[IDENTIFIER]")
+             ->notifier([&options](const std::vector<std::string>&) { options.m_bJournal = true; }),
+         "structured entries into the systemd journal, as IDENTIFIER (default vidoderavev-demo)");
     po::options_description run("Run");
     run.add_options()
         ("duration", po::value<double>(&options.m_dDuration)->value_name("SECONDS"),
@@ -128,8 +133,17 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
             return fail("--net wants HOST:PORT with a port from 1 to 65535, got \"" + text + "\"");
         options.m_oNet.push_back(target);
     }
+    if (options.m_bJournal) {
+#ifndef VIDODERAVEV_HAS_JOURNAL
+        return fail("--journal: this build of the library has no systemd journal output");
+#endif
+        if (journal.size() > 1)
+            return fail("--journal takes at most one identifier");
+        if (!journal.empty())
+            options.m_sJournalIdentifier = journal[0];
+    }
     if (!options.m_bXml && !options.m_bConsole && options.m_sLog.empty() && options.m_sDatedLog.empty() &&
-        !options.m_bBuffered && options.m_oNet.empty())
+        !options.m_bBuffered && options.m_oNet.empty() && !options.m_bJournal)
         options.m_bConsole = true;
     return true;
 }

@@ -26,6 +26,8 @@ struct SDemoOptions
     std::string m_sBufferedStem;
     bool m_bDated = false;
     std::vector<SNetTarget> m_oNet;
+    bool m_bJournal = false;
+    std::string m_sJournalIdentifier; // empty: the program's name
     double m_dDuration = 20.0;
     int m_nThreads = 4;
     int m_nVerbosityOffset = 0;

@@ -9,6 +9,9 @@
 #include <vidOderavev/Progress/DateFileVisualizer.h>
 #include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
 #include <vidOderavev/Progress/SocketVisualizer.h>
+#ifdef VIDODERAVEV_HAS_JOURNAL
+#include <vidOderavev/Progress/JournalVisualizer.h>
+#endif
 
 #include "demo/Failure.h"
 #include "demo/Interrupt.h"
@@ -36,6 +39,10 @@ COutputs::COutputs(const SDemoOptions& options)
     for (const SNetTarget& target : options.m_oNet)
         _Add<CNetVisualizer>(level, "the network output to " + target.m_sHost + ":" + std::to_string(target.m_nPort),
                              target.m_sHost, target.m_nPort);
+#ifdef VIDODERAVEV_HAS_JOURNAL
+    if (options.m_bJournal)
+        _Add<CJournalVisualizer>(level, "the journal output", options.m_sJournalIdentifier);
+#endif
 }
 
 COutputs::~COutputs() { Close(); }

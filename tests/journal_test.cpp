@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -98,7 +100,7 @@ int ReportIntoPrivateJournald(const char* journald, const char* journalctl,
         ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0 || ::mkdir("/run/log", 0755) != 0 ||
         ::mount((directory / "run-log").c_str(), "/run/log", nullptr, MS_BIND, nullptr) != 0 ||
         ::mount((directory / "var-log").c_str(), "/var/log", nullptr, MS_BIND, nullptr) != 0)
-        return fail("mounting in the private namespace is not permitted here", g_nSkip);
+        return fail(std::string("mounting in the private namespace failed: ") + std::strerror(errno), g_nSkip);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -44,21 +44,33 @@ void AppendXmlLogRecord(std::string& out, const std::string& levelName, const st
     out.append("</TEXT>\n</LOG>\n");
 }
 
-bool AppendXmlProgressRecord(std::string& out, const boost::shared_ptr<CLogger>& logger, const std::string& identity,
-                             double& lastFraction, std::string& lastRootText)
+bool TakeProgressRecord(const boost::shared_ptr<CLogger>& logger, double& lastFraction, std::string& lastRootText,
+                        double& fraction, std::string& rootText, bool& textChanged)
 {
-    const std::string rootText = logger->GetText(0);
-    const double fraction = logger->GetRelativeProgressValue(0);
-    const bool textChanged = rootText != lastRootText;
+    rootText = logger->GetText(0);
+    fraction = logger->GetRelativeProgressValue(0);
+    textChanged = rootText != lastRootText;
     if (!textChanged && TruncateToInt32(fraction * 100.0) == TruncateToInt32(lastFraction * 100.0))
         return false;
     lastFraction = fraction;
+    if (textChanged)
+        lastRootText = rootText;
+    return true;
+}
+
+bool AppendXmlProgressRecord(std::string& out, const boost::shared_ptr<CLogger>& logger, const std::string& identity,
+                             double& lastFraction, std::string& lastRootText)
+{
+    double fraction;
+    std::string rootText;
+    bool textChanged;
+    if (!TakeProgressRecord(logger, lastFraction, lastRootText, fraction, rootText, textChanged))
+        return false;
     out.append("<PROGRESS>\n");
     if (textChanged) {
         out.append("<TEXT>");
         AppendXmlEscaped(out, rootText);
         out.append("</TEXT>\n");
-        lastRootText = rootText;
     }
     out.append("<PERCENTAGE>");
     out.append(Strings::MakePercentString(fraction, 3));

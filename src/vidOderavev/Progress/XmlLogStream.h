@@ -34,6 +34,13 @@ void AppendXmlLogRecord(std::string& out, const std::string& levelName, const st
 bool AppendXmlProgressRecord(std::string& out, const boost::shared_ptr<CLogger>& logger, const std::string& identity,
                              double& lastFraction, std::string& lastRootText);
 
+// The rule itself, for outputs with a format of their own: reads the root
+// text and then the overall fraction and, when a record is due, stores them
+// as the last written values, hands them out (textChanged: the root text
+// differs from the last record's) and returns true.
+bool TakeProgressRecord(const boost::shared_ptr<CLogger>& logger, double& lastFraction, std::string& lastRootText,
+                        double& fraction, std::string& rootText, bool& textChanged);
+
 // trunc(value) as a 32-bit integer; values out of range saturate and NaN gives 0.
 int32_t TruncateToInt32(double value);
 

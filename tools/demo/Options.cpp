@@ -54,6 +54,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
     std::string level = "TRACE";
     std::vector<std::string> buffered;
     std::vector<std::string> net;
+    std::string syslog;
     po::options_description description(
         "Usage: vidoderavev-demo [OPTIONS]\n"
         "Runs a simulated computation (load, a transform on worker threads, write-out) that reports\n"
@@ -73,7 +74,9 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
          "DIR/STEM.log and DIR/STEM.progress, written by background threads")
         ("dated", po::bool_switch(&options.m_bDated), "with --buffered: put the date into the file names")
         ("net", po::value<std::vector<std::string> >(&net)->composing()->value_name("HOST:PORT"),
-         "XML log stream over TCP to a collector (vidoderavev-watch --listen); repeatable");
+         "XML log stream over TCP to a collector (vidoderavev-watch --listen); repeatable")
+        ("syslog", po::value<std::string>(&syslog)->value_name("ADDRESS"),
+         "RFC 5424 syslog messages to udp://HOST:PORT, tcp://HOST:PORT or unix:PATH (e.g. unix:/dev/log)");
     po::options_description run("Run");
     run.add_options()
         ("duration", po::value<double>(&options.m_dDuration)->value_name("SECONDS"),
@@ -128,8 +131,19 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
             return fail("--net wants HOST:PORT with a port from 1 to 65535, got \"" + text + "\"");
         options.m_oNet.push_back(target);
     }
+    if (!syslog.empty()) {
+        const std::string::size_type scheme = syslog.find("://");
+        options.m_sSyslogTransport = scheme == std::string::npos ? std::string() : syslog.substr(0, scheme);
+        if (syslog.compare(0, 5, "unix:") == 0 && syslog.size() > 5) {
+            options.m_sSyslogTransport = "unix";
+            options.m_oSyslog.m_sHost = syslog.substr(5);
+        } else if ((options.m_sSyslogTransport != "udp" && options.m_sSyslogTransport != "tcp") ||
+                   !ParseNetTarget(syslog.substr(scheme + 3), options.m_oSyslog)) {
+            return fail("--syslog wants udp://HOST:PORT, tcp://HOST:PORT or unix:PATH, got \"" + syslog + "\"");
+        }
+    }
     if (!options.m_bXml && !options.m_bConsole && options.m_sLog.empty() && options.m_sDatedLog.empty() &&
-        !options.m_bBuffered && options.m_oNet.empty())
+        !options.m_bBuffered && options.m_oNet.empty() && options.m_sSyslogTransport.empty())
         options.m_bConsole = true;
     return true;
 }

@@ -9,6 +9,7 @@
 #include <vidOderavev/Progress/DateFileVisualizer.h>
 #include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
 #include <vidOderavev/Progress/SocketVisualizer.h>
+#include <vidOderavev/Progress/SyslogVisualizer.h>
 
 #include "demo/Failure.h"
 #include "demo/Interrupt.h"
@@ -36,6 +37,12 @@ COutputs::COutputs(const SDemoOptions& options)
     for (const SNetTarget& target : options.m_oNet)
         _Add<CNetVisualizer>(level, "the network output to " + target.m_sHost + ":" + std::to_string(target.m_nPort),
                              target.m_sHost, target.m_nPort);
+    if (!options.m_sSyslogTransport.empty()) {
+        const std::string& kind = options.m_sSyslogTransport;
+        const ESyslogTransport transport = kind == "udp" ? eSyslogUdp : kind == "tcp" ? eSyslogTcp : eSyslogLocal;
+        _Add<CSyslogVisualizer>(level, "the syslog output to " + kind + ":" + options.m_oSyslog.m_sHost, transport,
+                                options.m_oSyslog.m_sHost, options.m_oSyslog.m_nPort);
+    }
 }
 
 COutputs::~COutputs() { Close(); }

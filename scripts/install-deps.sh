@@ -12,6 +12,8 @@ pkgs=(
   locales
   # the journal output, and the journald its test starts in a namespace of its own
   libsystemd-dev systemd
+  # the syslog daemon the syslog output's integration test starts for itself
+  rsyslog
 )
 missing=()
 for p in "${pkgs[@]}"; do
@@ -22,5 +24,27 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
   export DEBIAN_FRONTEND=noninteractive
   $sudo_cmd apt-get update -qq
-  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Packages must not start system services here (rsyslog would leave a
+  # system-wide daemon running): a policy that refuses every start, for the
+  # time of the install only, unless the machine already has a policy.
+  policy=/usr/sbin/policy-rc.d
+  own_policy=""
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo_cmd tee "$policy" >/dev/null
+    $sudo_cmd chmod +x "$policy"
+    own_policy=1
+  fi
+  status=0
+  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" || status=$?
+  [ -z "$own_policy" ] || $sudo_cmd rm -f "$policy"
+  [ "$status" -eq 0 ] || exit "$status"
+fi
+# Should a system-wide rsyslogd run anyway, stop it: the tests start their own.
+if [ -s /run/rsyslogd.pid ]; then
+  pid=$(cat /run/rsyslogd.pid)
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    sudo_cmd=""
+    [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+    $sudo_cmd kill "$pid" || true
+  fi
 fi

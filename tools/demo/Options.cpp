@@ -55,6 +55,7 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
     std::vector<std::string> buffered;
     std::vector<std::string> net;
     std::vector<std::string> journal;
+    std::string syslog;
     po::options_description description(
         "Usage: vidoderavev-demo [OPTIONS]\n"
         "Runs a simulated computation (load, a transform on worker threads, write-out) that reports\n"
@@ -78,7 +79,9 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
         ("journal", po::value<std::vector<std::string> >(&journal)->multitoken()->zero_tokens()
              ->value_name("[IDENTIFIER]")
              ->notifier([&options](const std::vector<std::string>&) { options.m_bJournal = true; }),
-         "structured entries into the systemd journal, as IDENTIFIER (default vidoderavev-demo)");
+         "structured entries into the systemd journal, as IDENTIFIER (default vidoderavev-demo)")
+        ("syslog", po::value<std::string>(&syslog)->value_name("ADDRESS"),
+         "RFC 5424 syslog messages to udp://HOST:PORT, tcp://HOST:PORT or unix:PATH (e.g. unix:/dev/log)");
     po::options_description run("Run");
     run.add_options()
         ("duration", po::value<double>(&options.m_dDuration)->value_name("SECONDS"),
@@ -142,8 +145,19 @@ bool ParseDemoOptions(int argc, const char* const* argv, SDemoOptions& options, 
         if (!journal.empty())
             options.m_sJournalIdentifier = journal[0];
     }
+    if (!syslog.empty()) {
+        const std::string::size_type scheme = syslog.find("://");
+        options.m_sSyslogTransport = scheme == std::string::npos ? std::string() : syslog.substr(0, scheme);
+        if (syslog.compare(0, 5, "unix:") == 0 && syslog.size() > 5) {
+            options.m_sSyslogTransport = "unix";
+            options.m_oSyslog.m_sHost = syslog.substr(5);
+        } else if ((options.m_sSyslogTransport != "udp" && options.m_sSyslogTransport != "tcp") ||
+                   !ParseNetTarget(syslog.substr(scheme + 3), options.m_oSyslog)) {
+            return fail("--syslog wants udp://HOST:PORT, tcp://HOST:PORT or unix:PATH, got \"" + syslog + "\"");
+        }
+    }
     if (!options.m_bXml && !options.m_bConsole && options.m_sLog.empty() && options.m_sDatedLog.empty() &&
-        !options.m_bBuffered && options.m_oNet.empty() && !options.m_bJournal)
+        !options.m_bBuffered && options.m_oNet.empty() && !options.m_bJournal && options.m_sSyslogTransport.empty())
         options.m_bConsole = true;
     return true;
 }

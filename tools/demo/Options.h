@@ -28,6 +28,9 @@ struct SDemoOptions
     std::vector<SNetTarget> m_oNet;
     bool m_bJournal = false;
     std::string m_sJournalIdentifier; // empty: the program's name
+    // --syslog: "udp", "tcp" or "unix" (empty: none), and where to
+    std::string m_sSyslogTransport;
+    SNetTarget m_oSyslog; // m_sHost holds the socket path for "unix"
     double m_dDuration = 20.0;
     int m_nThreads = 4;
     int m_nVerbosityOffset = 0;

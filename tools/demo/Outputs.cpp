@@ -12,6 +12,7 @@
 #ifdef VIDODERAVEV_HAS_JOURNAL
 #include <vidOderavev/Progress/JournalVisualizer.h>
 #endif
+#include <vidOderavev/Progress/SyslogVisualizer.h>
 
 #include "demo/Failure.h"
 #include "demo/Interrupt.h"
@@ -43,6 +44,12 @@ COutputs::COutputs(const SDemoOptions& options)
     if (options.m_bJournal)
         _Add<CJournalVisualizer>(level, "the journal output", options.m_sJournalIdentifier);
 #endif
+    if (!options.m_sSyslogTransport.empty()) {
+        const std::string& kind = options.m_sSyslogTransport;
+        const ESyslogTransport transport = kind == "udp" ? eSyslogUdp : kind == "tcp" ? eSyslogTcp : eSyslogLocal;
+        _Add<CSyslogVisualizer>(level, "the syslog output to " + kind + ":" + options.m_oSyslog.m_sHost, transport,
+                                options.m_oSyslog.m_sHost, options.m_oSyslog.m_nPort);
+    }
 }
 
 COutputs::~COutputs() { Close(); }

@@ -130,6 +130,30 @@ void AppendXmlEscaped(std::string& out, const std::string& text)
     out.append(text, copied, size - copied);
 }
 
+void AppendUtf8Repaired(std::string& out, const std::string& text)
+{
+    const unsigned char* const data = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t copied = 0;
+    std::size_t i = 0;
+    while (i < size) {
+        if (data[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::ptrdiff_t length = SequenceLength(data + i, size - i);
+        if (length > 0) {
+            i += static_cast<std::size_t>(length);
+            continue;
+        }
+        out.append(text, copied, i - copied);
+        out.append(g_acReplacement);
+        i += static_cast<std::size_t>(-length);
+        copied = i;
+    }
+    out.append(text, copied, size - copied);
+}
+
 std::string EscapeXml(const std::string& text)
 {
     std::string result;

@@ -22,6 +22,12 @@ void AppendXmlEscaped(std::string& out, const std::string& text);
 // The same as a new string.
 std::string EscapeXml(const std::string& text);
 
+// Appends text with every maximal ill-formed UTF-8 subsequence (and U+FFFE,
+// U+FFFF, as above) replaced by U+FFFD; everything else, control bytes and
+// markup characters included, is copied. For outputs that need valid UTF-8
+// but no XML escaping.
+void AppendUtf8Repaired(std::string& out, const std::string& text);
+
 } // namespace Detail
 } // namespace Progress
 } // namespace Varnel

@@ -13,6 +13,7 @@
 
 #include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
+#include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 
 namespace Qz {
@@ -282,14 +283,10 @@ void CBufferedFileVisualizer::_OpenLogFile(int& descriptor, boost::filesystem::p
         ReportCurrentWriterError(previous.string());
     }
     try {
-        descriptor = Fileio::OpenFile(path.string(), Fileio::AccessWriteOnly, Fileio::OpenCreate,
-                                      Fileio::PermissionsReadWriteAll, 0);
-        try {
-            Fileio::SeekFile(descriptor, 0, Fileio::SeekEnd);
-        } catch (...) {
-            ::close(descriptor);
-            throw;
-        }
+        Fileio::CFileHandle file(Fileio::OpenFile(path.string(), Fileio::AccessWriteOnly, Fileio::OpenCreate,
+                                                  Fileio::PermissionsReadWriteAll, 0));
+        Fileio::SeekFile(file.Get(), 0, Fileio::SeekEnd);
+        descriptor = file.Release();
     } catch (...) {
         // A file that cannot be opened drops the entries meant for it,
         // silently; the empty path makes the next entry try again.

@@ -7,6 +7,7 @@
 #include <boost/format.hpp>
 
 #include <vidOderavev/Companion/ValueString.h>
+#include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/Visualizer.h>
 
@@ -94,22 +95,22 @@ void RewriteProgressFile(int handle, const std::string& content)
 
 void AppendToLogFile(const std::string& fileName, Fileio::_EOpenFlags flags, const std::string& line)
 {
-    const int handle = Fileio::OpenFile(fileName, Fileio::AccessWriteOnly, flags, Fileio::PermissionsReadWriteAll);
+    Fileio::CFileHandle file(
+        Fileio::OpenFile(fileName, Fileio::AccessWriteOnly, flags, Fileio::PermissionsReadWriteAll));
     int64_t end = -1;
     try {
-        Fileio::SeekFile(handle, 0, Fileio::SeekEnd);
-        end = Fileio::GetFilePosition(handle);
-        Fileio::WriteFile(handle, line.data(), line.size());
+        Fileio::SeekFile(file.Get(), 0, Fileio::SeekEnd);
+        end = Fileio::GetFilePosition(file.Get());
+        Fileio::WriteFile(file.Get(), line.data(), line.size());
     } catch (...) {
         // A disk that fills up takes part of a line: that part is cut off
         // again, so that the next line does not continue it. Where the file
         // cannot be cut (a device), nothing more can be done.
-        if (end >= 0 && ::ftruncate(handle, end) != 0) {
+        if (end >= 0 && ::ftruncate(file.Get(), end) != 0) {
         }
-        ::close(handle);
         throw;
     }
-    Fileio::CloseFile(handle);
+    file.Close();
 }
 
 } // namespace Detail

@@ -1,7 +1,6 @@
 #include <vidOderavev/Progress/BufferedFileVisualizer.h>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
@@ -15,6 +14,7 @@
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
+#include <vidOderavev/Progress/TextFormats.h>
 
 namespace Qz {
 namespace Varnel {
@@ -31,49 +31,6 @@ std::time_t CurrentTime(std::time_t* result) { return std::time(result); }
 const useconds_t g_nPollInterval = 100000;
 
 const int g_nPieceSize = 256;
-
-// The level names, made once: the writer needs one for every line.
-const std::string& LevelName(_EVerbosityLevel level)
-{
-    static const std::string s_asNames[] = {
-        Detail::GetLevelName(VerbosityFatal),   Detail::GetLevelName(VerbosityError),
-        Detail::GetLevelName(VerbosityWarning), Detail::GetLevelName(VerbosityInfo),
-        Detail::GetLevelName(VerbosityLog),     Detail::GetLevelName(VerbosityDebug),
-        Detail::GetLevelName(VerbosityTrace),   std::string()};
-    return level >= VerbosityFatal && level <= VerbosityTrace ? s_asNames[level - 1] : s_asNames[7];
-}
-
-char* Put(char* out, const std::string& text)
-{
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
-
-// The log line of this output, built into a buffer that is reused from line
-// to line: "[<task>] " when there is a task identifier, then
-// "<time stamp> <LEVEL>: <text>" and carriage return and line feed.
-void BuildLogLine(std::string& line, const _SLogData& entry)
-{
-    const std::string& level = LevelName(entry.m_eLevel);
-    const std::string& task = entry.m_sTaskId;
-    line.resize((task.empty() ? 0 : task.size() + 3) + entry.m_sTimeStamp.size() + 1 + level.size() + 2 +
-                entry.m_sText.size() + 2);
-    char* out = &line[0];
-    if (!task.empty()) {
-        *out++ = '[';
-        out = Put(out, task);
-        *out++ = ']';
-        *out++ = ' ';
-    }
-    out = Put(out, entry.m_sTimeStamp);
-    *out++ = ' ';
-    out = Put(out, level);
-    *out++ = ':';
-    *out++ = ' ';
-    out = Put(out, entry.m_sText);
-    *out++ = '\r';
-    *out = '\n';
-}
 
 // Describes the exception being handled; to be called inside a catch block.
 std::string DescribeCurrentError()
@@ -231,7 +188,8 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
         }
         if (!_IsLogFileOpen(m_nLogFile))
             continue;
-        BuildLogLine(line, entry);
+        line.clear();
+        Detail::AppendBufferedLogLine(line, entry.m_sText, entry.m_eLevel, entry.m_sTimeStamp, entry.m_sTaskId);
         try {
             Fileio::WriteFile(m_nLogFile, line.data(), line.size());
             if (m_nLogFileEnd >= 0)

@@ -41,11 +41,9 @@ std::string BuildDateLogLine(const std::string& text, _EVerbosityLevel level, co
     return BuildSimpleLogLine(text, level, timeStamp, std::string());
 }
 
-std::string BuildBufferedLogLine(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                                 const std::string& taskId)
+void AppendBufferedLogLine(std::string& line, const std::string& text, _EVerbosityLevel level,
+                           const std::string& timeStamp, const std::string& taskId)
 {
-    std::string line;
-    line.reserve(timeStamp.size() + text.size() + taskId.size() + 16);
     if (!taskId.empty()) {
         line += '[';
         line += taskId;
@@ -57,7 +55,6 @@ std::string BuildBufferedLogLine(const std::string& text, _EVerbosityLevel level
     line += ": ";
     line += text;
     line += "\r\n";
-    return line;
 }
 
 std::string BuildProgressLine(const std::string& percentText, const boost::posix_time::time_duration& remaining)

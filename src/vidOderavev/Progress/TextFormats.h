@@ -21,9 +21,11 @@ VIDODERAVEV_API std::string BuildSimpleLogLine(const std::string& text, _EVerbos
 // "<time stamp> <LEVEL>: <text>"; the task identifier is never written
 VIDODERAVEV_API std::string BuildDateLogLine(const std::string& text, _EVerbosityLevel level,
                                              const std::string& timeStamp);
-// "[<task>] <time stamp> <LEVEL>: <text>" (no brackets without a task identifier)
-VIDODERAVEV_API std::string BuildBufferedLogLine(const std::string& text, _EVerbosityLevel level,
-                                                 const std::string& timeStamp, const std::string& taskId);
+// "[<task>] <time stamp> <LEVEL>: <text>" (no brackets without a task
+// identifier), appended to line: the buffered output's writer reuses one
+// buffer for every line it writes.
+VIDODERAVEV_API void AppendBufferedLogLine(std::string& line, const std::string& text, _EVerbosityLevel level,
+                                           const std::string& timeStamp, const std::string& taskId);
 
 // "<percent> %" and, when at least a second remains, " [ETA: ...]", then a
 // line feed. An unbounded time remaining (too little progress to tell) gets

@@ -1,8 +1,7 @@
 #include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
 
 #include <cmath>
-
-#include <unistd.h>
+#include <exception>
 
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/TextFormats.h>
@@ -13,15 +12,13 @@ namespace Progress {
 
 namespace {
 
-const useconds_t g_nPollInterval = 100000;
-
 typedef boost::mutex::scoped_lock TProgressLock;
 
 } // namespace
 
 CBufferedProgressFileVisualizer::CBufferedProgressFileVisualizer(const std::string& directory, const std::string& stem,
                                                                  bool dated)
-    : CBufferedFileVisualizer(directory, stem, dated), m_bChanged(false), m_bProgressStop(false), m_nProgressFile(-1),
+    : CBufferedFileVisualizer(directory, stem, dated), m_bChanged(false), m_nProgressFile(-1),
       m_bRefreshAllRows(false)
 {
     for (SProgressRow& row : m_aRows) {
@@ -36,14 +33,12 @@ CBufferedProgressFileVisualizer::CBufferedProgressFileVisualizer(const std::stri
     for (const int seconds : {0, 30, 120, 7200})
         Detail::BuildProgressLine("0", boost::posix_time::seconds(seconds));
     // Started last, when the rows it reads exist.
-    m_oProgressThread = boost::thread(&CBufferedProgressFileVisualizer::_ProgressFileThread, this);
+    m_oProgressThread.Start([this] { _ProgressFileThread(); });
 }
 
 CBufferedProgressFileVisualizer::~CBufferedProgressFileVisualizer()
 {
-    m_bProgressStop.store(true);
-    if (m_oProgressThread.joinable())
-        m_oProgressThread.join();
+    m_oProgressThread.Stop();
     // The base destructor then stops the log writer in the same way.
 }
 
@@ -138,32 +133,12 @@ void CBufferedProgressFileVisualizer::_ProgressChanged(const boost::shared_ptr<C
 
 void CBufferedProgressFileVisualizer::_ProgressFileThread()
 {
-    const Fileio::CUnattendedThreadScope unattended;
-    for (;;) {
-        ::usleep(g_nPollInterval);
-        try {
+    m_oProgressThread.Run(
+        [this] {
             if (m_bChanged.load())
                 TakeAndWriteRows();
-            if (m_bProgressStop.load()) {
-                // A change made before the destructor set the flag is
-                // written by this last pass.
-                if (m_bChanged.load())
-                    TakeAndWriteRows();
-                break;
-            }
-        } catch (...) {
-            // Nothing may end this thread early.
-        }
-    }
-    try {
-        const std::string name = m_oProgressFilePath.string();
-        try {
-            _CloseLogFile(m_nProgressFile, m_oProgressFilePath);
-        } catch (...) {
-            ReportCurrentWriterError(name);
-        }
-    } catch (...) {
-    }
+        },
+        [this] { FinishFile(m_nProgressFile, m_oProgressFilePath); });
 }
 
 void CBufferedProgressFileVisualizer::TakeAndWriteRows()
@@ -180,20 +155,20 @@ void CBufferedProgressFileVisualizer::TakeAndWriteRows()
         }
         m_bChanged.store(false);
     }
+    std::exception_ptr failure;
     try {
         _WriteProgress(texts, fractions, remaining);
     } catch (...) {
-        // This rewrite is lost. The file is closed so that the next change
-        // opens it again and writes the whole content anew.
-        std::string failed = m_oProgressFilePath.string();
-        if (failed.empty())
-            failed = (boost::filesystem::path(m_sDirectory) / (m_sStem + ".progress")).string();
-        try {
-            _CloseLogFile(m_nProgressFile, m_oProgressFilePath);
-        } catch (const Fileio::CFileioError&) {
-        }
-        ReportCurrentWriterError(failed);
+        failure = std::current_exception();
     }
+    if (!failure)
+        return;
+    // This rewrite is lost; the next change opens the file again and writes
+    // the whole content anew.
+    std::string name = m_oProgressFilePath.string();
+    if (name.empty())
+        name = (boost::filesystem::path(m_sDirectory) / (m_sStem + ".progress")).string();
+    AbandonFile(m_nProgressFile, m_oProgressFilePath, name, failure);
 }
 
 void CBufferedProgressFileVisualizer::_WriteProgress(const std::string* texts, const double* fractions,

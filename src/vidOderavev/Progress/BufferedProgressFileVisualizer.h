@@ -8,7 +8,6 @@
 #include <boost/filesystem/path.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
 
 #include <vidOderavev/Export.h>
 #include <vidOderavev/Progress/BufferedFileVisualizer.h>
@@ -53,8 +52,7 @@ protected:
 
     boost::mutex m_oProgressMutex;
     std::atomic<bool> m_bChanged;
-    std::atomic<bool> m_bProgressStop;
-    boost::thread m_oProgressThread;
+    Detail::CWriterThread m_oProgressThread;
     int m_nProgressFile;
     boost::filesystem::path m_oProgressFilePath;
     SProgressRow m_aRows[2];

@@ -13,7 +13,8 @@ namespace Varnel {
 namespace Progress {
 
 CDateFileVisualizer::CDateFileVisualizer(const std::string& fileName)
-    : m_nProgressFile(-1), m_sBaseName(boost::filesystem::path(fileName).replace_extension().string())
+    : m_nProgressFile(-1), m_sBaseName(boost::filesystem::path(fileName).replace_extension().string()),
+      m_oSlots(Detail::ProgressWrittenAtOnce)
 {
     m_nProgressFile = Fileio::OpenFile(_BuildProgressFileName(), Fileio::AccessWriteOnly, Fileio::OpenCreate,
                                        Fileio::PermissionsReadWriteAll);

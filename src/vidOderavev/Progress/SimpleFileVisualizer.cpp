@@ -12,7 +12,8 @@ namespace Qz {
 namespace Varnel {
 namespace Progress {
 
-CSimpleFileVisualizer::CSimpleFileVisualizer(const std::string& fileName) : m_nProgressFile(-1)
+CSimpleFileVisualizer::CSimpleFileVisualizer(const std::string& fileName)
+    : m_nProgressFile(-1), m_oSlots(Detail::ProgressWrittenAtOnce)
 {
     const std::string base = boost::filesystem::path(fileName).replace_extension().string();
 

@@ -41,7 +41,8 @@ VIDODERAVEV_API std::string BuildProgressFileLine(const std::string& layerText, 
 VIDODERAVEV_API std::string BuildProgressPercentText(double fraction);
 
 // Rewrites an open progress file in place: seek to the start, one write of
-// the whole content, truncate behind it.
+// the whole content, truncate behind it. A failed truncate raises like the
+// other steps: the file may then show a stale tail, so the rewrite failed.
 VIDODERAVEV_API void RewriteProgressFile(int handle, const std::string& content);
 
 // Appends one line to a log file that is not kept open: open, seek to the end

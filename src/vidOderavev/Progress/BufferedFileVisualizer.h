@@ -45,7 +45,8 @@ struct VIDODERAVEV_API _SLogData
 // the destructor returns. Errors on the writer thread never end the process
 // and never hold a retry dialogue: an entry that cannot be written is
 // dropped, the file is closed so that the next entry opens it again, and the
-// first such error of each file is reported once on standard error.
+// first such error of each file is reported once, through the library's
+// diagnostics (standard error unless the host set a sink).
 class VIDODERAVEV_API CBufferedFileVisualizer : public Detail::CVisualizerBase
 {
 public:
@@ -62,22 +63,22 @@ protected:
     virtual void _ShowMessageUnlocked(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
                                       const std::string& taskId) VIDODERAVEV_EXCLUDES(m_oQueueMutex);
 
-    void _LogFileThread() VIDODERAVEV_EXCLUDES(m_oQueueMutex);
-    void _Write(const std::list<_SLogData>& batch) VIDODERAVEV_EXCLUDES(m_oQueueMutex);
+    void _LogFileThread() VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
+    void _Write(const std::list<_SLogData>& batch) VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
     // The file for the current local date: directory / (stem [+ YYYY-MM-DD] + extension).
     boost::filesystem::path _BuildLogFileName(const boost::date_time::second_clock<boost::posix_time::ptime>& clock,
                                               const std::string& extension) const;
     // Closes the file held in descriptor and opens (creating it when missing)
     // the one named by path, positioned at its end. A failure leaves the
     // descriptor at -1 and the path empty, so the next attempt opens anew.
-    void _OpenLogFile(int& descriptor, boost::filesystem::path& path);
+    void _OpenLogFile(int& descriptor, boost::filesystem::path& path) VIDODERAVEV_EXCLUDES(m_oReportMutex);
     // The descriptor is -1 and the path empty afterwards even when closing
     // reports an error, so that a descriptor is never closed twice.
     void _CloseLogFile(int& descriptor, boost::filesystem::path& path);
     bool _IsLogFileOpen(const int& descriptor) const;
 
     // Takes everything queued and writes it.
-    void DrainQueue() VIDODERAVEV_EXCLUDES(m_oQueueMutex);
+    void DrainQueue() VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
     // Tells the user, once per file and in one line through the library's
     // diagnostics, that output to the file was lost and why.
     void ReportWriterError(const std::string& fileName, const std::exception_ptr& error)
@@ -87,10 +88,10 @@ protected:
     // gone bad), and reports the loss under the given name (a copy: it is
     // often the path's own text, which letting go clears).
     void AbandonFile(int& descriptor, boost::filesystem::path& path, std::string fileName,
-                     const std::exception_ptr& error);
+                     const std::exception_ptr& error) VIDODERAVEV_EXCLUDES(m_oReportMutex);
     // The last act of a writer thread: lets go of its file, reporting a
     // failure.
-    void FinishFile(int& descriptor, boost::filesystem::path& path);
+    void FinishFile(int& descriptor, boost::filesystem::path& path) VIDODERAVEV_EXCLUDES(m_oReportMutex);
 
     Varnel::Detail::CMutex m_oQueueMutex;
     // Set under the queue mutex; the writer reads it between its sleeps

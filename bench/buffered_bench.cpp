@@ -83,7 +83,7 @@ public:
     void Drain(std::list<_SLogData>& batch)
     {
         {
-            boost::mutex::scoped_lock lock(m_oQueueMutex);
+            Qz::Varnel::Detail::CScopedLock<Qz::Varnel::Detail::CMutex> lock(m_oQueueMutex);
             m_oQueue.swap(batch);
         }
         DrainQueue();

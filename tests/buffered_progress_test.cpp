@@ -42,17 +42,17 @@ public:
         logger->SetProgress(value, true);
         _ProgressChanged(logger);
     }
-    bool Changed() const { return m_bChanged.load(); }
+    bool Changed() const { return m_oSlots.Changed(); }
     // Waits, up to the deadline, until the writer thread has taken the last
     // change.
     bool WaitUntilTaken() const
     {
         return WaitFor([this] { return !Changed(); }, g_oDeadline);
     }
-    double Fraction(int row) const { return m_aRows[row].m_dFraction; }
-    int Layer(int row) const { return m_aRows[row].m_nLayer; }
-    std::string Text(int row) const { return m_aRows[row].m_sText; }
-    boost::posix_time::time_duration Remaining(int row) const { return m_aRows[row].m_oRemaining; }
+    double Fraction(int row) const { return m_oSlots.GetRow(row).m_dFraction; }
+    int Layer(int row) const { return m_oSlots.GetRow(row).m_nLayer; }
+    std::string Text(int row) const { return m_oSlots.GetRow(row).m_sText; }
+    boost::posix_time::time_duration Remaining(int row) const { return m_oSlots.GetRow(row).m_oRemaining; }
 
     void Write(const std::string& text0, double fraction0, const boost::posix_time::time_duration& remaining0,
                const std::string& text1, double fraction1, const boost::posix_time::time_duration& remaining1)

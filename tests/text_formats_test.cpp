@@ -30,6 +30,14 @@ const std::string g_sStamp = "2026-12-05 03:49:11";
 
 time_duration Micro(int64_t microseconds) { return boost::posix_time::microseconds(microseconds); }
 
+std::string BufferedLogLine(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
+                            const std::string& taskId)
+{
+    std::string line;
+    AppendBufferedLogLine(line, text, level, timeStamp, taskId);
+    return line;
+}
+
 std::string Eta(int64_t microseconds) { return BuildProgressLine("42.5", Micro(microseconds)); }
 
 } // namespace
@@ -40,14 +48,14 @@ TEST(LogLines, StartupNoteIs35Bytes)
     EXPECT_EQ(line, "2026-12-05 03:49:11 INFO: Startup\r\n");
     EXPECT_EQ(line.size(), 35u);
     EXPECT_EQ(BuildDateLogLine("Startup", VerbosityInfo, g_sStamp), line);
-    EXPECT_EQ(BuildBufferedLogLine("Startup", VerbosityInfo, g_sStamp, ""), line);
+    EXPECT_EQ(BufferedLogLine("Startup", VerbosityInfo, g_sStamp, ""), line);
 }
 
 TEST(LogLines, TaskIdentifierPlacePerWriter)
 {
     EXPECT_EQ(BuildSimpleLogLine("Disk full", VerbosityWarning, g_sStamp, "7"),
               "2026-12-05 03:49:11 WARNING: [7] Disk full\r\n");
-    EXPECT_EQ(BuildBufferedLogLine("Disk full", VerbosityWarning, g_sStamp, "7"),
+    EXPECT_EQ(BufferedLogLine("Disk full", VerbosityWarning, g_sStamp, "7"),
               "[7] 2026-12-05 03:49:11 WARNING: Disk full\r\n");
     EXPECT_EQ(BuildDateLogLine("Disk full", VerbosityWarning, g_sStamp), "2026-12-05 03:49:11 WARNING: Disk full\r\n");
 }
@@ -59,7 +67,7 @@ TEST(LogLines, LevelsOutsideTheNamedRangeAndRawBytes)
               "2026-12-05 03:49:11 : text\r\n");
     EXPECT_EQ(BuildSimpleLogLine("a\rb\x01\xff", VerbosityFatal, g_sStamp, ""),
               "2026-12-05 03:49:11 FATAL: a\rb\x01\xff\r\n");
-    EXPECT_EQ(BuildBufferedLogLine("x", VerbosityTrace, g_sStamp, "t"), "[t] 2026-12-05 03:49:11 TRACE: x\r\n");
+    EXPECT_EQ(BufferedLogLine("x", VerbosityTrace, g_sStamp, "t"), "[t] 2026-12-05 03:49:11 TRACE: x\r\n");
 }
 
 TEST(ProgressLines, Boundaries)

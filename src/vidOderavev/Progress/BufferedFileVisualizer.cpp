@@ -1,9 +1,7 @@
 #include <vidOderavev/Progress/BufferedFileVisualizer.h>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
-#include <iostream>
 #include <stdexcept>
 #include <system_error>
 
@@ -11,9 +9,12 @@
 
 #include <boost/date_time/c_time.hpp>
 
+#include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
+#include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
+#include <vidOderavev/Progress/TextFormats.h>
 
 namespace Qz {
 namespace Varnel {
@@ -23,69 +24,23 @@ using Internationalisation::CTranslator;
 
 namespace {
 
-std::time_t CurrentTime(std::time_t* result) { return std::time(result); }
+typedef Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> TLock;
 
-// The writer threads poll instead of waiting on a condition: a reporting
-// thread then never has to wake anybody, it only appends under the mutex.
-const useconds_t g_nPollInterval = 100000;
+std::time_t CurrentTime(std::time_t* result) { return std::time(result); }
 
 const int g_nPieceSize = 256;
 
-// The level names, made once: the writer needs one for every line.
-const std::string& LevelName(_EVerbosityLevel level)
-{
-    static const std::string s_asNames[] = {
-        Detail::GetLevelName(VerbosityFatal),   Detail::GetLevelName(VerbosityError),
-        Detail::GetLevelName(VerbosityWarning), Detail::GetLevelName(VerbosityInfo),
-        Detail::GetLevelName(VerbosityLog),     Detail::GetLevelName(VerbosityDebug),
-        Detail::GetLevelName(VerbosityTrace),   std::string()};
-    return level >= VerbosityFatal && level <= VerbosityTrace ? s_asNames[level - 1] : s_asNames[7];
-}
-
-char* Put(char* out, const std::string& text)
-{
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
-
-// The log line of this output, built into a buffer that is reused from line
-// to line: "[<task>] " when there is a task identifier, then
-// "<time stamp> <LEVEL>: <text>" and carriage return and line feed.
-void BuildLogLine(std::string& line, const _SLogData& entry)
-{
-    const std::string& level = LevelName(entry.m_eLevel);
-    const std::string& task = entry.m_sTaskId;
-    line.resize((task.empty() ? 0 : task.size() + 3) + entry.m_sTimeStamp.size() + 1 + level.size() + 2 +
-                entry.m_sText.size() + 2);
-    char* out = &line[0];
-    if (!task.empty()) {
-        *out++ = '[';
-        out = Put(out, task);
-        *out++ = ']';
-        *out++ = ' ';
-    }
-    out = Put(out, entry.m_sTimeStamp);
-    *out++ = ' ';
-    out = Put(out, level);
-    *out++ = ':';
-    *out++ = ' ';
-    out = Put(out, entry.m_sText);
-    *out++ = '\r';
-    *out = '\n';
-}
-
-// Describes the exception being handled; to be called inside a catch block.
-std::string DescribeCurrentError()
+std::string DescribeError(const std::exception_ptr& error)
 {
     try {
-        throw;
-    } catch (const Fileio::CFileioError& error) {
-        std::string text = error.GetDescription();
-        if (error.GetErrorCode() != 0)
-            text += " (" + std::system_category().message(error.GetErrorCode()) + ")";
+        std::rethrow_exception(error);
+    } catch (const Fileio::CFileioError& failure) {
+        std::string text = failure.GetDescription();
+        if (failure.GetErrorCode() != 0)
+            text += " (" + std::system_category().message(failure.GetErrorCode()) + ")";
         return text;
-    } catch (const std::exception& error) {
-        return error.what();
+    } catch (const std::exception& failure) {
+        return failure.what();
     } catch (...) {
         return CTranslator::Translate("unknown error");
     }
@@ -100,20 +55,18 @@ _SLogData::_SLogData(const std::string& text, _EVerbosityLevel level, const std:
 }
 
 CBufferedFileVisualizer::CBufferedFileVisualizer(const std::string& directory, const std::string& stem, bool dated)
-    : m_bPending(false), m_nLogFile(-1), m_bStop(false), m_sDirectory(directory), m_sStem(stem), m_bDated(dated),
+    : m_bPending(false), m_nLogFile(-1), m_sDirectory(directory), m_sStem(stem), m_bDated(dated),
       m_pTimeSource(&CurrentTime), m_nLogFileEnd(-1)
 {
     // Started last, when every member the thread touches exists.
-    m_oLogThread = boost::thread(&CBufferedFileVisualizer::_LogFileThread, this);
+    m_oLogThread.Start([this] { _LogFileThread(); });
 }
 
 CBufferedFileVisualizer::~CBufferedFileVisualizer()
 {
     // The writer holds no owning reference to this object, so the last
     // reference can never go away on the writer thread itself.
-    m_bStop.store(true);
-    if (m_oLogThread.joinable())
-        m_oLogThread.join();
+    m_oLogThread.Stop();
 }
 
 void CBufferedFileVisualizer::ProgressChanged(const boost::shared_ptr<CLogger>&, bool) {}
@@ -125,48 +78,26 @@ void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVe
     // reporting threads hold the mutex only for the splice.
     std::list<_SLogData> entry;
     entry.emplace_back(text, level, timeStamp, taskId);
-    boost::mutex::scoped_lock lock(m_oQueueMutex);
+    TLock lock(m_oQueueMutex);
     m_oQueue.splice(m_oQueue.end(), entry);
     m_bPending.store(true, std::memory_order_release);
 }
 
 void CBufferedFileVisualizer::_LogFileThread()
 {
-    // Nobody waits on this thread for a retry dialogue: a failure drops the
-    // entry and is reported once instead.
-    const Fileio::CUnattendedThreadScope unattended;
-    for (;;) {
-        ::usleep(g_nPollInterval);
-        try {
+    m_oLogThread.Run(
+        [this] {
             if (m_bPending.load(std::memory_order_acquire))
                 DrainQueue();
-            if (m_bStop.load()) {
-                // Whatever was queued before the destructor set the flag is
-                // taken by this last pass.
-                DrainQueue();
-                break;
-            }
-        } catch (...) {
-            // Nothing may end this thread early: what the report itself
-            // could not handle is dropped.
-        }
-    }
-    try {
-        const std::string name = m_oLogFilePath.string();
-        try {
-            _CloseLogFile(m_nLogFile, m_oLogFilePath);
-        } catch (...) {
-            ReportCurrentWriterError(name);
-        }
-    } catch (...) {
-    }
+        },
+        [this] { FinishFile(m_nLogFile, m_oLogFilePath); });
 }
 
 void CBufferedFileVisualizer::DrainQueue()
 {
     std::list<_SLogData> batch;
     {
-        boost::mutex::scoped_lock lock(m_oQueueMutex);
+        TLock lock(m_oQueueMutex);
         batch.swap(m_oQueue);
         m_bPending.store(false, std::memory_order_relaxed);
     }
@@ -184,7 +115,7 @@ void CBufferedFileVisualizer::DrainQueue()
         } catch (...) {
             // _Write handles the failures of single entries; what is left
             // (memory exhausted) costs the rest of this piece.
-            ReportCurrentWriterError(m_oLogFilePath.string());
+            ReportWriterError(m_oLogFilePath.string(), std::current_exception());
         }
         piece.clear();
     }
@@ -208,7 +139,8 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
                     name = _BuildLogFileName(entry.m_oClock, ".log");
                 } catch (...) {
                     // Without a name the entry has no file to go to.
-                    ReportCurrentWriterError((boost::filesystem::path(m_sDirectory) / (m_sStem + ".log")).string());
+                    ReportWriterError((boost::filesystem::path(m_sDirectory) / (m_sStem + ".log")).string(),
+                                      std::current_exception());
                     continue;
                 }
                 haveName = true;
@@ -230,26 +162,25 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
         }
         if (!_IsLogFileOpen(m_nLogFile))
             continue;
-        BuildLogLine(line, entry);
+        line.clear();
+        Detail::AppendBufferedLogLine(line, entry.m_sText, entry.m_eLevel, entry.m_sTimeStamp, entry.m_sTaskId);
+        std::exception_ptr failure;
         try {
             Fileio::WriteFile(m_nLogFile, line.data(), line.size());
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure) {
             if (m_nLogFileEnd >= 0)
                 m_nLogFileEnd += static_cast<int64_t>(line.size());
-        } catch (...) {
-            // The entry is dropped. What a short write left of it is cut off
-            // so that the next line does not continue a torn one, and the file
-            // is closed: the next entry opens it again, which also recovers
-            // from a descriptor that has gone bad.
-            const std::string failed = m_oLogFilePath.string();
-            if (m_nLogFileEnd >= 0 && ::ftruncate(m_nLogFile, m_nLogFileEnd) != 0) {
-                // Nothing more can be done about the remains.
-            }
-            try {
-                _CloseLogFile(m_nLogFile, m_oLogFilePath);
-            } catch (const Fileio::CFileioError&) {
-            }
-            ReportCurrentWriterError(failed);
+            continue;
         }
+        // The entry is dropped. What a short write left of it is cut off so
+        // that the next line does not continue a torn one.
+        if (m_nLogFileEnd >= 0 && ::ftruncate(m_nLogFile, m_nLogFileEnd) != 0) {
+            // Nothing more can be done about the remains.
+        }
+        AbandonFile(m_nLogFile, m_oLogFilePath, m_oLogFilePath.string(), failure);
     }
 }
 
@@ -279,17 +210,13 @@ void CBufferedFileVisualizer::_OpenLogFile(int& descriptor, boost::filesystem::p
         _CloseLogFile(descriptor, previous);
     } catch (...) {
         // The old file is gone either way; the new one is still opened.
-        ReportCurrentWriterError(previous.string());
+        ReportWriterError(previous.string(), std::current_exception());
     }
     try {
-        descriptor = Fileio::OpenFile(path.string(), Fileio::AccessWriteOnly, Fileio::OpenCreate,
-                                      Fileio::PermissionsReadWriteAll, 0);
-        try {
-            Fileio::SeekFile(descriptor, 0, Fileio::SeekEnd);
-        } catch (...) {
-            ::close(descriptor);
-            throw;
-        }
+        Fileio::CFileHandle file(Fileio::OpenFile(path.string(), Fileio::AccessWriteOnly, Fileio::OpenCreate,
+                                                  Fileio::PermissionsReadWriteAll, 0));
+        Fileio::SeekFile(file.Get(), 0, Fileio::SeekEnd);
+        descriptor = file.Release();
     } catch (...) {
         // A file that cannot be opened drops the entries meant for it,
         // silently; the empty path makes the next entry try again.
@@ -312,21 +239,41 @@ void CBufferedFileVisualizer::_CloseLogFile(int& descriptor, boost::filesystem::
 
 bool CBufferedFileVisualizer::_IsLogFileOpen(const int& descriptor) const { return descriptor != -1; }
 
-void CBufferedFileVisualizer::ReportCurrentWriterError(const std::string& fileName)
+void CBufferedFileVisualizer::AbandonFile(int& descriptor, boost::filesystem::path& path, std::string fileName,
+                                          const std::exception_ptr& error)
+{
+    try {
+        _CloseLogFile(descriptor, path);
+    } catch (const Fileio::CFileioError&) {
+        // The descriptor is given up all the same; the loss is what counts.
+    }
+    ReportWriterError(fileName, error);
+}
+
+void CBufferedFileVisualizer::FinishFile(int& descriptor, boost::filesystem::path& path)
+{
+    const std::string name = path.string();
+    try {
+        _CloseLogFile(descriptor, path);
+    } catch (...) {
+        ReportWriterError(name, std::current_exception());
+    }
+}
+
+void CBufferedFileVisualizer::ReportWriterError(const std::string& fileName, const std::exception_ptr& error)
 {
     try {
         {
             // A file that keeps failing is reported once, but the loss of
             // one file never hides that of another.
-            boost::mutex::scoped_lock lock(m_oReportMutex);
+            TLock lock(m_oReportMutex);
             if (!m_oReportedFiles.insert(fileName).second)
                 return;
         }
-        const std::string reason = DescribeCurrentError();
         std::string line = Internationalisation::FormatTranslated(
-            "Could not write to \"%1%\", output is being lost: %2%", fileName, reason);
+            "Could not write to \"%1%\", output is being lost: %2%", fileName, DescribeError(error));
         line += '\n';
-        std::cerr << line << std::flush;
+        Varnel::Detail::WriteDiagnostic(line);
     } catch (...) {
     }
 }

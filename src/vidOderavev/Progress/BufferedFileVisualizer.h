@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <exception>
 #include <list>
 #include <set>
 #include <string>
@@ -11,12 +12,12 @@
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/filesystem/path.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
 
 #include <vidOderavev/Export.h>
 #include <vidOderavev/Progress/Logger.h>
 #include <vidOderavev/Progress/Visualizer.h>
+#include <vidOderavev/Progress/WriterThread.h>
+#include <vidOderavev/ThreadSafety.h>
 
 namespace Qz {
 namespace Varnel {
@@ -44,7 +45,8 @@ struct VIDODERAVEV_API _SLogData
 // the destructor returns. Errors on the writer thread never end the process
 // and never hold a retry dialogue: an entry that cannot be written is
 // dropped, the file is closed so that the next entry opens it again, and the
-// first such error of each file is reported once on standard error.
+// first such error of each file is reported once, through the library's
+// diagnostics (standard error unless the host set a sink).
 class VIDODERAVEV_API CBufferedFileVisualizer : public Detail::CVisualizerBase
 {
 public:
@@ -59,36 +61,47 @@ public:
 protected:
     // Queues the line for the writer thread; no formatting, no file work.
     virtual void _ShowMessageUnlocked(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                                      const std::string& taskId);
+                                      const std::string& taskId) VIDODERAVEV_EXCLUDES(m_oQueueMutex);
 
-    void _LogFileThread();
-    void _Write(const std::list<_SLogData>& batch);
+    void _LogFileThread() VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
+    void _Write(const std::list<_SLogData>& batch) VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
     // The file for the current local date: directory / (stem [+ YYYY-MM-DD] + extension).
     boost::filesystem::path _BuildLogFileName(const boost::date_time::second_clock<boost::posix_time::ptime>& clock,
                                               const std::string& extension) const;
     // Closes the file held in descriptor and opens (creating it when missing)
     // the one named by path, positioned at its end. A failure leaves the
     // descriptor at -1 and the path empty, so the next attempt opens anew.
-    void _OpenLogFile(int& descriptor, boost::filesystem::path& path);
+    void _OpenLogFile(int& descriptor, boost::filesystem::path& path) VIDODERAVEV_EXCLUDES(m_oReportMutex);
     // The descriptor is -1 and the path empty afterwards even when closing
     // reports an error, so that a descriptor is never closed twice.
     void _CloseLogFile(int& descriptor, boost::filesystem::path& path);
     bool _IsLogFileOpen(const int& descriptor) const;
 
     // Takes everything queued and writes it.
-    void DrainQueue();
-    // Tells the user, once per file and in one line on standard error, that
-    // output to the file was lost and why; to be called by the writer threads
-    // inside the catch block of the error.
-    void ReportCurrentWriterError(const std::string& fileName);
+    void DrainQueue() VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
+    // Tells the user, once per file and in one line through the library's
+    // diagnostics, that output to the file was lost and why.
+    void ReportWriterError(const std::string& fileName, const std::exception_ptr& error)
+        VIDODERAVEV_EXCLUDES(m_oReportMutex);
+    // After a write that failed for good: lets go of the file, so that the
+    // next write opens it anew (which also gets over a descriptor that has
+    // gone bad), and reports the loss under the given name (a copy: it is
+    // often the path's own text, which letting go clears).
+    void AbandonFile(int& descriptor, boost::filesystem::path& path, std::string fileName,
+                     const std::exception_ptr& error) VIDODERAVEV_EXCLUDES(m_oReportMutex);
+    // The last act of a writer thread: lets go of its file, reporting a
+    // failure.
+    void FinishFile(int& descriptor, boost::filesystem::path& path) VIDODERAVEV_EXCLUDES(m_oReportMutex);
 
-    boost::mutex m_oQueueMutex;
+    Varnel::Detail::CMutex m_oQueueMutex;
+    // Set under the queue mutex; the writer reads it between its sleeps
+    // without taking the mutex.
     std::atomic<bool> m_bPending;
-    std::list<_SLogData> m_oQueue;
+    std::list<_SLogData> m_oQueue VIDODERAVEV_GUARDED_BY(m_oQueueMutex);
+    // The file and its name belong to the writer thread.
     int m_nLogFile;
     boost::filesystem::path m_oLogFilePath;
-    std::atomic<bool> m_bStop;
-    boost::thread m_oLogThread;
+    Detail::CWriterThread m_oLogThread;
     std::string m_sDirectory;
     std::string m_sStem;
     bool m_bDated;
@@ -102,8 +115,8 @@ private:
     // that could not be written completely are cut off again; -1 when unknown.
     int64_t m_nLogFileEnd;
     // The files whose loss was reported; both writer threads report.
-    boost::mutex m_oReportMutex;
-    std::set<std::string> m_oReportedFiles;
+    Varnel::Detail::CMutex m_oReportMutex;
+    std::set<std::string> m_oReportedFiles VIDODERAVEV_GUARDED_BY(m_oReportMutex);
 };
 
 } // namespace Progress

@@ -1,17 +1,16 @@
 #ifndef VIDODERAVEV_PROGRESS_BUFFEREDPROGRESSFILEVISUALIZER_H
 #define VIDODERAVEV_PROGRESS_BUFFEREDPROGRESSFILEVISUALIZER_H
 
-#include <atomic>
 #include <string>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/filesystem/path.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/thread.hpp>
 
 #include <vidOderavev/Export.h>
 #include <vidOderavev/Progress/BufferedFileVisualizer.h>
+#include <vidOderavev/Progress/ProgressSlots.h>
+#include <vidOderavev/Progress/WriterThread.h>
 
 namespace Qz {
 namespace Varnel {
@@ -43,28 +42,16 @@ protected:
     void _WriteProgress(const std::string* texts, const double* fractions,
                         const boost::posix_time::time_duration* remaining);
 
-    struct SProgressRow
-    {
-        int m_nLayer;
-        std::string m_sText;
-        double m_dFraction;
-        boost::posix_time::time_duration m_oRemaining;
-    };
-
-    boost::mutex m_oProgressMutex;
-    std::atomic<bool> m_bChanged;
-    std::atomic<bool> m_bProgressStop;
-    boost::thread m_oProgressThread;
+    // The rows, with the progress mutex and the changed flag; the writer
+    // thread takes copies of them.
+    Detail::CProgressSlots m_oSlots;
+    Detail::CWriterThread m_oProgressThread;
+    // The file and its name belong to the writer thread.
     int m_nProgressFile;
     boost::filesystem::path m_oProgressFilePath;
-    SProgressRow m_aRows[2];
 
 private:
     void TakeAndWriteRows();
-
-    // Set by Clear() around its last refresh: every row takes the present
-    // state, whatever moved.
-    bool m_bRefreshAllRows;
 };
 
 } // namespace Progress

@@ -4,6 +4,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/filesystem/path.hpp>
 
+#include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/TextFormats.h>
 
@@ -12,7 +13,8 @@ namespace Varnel {
 namespace Progress {
 
 CDateFileVisualizer::CDateFileVisualizer(const std::string& fileName)
-    : m_nProgressFile(-1), m_sBaseName(boost::filesystem::path(fileName).replace_extension().string())
+    : m_nProgressFile(-1), m_sBaseName(boost::filesystem::path(fileName).replace_extension().string()),
+      m_oSlots(Detail::ProgressWrittenAtOnce)
 {
     m_nProgressFile = Fileio::OpenFile(_BuildProgressFileName(), Fileio::AccessWriteOnly, Fileio::OpenCreate,
                                        Fileio::PermissionsReadWriteAll);
@@ -20,12 +22,10 @@ CDateFileVisualizer::CDateFileVisualizer(const std::string& fileName)
 
 CDateFileVisualizer::~CDateFileVisualizer()
 {
-    // Nothing can be done about a failing close here, and a destructor must
-    // neither raise nor end the process.
-    try {
-        Fileio::CloseFile(m_nProgressFile);
-    } catch (...) {
-    }
+    // Through an owner, which keeps a failing close to itself: nothing can be
+    // done about it here, and a destructor must neither raise nor end the
+    // process.
+    const Fileio::CFileHandle progressFile(m_nProgressFile);
 }
 
 boost::gregorian::date CDateFileVisualizer::_GetLocalDate() const

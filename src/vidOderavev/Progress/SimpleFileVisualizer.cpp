@@ -1,11 +1,10 @@
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
 
-#include <unistd.h>
-
 #include <boost/filesystem/operations.hpp>
 #include <boost/filesystem/path.hpp>
 
 #include <vidOderavev/Companion/ValueString.h>
+#include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/TextFormats.h>
 
@@ -13,20 +12,22 @@ namespace Qz {
 namespace Varnel {
 namespace Progress {
 
-CSimpleFileVisualizer::CSimpleFileVisualizer(const std::string& fileName) : m_nProgressFile(-1)
+CSimpleFileVisualizer::CSimpleFileVisualizer(const std::string& fileName)
+    : m_nProgressFile(-1), m_oSlots(Detail::ProgressWrittenAtOnce)
 {
     const std::string base = boost::filesystem::path(fileName).replace_extension().string();
 
     // A progress file that exists but cannot be opened belongs to someone
     // else: take the next free number. One that cannot even be created (its
     // directory is missing) means running without progress.
+    Fileio::CFileHandle progressFile;
     uint32_t counter = 0;
     std::string suffix;
     for (;;) {
         const std::string candidate = base + suffix + ".progress";
         try {
-            m_nProgressFile = Fileio::OpenFile(candidate, Fileio::AccessWriteOnly, Fileio::OpenCreate,
-                                               Fileio::PermissionsReadWriteAll);
+            progressFile.Reset(Fileio::OpenFile(candidate, Fileio::AccessWriteOnly, Fileio::OpenCreate,
+                                                Fileio::PermissionsReadWriteAll));
             break;
         } catch (const Fileio::CFileioError&) {
             if (!boost::filesystem::exists(boost::filesystem::status(candidate)))
@@ -38,28 +39,20 @@ CSimpleFileVisualizer::CSimpleFileVisualizer(const std::string& fileName) : m_nP
 
     // The log carries the number of the progress file, so the two stay a pair.
     m_sLogFileName = base + suffix + ".log";
-    try {
-        const int handle = Fileio::OpenFile(m_sLogFileName, Fileio::AccessWriteOnly, Fileio::OpenCreate,
-                                            Fileio::PermissionsReadWriteAll);
-        Fileio::CloseFile(handle);
-    } catch (...) {
-        // The destructor does not run for a constructor that raises.
-        if (m_nProgressFile != -1)
-            ::close(m_nProgressFile);
-        throw;
-    }
+    Fileio::CFileHandle(
+        Fileio::OpenFile(m_sLogFileName, Fileio::AccessWriteOnly, Fileio::OpenCreate, Fileio::PermissionsReadWriteAll))
+        .Close();
+    // Only now, when the constructor can no longer raise: the destructor does
+    // not run for a constructor that raises, the owner above does.
+    m_nProgressFile = progressFile.Release();
 }
 
 CSimpleFileVisualizer::~CSimpleFileVisualizer()
 {
-    if (m_nProgressFile == -1)
-        return;
-    // Nothing can be done about a failing close here, and a destructor must
-    // neither raise nor end the process.
-    try {
-        Fileio::CloseFile(m_nProgressFile);
-    } catch (...) {
-    }
+    // Through an owner, which keeps a failing close to itself: nothing can be
+    // done about it here, and a destructor must neither raise nor end the
+    // process.
+    const Fileio::CFileHandle progressFile(m_nProgressFile);
 }
 
 void CSimpleFileVisualizer::Clear()

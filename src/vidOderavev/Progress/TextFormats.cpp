@@ -7,6 +7,7 @@
 #include <boost/format.hpp>
 
 #include <vidOderavev/Companion/ValueString.h>
+#include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/Visualizer.h>
 
@@ -40,11 +41,9 @@ std::string BuildDateLogLine(const std::string& text, _EVerbosityLevel level, co
     return BuildSimpleLogLine(text, level, timeStamp, std::string());
 }
 
-std::string BuildBufferedLogLine(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                                 const std::string& taskId)
+void AppendBufferedLogLine(std::string& line, const std::string& text, _EVerbosityLevel level,
+                           const std::string& timeStamp, const std::string& taskId)
 {
-    std::string line;
-    line.reserve(timeStamp.size() + text.size() + taskId.size() + 16);
     if (!taskId.empty()) {
         line += '[';
         line += taskId;
@@ -56,7 +55,6 @@ std::string BuildBufferedLogLine(const std::string& text, _EVerbosityLevel level
     line += ": ";
     line += text;
     line += "\r\n";
-    return line;
 }
 
 std::string BuildProgressLine(const std::string& percentText, const boost::posix_time::time_duration& remaining)
@@ -94,22 +92,22 @@ void RewriteProgressFile(int handle, const std::string& content)
 
 void AppendToLogFile(const std::string& fileName, Fileio::_EOpenFlags flags, const std::string& line)
 {
-    const int handle = Fileio::OpenFile(fileName, Fileio::AccessWriteOnly, flags, Fileio::PermissionsReadWriteAll);
+    Fileio::CFileHandle file(
+        Fileio::OpenFile(fileName, Fileio::AccessWriteOnly, flags, Fileio::PermissionsReadWriteAll));
     int64_t end = -1;
     try {
-        Fileio::SeekFile(handle, 0, Fileio::SeekEnd);
-        end = Fileio::GetFilePosition(handle);
-        Fileio::WriteFile(handle, line.data(), line.size());
+        Fileio::SeekFile(file.Get(), 0, Fileio::SeekEnd);
+        end = Fileio::GetFilePosition(file.Get());
+        Fileio::WriteFile(file.Get(), line.data(), line.size());
     } catch (...) {
         // A disk that fills up takes part of a line: that part is cut off
         // again, so that the next line does not continue it. Where the file
         // cannot be cut (a device), nothing more can be done.
-        if (end >= 0 && ::ftruncate(handle, end) != 0) {
+        if (end >= 0 && ::ftruncate(file.Get(), end) != 0) {
         }
-        ::close(handle);
         throw;
     }
-    Fileio::CloseFile(handle);
+    file.Close();
 }
 
 } // namespace Detail

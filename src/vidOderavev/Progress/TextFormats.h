@@ -21,9 +21,11 @@ VIDODERAVEV_API std::string BuildSimpleLogLine(const std::string& text, _EVerbos
 // "<time stamp> <LEVEL>: <text>"; the task identifier is never written
 VIDODERAVEV_API std::string BuildDateLogLine(const std::string& text, _EVerbosityLevel level,
                                              const std::string& timeStamp);
-// "[<task>] <time stamp> <LEVEL>: <text>" (no brackets without a task identifier)
-VIDODERAVEV_API std::string BuildBufferedLogLine(const std::string& text, _EVerbosityLevel level,
-                                                 const std::string& timeStamp, const std::string& taskId);
+// "[<task>] <time stamp> <LEVEL>: <text>" (no brackets without a task
+// identifier), appended to line: the buffered output's writer reuses one
+// buffer for every line it writes.
+VIDODERAVEV_API void AppendBufferedLogLine(std::string& line, const std::string& text, _EVerbosityLevel level,
+                                           const std::string& timeStamp, const std::string& taskId);
 
 // "<percent> %" and, when at least a second remains, " [ETA: ...]", then a
 // line feed. An unbounded time remaining (too little progress to tell) gets
@@ -39,7 +41,8 @@ VIDODERAVEV_API std::string BuildProgressFileLine(const std::string& layerText, 
 VIDODERAVEV_API std::string BuildProgressPercentText(double fraction);
 
 // Rewrites an open progress file in place: seek to the start, one write of
-// the whole content, truncate behind it.
+// the whole content, truncate behind it. A failed truncate raises like the
+// other steps: the file may then show a stale tail, so the rewrite failed.
 VIDODERAVEV_API void RewriteProgressFile(int handle, const std::string& content);
 
 // Appends one line to a log file that is not kept open: open, seek to the end

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <iterator>
 #include <limits>
 #include <stdexcept>
@@ -17,6 +16,7 @@
 #include <boost/thread/thread.hpp>
 
 #include <vidOderavev/Companion/TranslatorRegistry.h>
+#include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 
 namespace Qz {
@@ -672,10 +672,14 @@ bool CTranslator::_Read(const std::string& path, CTranslatorData& table)
                 // A module that names one of the modules it is being loaded for:
                 // loading it again would never end.
                 if (m_oReportedCycles.insert(std::make_pair(name, moduleName)).second) {
-                    std::string cycle;
+                    // In English: the table that could translate it is the one
+                    // being loaded.
+                    std::string report = "Base module cycle cut: ";
                     for (const std::string& loaded : m_oLoadChain)
-                        cycle += loaded + " -> ";
-                    std::cerr << "Base module cycle cut: " << cycle << moduleName << std::endl;
+                        report += loaded + " -> ";
+                    report += moduleName;
+                    report += '\n';
+                    Varnel::Detail::WriteDiagnostic(report);
                 }
                 continue;
             }

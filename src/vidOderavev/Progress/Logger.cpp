@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
-#include <iostream>
 #include <limits>
 #include <locale>
 #include <sstream>
@@ -12,6 +11,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
 
+#include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Progress/TimeStamp.h>
 #include <vidOderavev/Progress/Visualizer.h>
 
@@ -42,8 +42,7 @@ void WriteTrace(int indent, const std::string& text)
         line += "    ";
     line += text;
     line += '\n';
-    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
-    std::cerr.flush();
+    Varnel::Detail::WriteDiagnostic(line);
 }
 
 // A visualizer that calls a getter inside ProgressChanged is told once more on

@@ -23,7 +23,7 @@
 #include <boost/make_shared.hpp>
 
 #include <vidOderavev/Diagnostics.h>
-#include <vidOderavev/Internationalisation/Translator.h>
+#include <vidOderavev/Internationalisation/TranslatorData.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/Logger.h>

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <vidOderavev/Diagnostics.h>
-#include <vidOderavev/Internationalisation/Translator.h>
+#include <vidOderavev/Internationalisation/TranslatorData.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 
 using Qz::Varnel::Internationalisation::CTranslatorData;

@@ -607,51 +607,38 @@ bool CLogger::_FlushTop()
     return _UpdateProgress(top, layer.m_dValue, layer.m_dMaxValue, true);
 }
 
-double CLogger::GetProgress(int layer) const
+double CLogger::FlushAndRead(int layer, double (*read)(const Detail::SLayer&)) const
 {
     double result;
     bool flushed;
     {
         TLock lock(m_oMutex);
         flushed = const_cast<CLogger*>(this)->_FlushTop();
-        result = m_oLayers[layer]->m_dValue;
+        result = read(*m_oLayers[layer]);
     }
     if (flushed && MayNotifyFlush())
         _TriggerProgressChange(true);
     return result;
+}
+
+double CLogger::GetProgress(int layer) const
+{
+    return FlushAndRead(layer, [](const Detail::SLayer& l) { return l.m_dValue; });
 }
 
 double CLogger::GetProgress() const { return GetProgress(GetNumberOfLayers() - 1); }
 
 double CLogger::GetMaxValue(int layer) const
 {
-    double result;
-    bool flushed;
-    {
-        TLock lock(m_oMutex);
-        flushed = const_cast<CLogger*>(this)->_FlushTop();
-        result = m_oLayers[layer]->m_dMaxValue;
-    }
-    if (flushed && MayNotifyFlush())
-        _TriggerProgressChange(true);
-    return result;
+    return FlushAndRead(layer, [](const Detail::SLayer& l) { return l.m_dMaxValue; });
 }
 
 double CLogger::GetMaxValue() const { return GetMaxValue(GetNumberOfLayers() - 1); }
 
 double CLogger::GetRelativeProgressValue(int layer) const
 {
-    double result;
-    bool flushed;
-    {
-        TLock lock(m_oMutex);
-        flushed = const_cast<CLogger*>(this)->_FlushTop();
-        const Detail::SLayer& l = *m_oLayers[layer];
-        result = std::min(Fraction(l.m_dValue, l.m_dMaxValue), 1.0);
-    }
-    if (flushed && MayNotifyFlush())
-        _TriggerProgressChange(true);
-    return result;
+    return FlushAndRead(layer,
+                        [](const Detail::SLayer& l) { return std::min(Fraction(l.m_dValue, l.m_dMaxValue), 1.0); });
 }
 
 boost::posix_time::time_duration CLogger::GetTimeRemaining(int layer) const

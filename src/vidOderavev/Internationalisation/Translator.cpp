@@ -62,7 +62,7 @@ struct STranslatorTeardown
             boost::this_thread::yield();
         boost::shared_ptr<CTranslator> instance;
         {
-            boost::mutex::scoped_lock lock(CTranslator::_CreateMutex());
+            boost::mutex::scoped_lock lock(CTranslator::CreationMutex());
             instance.swap(g_oTranslator);
             g_pTranslator.store(nullptr);
         }
@@ -94,7 +94,7 @@ private:
     CTranslator* m_pTranslator;
 };
 
-boost::mutex& CTranslator::_CreateMutex()
+boost::mutex& CTranslator::CreationMutex()
 {
     static boost::mutex* s_pMutex = new boost::mutex;
     return *s_pMutex;
@@ -105,7 +105,7 @@ CTranslator* CTranslator::_CreateTranslator()
     CTranslator* translator = g_pTranslator.load(std::memory_order_acquire);
     if (translator)
         return translator;
-    boost::mutex::scoped_lock lock(_CreateMutex());
+    boost::mutex::scoped_lock lock(CreationMutex());
     translator = g_pTranslator.load(std::memory_order_acquire);
     if (!translator) {
         boost::shared_ptr<CTranslator> instance(new CTranslator);

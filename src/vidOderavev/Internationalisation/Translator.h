@@ -77,7 +77,7 @@ private:
 
     static CTranslator* _CreateTranslator();
     // Never destroyed, so that creation stays safe during static destruction.
-    static boost::mutex& _CreateMutex();
+    static boost::mutex& CreationMutex();
 
     void _Init(const std::list<std::string>& paths, const std::string& application, const std::string& language);
     bool _FindFile(const std::string& application, const std::string& language, std::string& path) const;

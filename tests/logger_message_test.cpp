@@ -22,17 +22,23 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
 
+#include <vidOderavev/Diagnostics.h>
+#include <vidOderavev/Internationalisation/TranslatorData.h>
+#include <vidOderavev/Internationalisation/TranslatorFile.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/Logger.h>
 #include <vidOderavev/Progress/TimeStamp.h>
 
 #include "support/RecordingVisualizer.h"
+#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Progress;
 using Test::Attach;
 using Test::CChildLink;
 using Qz::Varnel::Fileio::CFileioError;
 using Test::CRecordingVisualizer;
+using Test::CTemporaryDirectory;
+using Test::WriteTextFile;
 
 namespace {
 
@@ -450,6 +456,26 @@ TEST(LoggerTrace, StreamStateOfTheHostDoesNotChangeTheLine)
     logger->Pop();
     EXPECT_EQ(capture.Stop(), "    Pushing layer \"layer\" with parent quota: 0.5, and max value: 1e-05, and class 1\n"
                               "    Poping layer \"layer\"\n");
+}
+
+TEST(LoggerTrace, DiagnosticsGoToTheSinkWhileOneIsSet)
+{
+    CTemporaryDirectory dir;
+    WriteTextFile(dir / "bad.trl", "TF(0002)");
+    auto logger = boost::make_shared<CLogger>("root", 1.0, 100.0);
+    logger->SetLayerTracing(true);
+    std::string seen;
+    CStderrCapture capture;
+    const auto previous = Qz::Varnel::Detail::SetDiagnosticSink([&](const std::string& text) { seen += text; });
+    logger->Push("layer", 50.0, 10.0);
+    Qz::Varnel::Internationalisation::CTranslatorData table;
+    const bool read = Qz::Varnel::Internationalisation::CTranslatorFile(dir / "bad.trl").Read(table);
+    Qz::Varnel::Detail::SetDiagnosticSink(previous);
+    logger->Pop();
+    EXPECT_FALSE(read);
+    EXPECT_EQ(seen, "    Pushing layer \"layer\" with parent quota: 50, and max value: 10, and class 1\n"
+                    "Invalid file version (TF(0001) expected)\n");
+    EXPECT_EQ(capture.Stop(), "    Poping layer \"layer\"\n");
 }
 
 TEST(LoggerTrace, TracedLayersKeepTheirOwnTexts)

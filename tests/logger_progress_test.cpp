@@ -12,6 +12,7 @@
 #include <thread>
 
 #include <vidOderavev/Progress/Logger.h>
+#include <vidOderavev/Progress/TimeRemaining.h>
 
 #include "support/RecordingVisualizer.h"
 
@@ -432,6 +433,31 @@ TEST(LoggerProgress, LayersWithoutFixedTextKeepTheirTexts)
     EXPECT_EQ(logger->GetClass(1), LayerClassStep);
     logger->SetClass(1, static_cast<ELayerClass>(42));
     EXPECT_EQ(logger->GetClass(1), 42);
+}
+
+TEST(LoggerTimeRemaining, EstimateFromValueMaxValueAndElapsedTime)
+{
+    using boost::posix_time::microseconds;
+    using boost::posix_time::seconds;
+    const time_duration infinite(boost::posix_time::pos_infin);
+    const time_duration unknown(boost::posix_time::not_a_date_time);
+    struct SCase
+    {
+        double m_dValue, m_dMaxValue;
+        time_duration m_oElapsed, m_oExpected;
+    } const cases[] = {
+        {25.0, 100.0, seconds(10), seconds(30)},
+        {0.0009, 1.0, seconds(10), infinite},                    // done truncates to 0
+        {0.0015, 1.0, microseconds(1000), microseconds(998000)}, // done 1, rest 998
+        {3.0, 4.0, microseconds(10), microseconds(3)},           // 10 * 1000 / 3000, truncated
+        {10.0, 10.0, seconds(5), seconds(0)},
+        {1.0, 2.0, infinite, infinite},
+        {1.0, 2.0, unknown, unknown},
+        {1.0, 1e300, seconds(1), infinite}, // beyond a duration's range
+    };
+    for (const SCase& test : cases)
+        EXPECT_EQ(Detail::EstimateTimeRemaining(test.m_dValue, test.m_dMaxValue, test.m_oElapsed), test.m_oExpected)
+            << "case " << &test - cases;
 }
 
 TEST(LoggerTimeRemaining, QuarterDoneLeavesThreeTimesTheElapsedTime)

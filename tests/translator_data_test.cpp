@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <vidOderavev/Internationalisation/Translator.h>
+#include <vidOderavev/Internationalisation/TranslatorData.h>
 
 using Qz::Varnel::Internationalisation::CTranslatorData;
 

@@ -13,6 +13,7 @@
 
 #include <vidOderavev/Companion/TranslatorRegistry.h>
 #include <vidOderavev/Internationalisation/FormatText.h>
+#include <vidOderavev/Internationalisation/SearchPath.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 #include <vidOderavev/Progress/Logger.h>
@@ -21,6 +22,7 @@
 #include "support/TemporaryDirectory.h"
 #include "translator_test_util.h"
 
+using Qz::Varnel::Internationalisation::CSearchPath;
 using Qz::Varnel::Internationalisation::CTranslator;
 using Qz::Varnel::Internationalisation::CTranslatorFile;
 using Test::CTemporaryDirectory;
@@ -97,22 +99,22 @@ TEST_F(TranslatorTest, DefaultSearchPathListFromLibraryFile)
     languagePath.Set("/lang:/more");
     std::list<std::string> paths;
     std::string name;
-    CTranslator::_BuildDefaultSearchPathList(paths, name, "/opt/lib/vidOderavev.so", "/usr/bin/host");
+    CSearchPath::_BuildDefaultSearchPathList(paths, name, "/opt/lib/vidOderavev.so", "/usr/bin/host");
     EXPECT_EQ(name, "vidOderavev");
     EXPECT_EQ(paths, (std::list<std::string>{"/opt/lib", "./", CurrentDirectory(), "/lang:/more"}));
 
     languagePath.Set(nullptr);
-    CTranslator::_BuildDefaultSearchPathList(paths, name, nullptr, "/usr/bin/host.bin.x");
+    CSearchPath::_BuildDefaultSearchPathList(paths, name, nullptr, "/usr/bin/host.bin.x");
     EXPECT_EQ(name, "host.bin");
     EXPECT_EQ(paths, (std::list<std::string>{"/usr/bin", "./", CurrentDirectory()}));
 
     // A file name without a directory gives no module name.
-    CTranslator::_BuildDefaultSearchPathList(paths, name, "vidOderavev.so", nullptr);
+    CSearchPath::_BuildDefaultSearchPathList(paths, name, "vidOderavev.so", nullptr);
     EXPECT_EQ(name, "");
     EXPECT_EQ(paths, (std::list<std::string>{"./", CurrentDirectory()}));
 
     languagePath.Set("");
-    CTranslator::_BuildDefaultSearchPathList(paths, name, "C:\\lib\\mod", nullptr);
+    CSearchPath::_BuildDefaultSearchPathList(paths, name, "C:\\lib\\mod", nullptr);
     EXPECT_EQ(name, "mod");
     EXPECT_EQ(paths, (std::list<std::string>{"C:\\lib", "./", CurrentDirectory(), ""}));
 }
@@ -123,7 +125,7 @@ TEST_F(TranslatorTest, DefaultSearchPathListWhenNoFileIsFound)
     languagePath.Set("/lang");
     std::list<std::string> paths;
     std::string name = "stale";
-    CTranslator::_BuildDefaultSearchPathList(paths, name, nullptr, nullptr);
+    CSearchPath::_BuildDefaultSearchPathList(paths, name, nullptr, nullptr);
     EXPECT_EQ(name, "vidOderavev");
     EXPECT_EQ(paths, (std::list<std::string>{"./", CurrentDirectory(), "/lang"}));
 }
@@ -134,10 +136,10 @@ TEST_F(TranslatorTest, ApplicationSearchPathList)
     languagePath.Set(nullptr);
     std::list<std::string> paths;
     std::string name;
-    CTranslator::_BuildApplicationSearchPathList(paths, name, "/srv/app/tool.exe");
+    CSearchPath::_BuildApplicationSearchPathList(paths, name, "/srv/app/tool.exe");
     EXPECT_EQ(name, "tool");
     EXPECT_EQ(paths, (std::list<std::string>{"/srv/app", CurrentDirectory()}));
-    CTranslator::_BuildApplicationSearchPathList(paths, name, "tool.v2.exe");
+    CSearchPath::_BuildApplicationSearchPathList(paths, name, "tool.v2.exe");
     EXPECT_EQ(name, "tool.v2");
     EXPECT_EQ(paths, (std::list<std::string>{CurrentDirectory()}));
 }

@@ -5,28 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
-#include <streambuf>
 #include <string>
 
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <vidOderavev/Internationalisation/Translator.h>
+#include <vidOderavev/Diagnostics.h>
+#include <vidOderavev/Internationalisation/TranslatorData.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 
 using Qz::Varnel::Internationalisation::CTranslatorData;
 using Qz::Varnel::Internationalisation::CTranslatorFile;
 
 namespace {
-
-// Swallows the reader's messages, which would otherwise flood the output.
-class CNullBuffer : public std::streambuf
-{
-protected:
-    int overflow(int ch) override { return ch == traits_type::eof() ? 0 : ch; }
-    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
-};
 
 int g_nFile = -1;
 std::string g_sFileName;
@@ -35,8 +26,8 @@ std::string g_sFileName;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    static CNullBuffer s_oNull;
-    std::cerr.rdbuf(&s_oNull);
+    // The reader's messages would otherwise flood the output.
+    Qz::Varnel::Detail::SetDiagnosticSink([](const std::string&) {});
     g_nFile = ::memfd_create("trl", 0);
     if (g_nFile < 0)
         std::abort();

@@ -2,201 +2,20 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <iostream>
-#include <iterator>
-#include <limits>
 #include <stdexcept>
 
-#include <dlfcn.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <boost/thread/thread.hpp>
 
 #include <vidOderavev/Companion/TranslatorRegistry.h>
+#include <vidOderavev/Diagnostics.h>
+#include <vidOderavev/Internationalisation/SearchPath.h>
 #include <vidOderavev/Internationalisation/TranslatorFile.h>
 
 namespace Qz {
 namespace Varnel {
 namespace Internationalisation {
-
-// CTranslatorData
-
-CTranslatorData::CTranslatorData() : m_bModified(false) {}
-
-CTranslatorData::~CTranslatorData() {}
-
-void CTranslatorData::Init(const std::string& name, const std::string& language)
-{
-    m_sName = name;
-    m_sLanguage = language;
-    m_oTranslatorMap.clear();
-    m_oHeldBackTranslations.clear();
-    m_oBaseModules.clear();
-    m_bModified = false;
-}
-
-void CTranslatorData::SetName(const std::string& name)
-{
-    if (name == m_sName)
-        return;
-    m_sName = name;
-    m_bModified = true;
-}
-
-void CTranslatorData::SetLanguage(const std::string& language)
-{
-    if (language == m_sLanguage)
-        return;
-    m_sLanguage = language;
-    m_bModified = true;
-}
-
-void CTranslatorData::SetTranslation(const std::string& text, const std::string& translation)
-{
-    m_oTranslatorMap[text] = translation;
-    m_oHeldBackTranslations.erase(text);
-    m_bModified = true;
-}
-
-void CTranslatorData::AddTranslation(const std::string& text, const std::string& translation)
-{
-    // Files list their texts in ascending order: a text beyond the last key
-    // goes to the end without a search.
-    if (m_oTranslatorMap.empty() || m_oTranslatorMap.rbegin()->first < text)
-        m_oTranslatorMap.emplace_hint(m_oTranslatorMap.end(), text, translation);
-    else
-        m_oTranslatorMap.emplace(text, translation);
-    m_bModified = true;
-}
-
-void CTranslatorData::HoldBackTranslation(const std::string& text, const std::string& translation)
-{
-    // Like AddTranslation: the first translation of a text stays.
-    if (!CanTranslate(text))
-        m_oHeldBackTranslations.emplace(text, translation);
-    AddTranslation(text, text);
-}
-
-void CTranslatorData::ClearTranslatorMap()
-{
-    if (m_oTranslatorMap.empty())
-        return;
-    m_oTranslatorMap.clear();
-    m_oHeldBackTranslations.clear();
-    m_bModified = true;
-}
-
-bool CTranslatorData::CanTranslate(const std::string& text) const
-{
-    return m_oTranslatorMap.find(text) != m_oTranslatorMap.end();
-}
-
-const std::string& CTranslatorData::Translate(const std::string& text, bool deep)
-{
-    unsigned int depth = 0;
-    const std::string* found = deep ? _TranslateDeep(text, depth) : _TranslateShallow(text, depth);
-    if (found)
-        return *found;
-    // A miss records the text as its own translation; base modules are never
-    // changed by a look-up.
-    auto result = m_oTranslatorMap.emplace(text, text);
-    m_bModified = true;
-    return result.first->second;
-}
-
-const CTranslatorData& CTranslatorData::GetBaseModule(unsigned int index) const
-{
-    return *std::next(m_oBaseModules.begin(), index);
-}
-
-CTranslatorData& CTranslatorData::GetBaseModule(unsigned int index)
-{
-    return *std::next(m_oBaseModules.begin(), index);
-}
-
-bool CTranslatorData::HasBaseModule(const std::string& name, bool recursive) const
-{
-    for (const CTranslatorData& module : m_oBaseModules) {
-        if (module.m_sName == name)
-            return true;
-        if (recursive && module.HasBaseModule(name, true))
-            return true;
-    }
-    return false;
-}
-
-void CTranslatorData::AddBaseModule(const CTranslatorData& module)
-{
-    // push_back builds the whole copy before linking it in, so a failing copy
-    // leaves the list as it was.
-    m_oBaseModules.push_back(module);
-    m_bModified = true;
-}
-
-void CTranslatorData::RemoveBaseModule(const std::string& name)
-{
-    for (auto it = m_oBaseModules.begin(); it != m_oBaseModules.end(); ++it) {
-        if (it->m_sName == name) {
-            m_oBaseModules.erase(it);
-            m_bModified = true;
-            return;
-        }
-    }
-}
-
-void CTranslatorData::RemoveBaseModule(unsigned int index)
-{
-    m_oBaseModules.erase(std::next(m_oBaseModules.begin(), index));
-    m_bModified = true;
-}
-
-const std::string* CTranslatorData::_TranslateShallow(const std::string& text, unsigned int& depth) const
-{
-    auto own = m_oTranslatorMap.find(text);
-    if (own != m_oTranslatorMap.end())
-        return &own->second;
-
-    const std::string* best = nullptr;
-    unsigned int bestDepth = std::numeric_limits<unsigned int>::max();
-    for (const CTranslatorData& module : m_oBaseModules) {
-        unsigned int d = 1;
-        const std::string* found = module._TranslateShallow(text, d);
-        // A later module must be strictly nearer to win.
-        if (found && d < bestDepth) {
-            best = found;
-            bestDepth = d;
-        }
-    }
-    depth += bestDepth;
-    return best;
-}
-
-const std::string* CTranslatorData::_TranslateDeep(const std::string& text, unsigned int& depth) const
-{
-    const std::string* best = nullptr;
-    unsigned int bestDepth = 0;
-    for (const CTranslatorData& module : m_oBaseModules) {
-        unsigned int d = 1;
-        const std::string* found = module._TranslateDeep(text, d);
-        // A later module must be strictly deeper to win.
-        if (found && d > bestDepth) {
-            best = found;
-            bestDepth = d;
-        }
-    }
-    if (best) {
-        depth += bestDepth;
-        return best;
-    }
-    auto own = m_oTranslatorMap.find(text);
-    return own != m_oTranslatorMap.end() ? &own->second : nullptr;
-}
-
-// CTranslator
 
 namespace {
 
@@ -207,45 +26,7 @@ std::atomic<CTranslator*> g_pTranslator(nullptr);
 std::atomic<bool> g_bTranslatorDestroyed(false);
 std::atomic<unsigned int> g_nRunningCalls(0);
 
-const char* const g_pDefaultModuleName = "vidOderavev";
-
 typedef boost::recursive_mutex::scoped_lock TLock;
-
-void CutAtLastDot(std::string& name)
-{
-    std::string::size_type dot = name.rfind('.');
-    if (dot != std::string::npos)
-        name.erase(dot);
-}
-
-// The file of the shared object holding this code, or of the running
-// executable; null if neither can be found.
-void FindModuleFile(std::string& soFile, std::string& exeFile, bool& haveSo, bool& haveExe)
-{
-    Dl_info info;
-    haveSo = ::dladdr(static_cast<const void*>(&g_oTranslator), &info) != 0 && info.dli_fname != nullptr &&
-             info.dli_fname[0] != '\0';
-    if (haveSo) {
-        soFile = info.dli_fname;
-        haveExe = false;
-        return;
-    }
-    char procPath[64];
-    std::snprintf(procPath, sizeof(procPath), "/proc/%d/exe", static_cast<int>(::getpid()));
-    char resolved[PATH_MAX];
-    haveExe = ::realpath(procPath, resolved) != nullptr;
-    if (haveExe)
-        exeFile = resolved;
-}
-
-void BuildDefaultSearchPathList(std::list<std::string>& paths, std::string& application)
-{
-    std::string soFile, exeFile;
-    bool haveSo = false, haveExe = false;
-    FindModuleFile(soFile, exeFile, haveSo, haveExe);
-    CTranslator::_BuildDefaultSearchPathList(paths, application, haveSo ? soFile.c_str() : nullptr,
-                                             haveExe ? exeFile.c_str() : nullptr);
-}
 
 // Whether a text may hold a word worth translating: an ASCII letter, or any
 // byte of a multi-byte UTF-8 sequence, which may be a letter of another script.
@@ -281,7 +62,7 @@ struct STranslatorTeardown
             boost::this_thread::yield();
         boost::shared_ptr<CTranslator> instance;
         {
-            boost::mutex::scoped_lock lock(CTranslator::_CreateMutex());
+            boost::mutex::scoped_lock lock(CTranslator::CreationMutex());
             instance.swap(g_oTranslator);
             g_pTranslator.store(nullptr);
         }
@@ -313,7 +94,7 @@ private:
     CTranslator* m_pTranslator;
 };
 
-boost::mutex& CTranslator::_CreateMutex()
+boost::mutex& CTranslator::CreationMutex()
 {
     static boost::mutex* s_pMutex = new boost::mutex;
     return *s_pMutex;
@@ -324,7 +105,7 @@ CTranslator* CTranslator::_CreateTranslator()
     CTranslator* translator = g_pTranslator.load(std::memory_order_acquire);
     if (translator)
         return translator;
-    boost::mutex::scoped_lock lock(_CreateMutex());
+    boost::mutex::scoped_lock lock(CreationMutex());
     translator = g_pTranslator.load(std::memory_order_acquire);
     if (!translator) {
         boost::shared_ptr<CTranslator> instance(new CTranslator);
@@ -339,7 +120,7 @@ CTranslator::CTranslator() : m_bSearchMode(true), m_bWriteBackAllowed(true)
 {
     std::list<std::string> paths;
     std::string application;
-    BuildDefaultSearchPathList(paths, application);
+    CSearchPath::BuildForModuleOf(&g_oTranslator, paths, application);
     _Init(paths, application, "Default");
     Strings::CTranslatorRegistry::Register(this);
     m_oRegistry = Strings::g_oTranslatorRegistry;
@@ -380,7 +161,7 @@ void CTranslator::Init(const std::string& language)
     if (CTranslator* translator = call.Get()) {
         std::list<std::string> paths;
         std::string application;
-        BuildDefaultSearchPathList(paths, application);
+        CSearchPath::BuildForModuleOf(&g_oTranslator, paths, application);
         translator->_Init(paths, application, language);
     }
 }
@@ -391,7 +172,7 @@ void CTranslator::Init(const std::string& application, const std::string& langua
     if (CTranslator* translator = call.Get()) {
         std::list<std::string> paths;
         std::string name;
-        _BuildApplicationSearchPathList(paths, name, application);
+        CSearchPath::_BuildApplicationSearchPathList(paths, name, application);
         translator->_Init(paths, name, language);
     }
 }
@@ -542,71 +323,6 @@ std::string CTranslator::_GetBaseFilePath() const
     return m_sBaseFilePath;
 }
 
-// Search path lists
-
-void CTranslator::_BuildDefaultSearchPathList(std::list<std::string>& paths, std::string& application,
-                                              const char* soFile, const char* exeFile)
-{
-    paths.clear();
-    application.clear();
-    _AddApplicationPathAndName(paths, application, soFile, exeFile);
-    _AddCurrentPath(paths);
-    _AddEnvironmentPath(paths);
-    if (paths.empty())
-        paths.push_back("./");
-}
-
-void CTranslator::_BuildApplicationSearchPathList(std::list<std::string>& paths, std::string& application,
-                                                  const std::string& applicationPath)
-{
-    paths.clear();
-    std::string::size_type separator = applicationPath.find_last_of("/\\");
-    if (separator != std::string::npos) {
-        paths.push_back(applicationPath.substr(0, separator));
-        application = applicationPath.substr(separator + 1);
-    } else
-        application = applicationPath;
-    CutAtLastDot(application);
-    _AddCurrentPath(paths);
-    _AddEnvironmentPath(paths);
-    if (paths.empty())
-        paths.push_back("./");
-}
-
-void CTranslator::_AddApplicationPathAndName(std::list<std::string>& paths, std::string& application,
-                                             const char* soFile, const char* exeFile)
-{
-    const char* file = soFile ? soFile : exeFile;
-    if (file)
-        _SplitModulePath(file, paths, application);
-    else
-        application = g_pDefaultModuleName;
-    paths.push_back("./");
-}
-
-void CTranslator::_SplitModulePath(const std::string& file, std::list<std::string>& paths, std::string& application)
-{
-    std::string::size_type separator = file.find_last_of("/\\");
-    if (separator == std::string::npos)
-        return;
-    paths.push_back(file.substr(0, separator));
-    application = file.substr(separator + 1);
-    CutAtLastDot(application);
-}
-
-void CTranslator::_AddCurrentPath(std::list<std::string>& paths)
-{
-    char buffer[1023];
-    if (::getcwd(buffer, sizeof(buffer)))
-        paths.push_back(buffer);
-}
-
-void CTranslator::_AddEnvironmentPath(std::list<std::string>& paths)
-{
-    if (const char* value = std::getenv("LANGUAGEPATH"))
-        paths.push_back(value);
-}
-
 // Loading and writing back
 
 void CTranslator::_Init(const std::list<std::string>& paths, const std::string& application,
@@ -672,10 +388,14 @@ bool CTranslator::_Read(const std::string& path, CTranslatorData& table)
                 // A module that names one of the modules it is being loaded for:
                 // loading it again would never end.
                 if (m_oReportedCycles.insert(std::make_pair(name, moduleName)).second) {
-                    std::string cycle;
+                    // In English: the table that could translate it is the one
+                    // being loaded.
+                    std::string report = "Base module cycle cut: ";
                     for (const std::string& loaded : m_oLoadChain)
-                        cycle += loaded + " -> ";
-                    std::cerr << "Base module cycle cut: " << cycle << moduleName << std::endl;
+                        report += loaded + " -> ";
+                    report += moduleName;
+                    report += '\n';
+                    Varnel::Detail::WriteDiagnostic(report);
                 }
                 continue;
             }

@@ -2,7 +2,6 @@
 #define VIDODERAVEV_INTERNATIONALISATION_TRANSLATOR_H
 
 #include <list>
-#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -13,86 +12,14 @@
 #include <boost/thread/mutex.hpp>
 #include <boost/thread/recursive_mutex.hpp>
 
+#include <vidOderavev/Internationalisation/TranslatorData.h>
+
 namespace Qz {
 namespace Varnel {
 namespace Strings {
 class CTranslatorRegistry;
 }
 namespace Internationalisation {
-
-// One translation table: the texts of one module in one language, plus the
-// tables of the base modules whose translations it inherits. Base modules are
-// held by value, so the tables below a table form a tree without sharing.
-//
-// A look-up that finds nothing records the text as its own translation; that
-// is how a run without translations produces a file ready to be translated.
-// The table has no lock; its owner serialises every access.
-class CTranslatorData
-{
-public:
-    typedef std::map<std::string, std::string> TTranslatorMap;
-
-    CTranslatorData();
-    CTranslatorData(const CTranslatorData& other) = default;
-    CTranslatorData(CTranslatorData&& other) = default;
-    CTranslatorData& operator=(const CTranslatorData& other) = default;
-    CTranslatorData& operator=(CTranslatorData&& other) = default;
-    virtual ~CTranslatorData();
-
-    void Init(const std::string& name, const std::string& language);
-
-    void SetName(const std::string& name);
-    void SetLanguage(const std::string& language);
-    const std::string& GetName() const { return m_sName; }
-    const std::string& GetLanguage() const { return m_sLanguage; }
-
-    const TTranslatorMap& GetTranslatorMap() const { return m_oTranslatorMap; }
-    void SetTranslation(const std::string& text, const std::string& translation);
-    void AddTranslation(const std::string& text, const std::string& translation);
-    void ClearTranslatorMap();
-    bool CanTranslate(const std::string& text) const;
-
-    // For a translation read from a file that cannot stand in for its text
-    // (other placeholders): the text translates to itself, as AddTranslation
-    // of the text would make it, but the file's translation is kept and
-    // written back in its place, so that the author's text is not lost.
-    void HoldBackTranslation(const std::string& text, const std::string& translation);
-    // Text to held-back translation; every text in it is also in the map.
-    const TTranslatorMap& GetHeldBackTranslations() const { return m_oHeldBackTranslations; }
-
-    // The returned reference points into a map entry of this table; it stays
-    // valid until that entry is erased (ClearTranslatorMap, Init, removal of
-    // the base module holding it, destruction).
-    const std::string& Translate(const std::string& text, bool deep);
-
-    unsigned int GetNumBaseModules() const { return static_cast<unsigned int>(m_oBaseModules.size()); }
-    const CTranslatorData& GetBaseModule(unsigned int index) const;
-    CTranslatorData& GetBaseModule(unsigned int index);
-    bool HasBaseModule(const std::string& name, bool recursive) const;
-    void AddBaseModule(const CTranslatorData& module);
-    void RemoveBaseModule(const std::string& name);
-    void RemoveBaseModule(unsigned int index);
-
-    void SetModifiedFlag(bool modified) { m_bModified = modified; }
-    bool IsModified() const { return m_bModified; }
-
-    // Nearest module first: the own map, then the smallest depth; on a tie
-    // the earlier base module wins. Adds the depth of the hit to depth.
-    const std::string* _TranslateShallow(const std::string& text, unsigned int& depth) const;
-    // Deepest module first; the own map answers only when no base module has
-    // the text. On a tie the first module reached depth-first wins.
-    const std::string* _TranslateDeep(const std::string& text, unsigned int& depth) const;
-
-private:
-    TTranslatorMap m_oTranslatorMap;
-    TTranslatorMap m_oHeldBackTranslations;
-    // A list, not a vector: base modules are filled in place through
-    // GetBaseModule while others are added, and must never move.
-    std::list<CTranslatorData> m_oBaseModules;
-    std::string m_sName;
-    std::string m_sLanguage;
-    bool m_bModified;
-};
 
 // The process-wide translator of the library: one table for the library's
 // module in the current language, loaded from a .trl file found along a
@@ -141,16 +68,6 @@ public:
     std::list<std::string> _GetSearchPathList() const;
     std::string _GetBaseFilePath() const;
 
-    // The default search path list and module name. soFile is the file of the
-    // shared object holding the library (from dladdr), exeFile the resolved
-    // path of the running executable; either may be null when it could not be
-    // found, and with both null the module is named "vidOderavev".
-    static void _BuildDefaultSearchPathList(std::list<std::string>& paths, std::string& application, const char* soFile,
-                                            const char* exeFile);
-    // The search path list and module name derived from a module file path.
-    static void _BuildApplicationSearchPathList(std::list<std::string>& paths, std::string& application,
-                                                const std::string& applicationPath);
-
 private:
     // Counts a running static operation and hands out the instance, unless
     // static destruction has begun.
@@ -160,18 +77,12 @@ private:
 
     static CTranslator* _CreateTranslator();
     // Never destroyed, so that creation stays safe during static destruction.
-    static boost::mutex& _CreateMutex();
+    static boost::mutex& CreationMutex();
 
     void _Init(const std::list<std::string>& paths, const std::string& application, const std::string& language);
     bool _FindFile(const std::string& application, const std::string& language, std::string& path) const;
     bool _Read(const std::string& path, CTranslatorData& table);
     void _Write();
-
-    static void _AddApplicationPathAndName(std::list<std::string>& paths, std::string& application, const char* soFile,
-                                           const char* exeFile);
-    static void _AddCurrentPath(std::list<std::string>& paths);
-    static void _AddEnvironmentPath(std::list<std::string>& paths);
-    static void _SplitModulePath(const std::string& file, std::list<std::string>& paths, std::string& application);
 
     // Declared first so that it is released last.
     boost::shared_ptr<Strings::CTranslatorRegistry> m_oRegistry;

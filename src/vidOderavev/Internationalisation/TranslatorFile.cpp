@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
-#include <iostream>
 #include <list>
 #include <utility>
 #include <vector>
@@ -27,6 +26,7 @@
 #include <boost/iostreams/device/mapped_file.hpp>
 #include <boost/spirit/include/classic_core.hpp>
 
+#include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 
@@ -497,8 +497,10 @@ bool CTranslatorFile::Read(CTranslatorData& table)
             return false;
         version = version * 10 + (data[i] - '0');
     }
+    // The reader's complaints stay in English: it runs while the translator
+    // loads the very table that would translate them.
     if (version != 1) {
-        std::cerr << "Invalid file version (TF(0001) expected)" << std::endl;
+        Varnel::Detail::WriteDiagnostic("Invalid file version (TF(0001) expected)\n");
         return false;
     }
 
@@ -507,11 +509,11 @@ bool CTranslatorFile::Read(CTranslatorData& table)
     const char* const end = data + size;
     sc::parse_info<const char*> info = sc::parse(begin, end, grammar);
     for (unsigned long line : grammar.m_oHeldBackLines)
-        std::cerr << "Placeholder mismatch at line " << line << " of " << m_sFileName << ", original text used"
-                  << std::endl;
+        Varnel::Detail::WriteDiagnostic("Placeholder mismatch at line " + std::to_string(line) + " of " + m_sFileName +
+                                        ", original text used\n");
     if (info.full)
         return true;
-    std::cerr << "Parse Error at position " << (info.stop - begin) << std::endl;
+    Varnel::Detail::WriteDiagnostic("Parse Error at position " + std::to_string(info.stop - begin) + "\n");
     return false;
 }
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
-#include <iostream>
 #include <limits>
 #include <locale>
 #include <sstream>
@@ -12,6 +11,8 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 #include <boost/make_shared.hpp>
 
+#include <vidOderavev/Diagnostics.h>
+#include <vidOderavev/Progress/TimeRemaining.h>
 #include <vidOderavev/Progress/TimeStamp.h>
 #include <vidOderavev/Progress/Visualizer.h>
 
@@ -42,8 +43,7 @@ void WriteTrace(int indent, const std::string& text)
         line += "    ";
     line += text;
     line += '\n';
-    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
-    std::cerr.flush();
+    Varnel::Detail::WriteDiagnostic(line);
 }
 
 // A visualizer that calls a getter inside ProgressChanged is told once more on
@@ -127,6 +127,44 @@ void ShowLines(const TVisualizerList& visualizers, const std::string& text, _EVe
 }
 
 } // namespace
+
+namespace Detail {
+
+boost::posix_time::time_duration EstimateTimeRemaining(double value, double maxValue,
+                                                       const boost::posix_time::time_duration& elapsed)
+{
+    const double done = std::trunc(value * 1000.0);
+    if (done == 0.0 || std::isnan(done))
+        return boost::posix_time::time_duration(boost::posix_time::pos_infin);
+    if (elapsed.is_special())
+        return elapsed;
+    const double rest = std::trunc((maxValue - value) * 1000.0);
+    if (std::isnan(rest))
+        return boost::posix_time::time_duration(boost::posix_time::pos_infin);
+    const int64_t limit = std::numeric_limits<int64_t>::max() / 2;
+    const int64_t micro = elapsed.total_microseconds();
+    int64_t result;
+    if (std::fabs(done) < g_dWideLimit && std::fabs(rest) < g_dWideLimit) {
+        // 128 bits hold the product of any elapsed time and any rest: exact.
+        __extension__ typedef __int128 TWide;
+        const TWide wide = static_cast<TWide>(micro) * static_cast<int64_t>(rest) / static_cast<int64_t>(done);
+        if (wide > limit || wide < -limit)
+            return boost::posix_time::time_duration(wide > 0 ? boost::posix_time::pos_infin
+                                                             : boost::posix_time::neg_infin);
+        result = static_cast<int64_t>(wide);
+    } else {
+        // Thousandfolds beyond 64 bits: only their ratio matters, and the
+        // extended precision keeps it to far below a microsecond per hour.
+        const long double ratio = static_cast<long double>(micro) * (static_cast<long double>(rest) / done);
+        if (std::isnan(ratio) || ratio > limit || ratio < -limit)
+            return boost::posix_time::time_duration(ratio < 0 ? boost::posix_time::neg_infin
+                                                              : boost::posix_time::pos_infin);
+        result = static_cast<int64_t>(ratio);
+    }
+    return boost::posix_time::microseconds(result);
+}
+
+} // namespace Detail
 
 CLogger::CLogger(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
                  ELayerSecrecy secrecy, const std::string& altText)
@@ -569,87 +607,52 @@ bool CLogger::_FlushTop()
     return _UpdateProgress(top, layer.m_dValue, layer.m_dMaxValue, true);
 }
 
-double CLogger::GetProgress(int layer) const
+double CLogger::FlushAndRead(int layer, double (*read)(const Detail::SLayer&)) const
 {
     double result;
     bool flushed;
     {
         TLock lock(m_oMutex);
         flushed = const_cast<CLogger*>(this)->_FlushTop();
-        result = m_oLayers[layer]->m_dValue;
+        result = read(*m_oLayers[layer]);
     }
     if (flushed && MayNotifyFlush())
         _TriggerProgressChange(true);
     return result;
+}
+
+double CLogger::GetProgress(int layer) const
+{
+    return FlushAndRead(layer, [](const Detail::SLayer& l) { return l.m_dValue; });
 }
 
 double CLogger::GetProgress() const { return GetProgress(GetNumberOfLayers() - 1); }
 
 double CLogger::GetMaxValue(int layer) const
 {
-    double result;
-    bool flushed;
-    {
-        TLock lock(m_oMutex);
-        flushed = const_cast<CLogger*>(this)->_FlushTop();
-        result = m_oLayers[layer]->m_dMaxValue;
-    }
-    if (flushed && MayNotifyFlush())
-        _TriggerProgressChange(true);
-    return result;
+    return FlushAndRead(layer, [](const Detail::SLayer& l) { return l.m_dMaxValue; });
 }
 
 double CLogger::GetMaxValue() const { return GetMaxValue(GetNumberOfLayers() - 1); }
 
 double CLogger::GetRelativeProgressValue(int layer) const
 {
-    double result;
-    bool flushed;
-    {
-        TLock lock(m_oMutex);
-        flushed = const_cast<CLogger*>(this)->_FlushTop();
-        const Detail::SLayer& l = *m_oLayers[layer];
-        result = std::min(Fraction(l.m_dValue, l.m_dMaxValue), 1.0);
-    }
-    if (flushed && MayNotifyFlush())
-        _TriggerProgressChange(true);
-    return result;
+    return FlushAndRead(layer,
+                        [](const Detail::SLayer& l) { return std::min(Fraction(l.m_dValue, l.m_dMaxValue), 1.0); });
 }
 
 boost::posix_time::time_duration CLogger::GetTimeRemaining(int layer) const
 {
-    TLock lock(m_oMutex);
-    const Detail::SLayer& l = *m_oLayers[layer];
-    const boost::posix_time::time_duration elapsed = Now() - l.m_oStartTime;
-    const double done = std::trunc(l.m_dValue * 1000.0);
-    if (done == 0.0 || std::isnan(done))
-        return boost::posix_time::time_duration(boost::posix_time::pos_infin);
-    if (elapsed.is_special())
-        return elapsed;
-    const double rest = std::trunc((l.m_dMaxValue - l.m_dValue) * 1000.0);
-    if (std::isnan(rest))
-        return boost::posix_time::time_duration(boost::posix_time::pos_infin);
-    const int64_t limit = std::numeric_limits<int64_t>::max() / 2;
-    const int64_t micro = elapsed.total_microseconds();
-    int64_t result;
-    if (std::fabs(done) < g_dWideLimit && std::fabs(rest) < g_dWideLimit) {
-        // 128 bits hold the product of any elapsed time and any rest: exact.
-        __extension__ typedef __int128 TWide;
-        const TWide wide = static_cast<TWide>(micro) * static_cast<int64_t>(rest) / static_cast<int64_t>(done);
-        if (wide > limit || wide < -limit)
-            return boost::posix_time::time_duration(wide > 0 ? boost::posix_time::pos_infin
-                                                             : boost::posix_time::neg_infin);
-        result = static_cast<int64_t>(wide);
-    } else {
-        // Thousandfolds beyond 64 bits: only their ratio matters, and the
-        // extended precision keeps it to far below a microsecond per hour.
-        const long double ratio = static_cast<long double>(micro) * (static_cast<long double>(rest) / done);
-        if (std::isnan(ratio) || ratio > limit || ratio < -limit)
-            return boost::posix_time::time_duration(ratio < 0 ? boost::posix_time::neg_infin
-                                                              : boost::posix_time::pos_infin);
-        result = static_cast<int64_t>(ratio);
+    double value, maxValue;
+    boost::posix_time::time_duration elapsed;
+    {
+        TLock lock(m_oMutex);
+        const Detail::SLayer& l = *m_oLayers[layer];
+        value = l.m_dValue;
+        maxValue = l.m_dMaxValue;
+        elapsed = Now() - l.m_oStartTime;
     }
-    return boost::posix_time::microseconds(result);
+    return Detail::EstimateTimeRemaining(value, maxValue, elapsed);
 }
 
 boost::posix_time::time_duration CLogger::GetRuntime(int layer)

@@ -157,6 +157,11 @@ private:
     // reference count under the mutex instead of copying the list.
     typedef boost::shared_ptr<const TVisualizerList> TVisualizers;
 
+    // The getters' common path: passes a held-back change of the top layer
+    // outward and reads one layer under the same lock, then tells the
+    // visualizers at once if the flush passed something on.
+    double FlushAndRead(int layer, double (*read)(const Detail::SLayer&)) const;
+
     // A child's root layer moved by this much of its fraction: adds it to this
     // logger's top layer under this logger's mutex.
     void _ReceiveChildProgress(double fractionDelta, double parentQuota);

@@ -2,13 +2,12 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <iostream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-
+#include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Internationalisation/FormatText.h>
 #include <vidOderavev/Internationalisation/Translator.h>
 
@@ -48,18 +47,19 @@ int AccessFlags(_EFileAccessMode access)
 
 mode_t Mode(_EFilePermissions permissions) { return permissions == PermissionsReadWriteOwner ? 0600 : 0666; }
 
+// The dialogue is shown as diagnostics, but the answer always comes from
+// standard input.
 bool AskAgain(const std::string& problem, const char* retryText)
 {
-    std::cerr << problem << std::endl;
-    std::cerr << CTranslator::Translate("Retry (y/n) ");
-    std::cerr.flush();
+    Varnel::Detail::WriteDiagnostic(problem + "\n");
+    Varnel::Detail::WriteDiagnostic(CTranslator::Translate("Retry (y/n) "));
     const int answer = std::getc(stdin);
     if (answer == 'y') {
         std::getc(stdin); // the end of line after the answer
-        std::cerr << CTranslator::Translate(retryText) << std::endl;
+        Varnel::Detail::WriteDiagnostic(CTranslator::Translate(retryText) + "\n");
         return true;
     }
-    std::cerr << CTranslator::Translate("Giving up") << std::endl;
+    Varnel::Detail::WriteDiagnostic(CTranslator::Translate("Giving up") + "\n");
     return false;
 }
 

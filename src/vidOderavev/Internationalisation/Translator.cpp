@@ -209,7 +209,7 @@ std::atomic<unsigned int> g_nRunningCalls(0);
 
 const char* const g_pDefaultModuleName = "vidOderavev";
 
-typedef boost::recursive_mutex::scoped_lock TLock;
+typedef Detail::CScopedLock<Detail::CRecursiveMutex> TLock;
 
 void CutAtLastDot(std::string& name)
 {
@@ -281,7 +281,7 @@ struct STranslatorTeardown
             boost::this_thread::yield();
         boost::shared_ptr<CTranslator> instance;
         {
-            boost::mutex::scoped_lock lock(CTranslator::_CreateMutex());
+            Detail::CScopedLock<Detail::CMutex> lock(CTranslator::_CreateMutex());
             instance.swap(g_oTranslator);
             g_pTranslator.store(nullptr);
         }
@@ -313,9 +313,9 @@ private:
     CTranslator* m_pTranslator;
 };
 
-boost::mutex& CTranslator::_CreateMutex()
+Detail::CMutex& CTranslator::_CreateMutex()
 {
-    static boost::mutex* s_pMutex = new boost::mutex;
+    static Detail::CMutex* s_pMutex = new Detail::CMutex;
     return *s_pMutex;
 }
 
@@ -324,7 +324,7 @@ CTranslator* CTranslator::_CreateTranslator()
     CTranslator* translator = g_pTranslator.load(std::memory_order_acquire);
     if (translator)
         return translator;
-    boost::mutex::scoped_lock lock(_CreateMutex());
+    Detail::CScopedLock<Detail::CMutex> lock(_CreateMutex());
     translator = g_pTranslator.load(std::memory_order_acquire);
     if (!translator) {
         boost::shared_ptr<CTranslator> instance(new CTranslator);

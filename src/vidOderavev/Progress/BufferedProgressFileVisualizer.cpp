@@ -54,7 +54,7 @@ void CBufferedProgressFileVisualizer::ProgressChanged(const boost::shared_ptr<CL
 
 void CBufferedProgressFileVisualizer::Clear()
 {
-    ClearWithFinalProgress([this] {
+    ClearWithFinalProgress([this]() VIDODERAVEV_REQUIRES(m_oMutex) {
         m_bRefreshAllRows = true;
         try {
             _ProgressChanged(m_oLoggers.front());

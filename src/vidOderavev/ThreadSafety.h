@@ -50,10 +50,17 @@ public:
     bool try_lock() VIDODERAVEV_TRY_ACQUIRE(true) { return boost::recursive_mutex::try_lock(); }
 };
 
-// Holds a lock for its scope, and may give it up early.
+// Marks a lock that the current function already holds and hands over to a
+// scoped lock.
+struct SAdoptLock
+{
+};
+
+// Holds a lock for its scope, and may give it up early and take it again.
 template <typename TMutex> class VIDODERAVEV_SCOPED_CAPABILITY CScopedLock {
 public:
     explicit CScopedLock(TMutex& mutex) VIDODERAVEV_ACQUIRE(mutex) : m_oMutex(mutex) { m_oMutex.lock(); }
+    CScopedLock(TMutex& mutex, SAdoptLock) VIDODERAVEV_REQUIRES(mutex) : m_oMutex(mutex) {}
     ~CScopedLock() VIDODERAVEV_RELEASE()
     {
         if (m_bLocked)
@@ -63,6 +70,11 @@ public:
     {
         m_oMutex.unlock();
         m_bLocked = false;
+    }
+    void Lock() VIDODERAVEV_ACQUIRE()
+    {
+        m_oMutex.lock();
+        m_bLocked = true;
     }
     CScopedLock(const CScopedLock&) = delete;
     CScopedLock& operator=(const CScopedLock&) = delete;

@@ -35,6 +35,7 @@ public:
 
 protected:
     void _LoggerChanged(const boost::shared_ptr<Progress::CLogger>& logger) override
+        VIDODERAVEV_REQUIRES(this->m_oMutex)
     {
         if (m_bFailed.load())
             return;
@@ -47,6 +48,7 @@ protected:
     }
 
     void _TextChanged(const boost::shared_ptr<Progress::CLogger>& logger) override
+        VIDODERAVEV_REQUIRES(this->m_oMutex)
     {
         if (m_bFailed.load())
             return;
@@ -59,6 +61,7 @@ protected:
     }
 
     void _ProgressChanged(const boost::shared_ptr<Progress::CLogger>& logger) override
+        VIDODERAVEV_REQUIRES(this->m_oMutex)
     {
         if (m_bFailed.load())
             return;

@@ -26,7 +26,7 @@ std::atomic<CTranslator*> g_pTranslator(nullptr);
 std::atomic<bool> g_bTranslatorDestroyed(false);
 std::atomic<unsigned int> g_nRunningCalls(0);
 
-typedef boost::recursive_mutex::scoped_lock TLock;
+typedef Detail::CScopedLock<Detail::CRecursiveMutex> TLock;
 
 // Whether a text may hold a word worth translating: an ASCII letter, or any
 // byte of a multi-byte UTF-8 sequence, which may be a letter of another script.
@@ -62,7 +62,7 @@ struct STranslatorTeardown
             boost::this_thread::yield();
         boost::shared_ptr<CTranslator> instance;
         {
-            boost::mutex::scoped_lock lock(CTranslator::CreationMutex());
+            Detail::CScopedLock<Detail::CMutex> lock(CTranslator::CreationMutex());
             instance.swap(g_oTranslator);
             g_pTranslator.store(nullptr);
         }
@@ -94,9 +94,9 @@ private:
     CTranslator* m_pTranslator;
 };
 
-boost::mutex& CTranslator::CreationMutex()
+Detail::CMutex& CTranslator::CreationMutex()
 {
-    static boost::mutex* s_pMutex = new boost::mutex;
+    static Detail::CMutex* s_pMutex = new Detail::CMutex;
     return *s_pMutex;
 }
 
@@ -105,7 +105,7 @@ CTranslator* CTranslator::_CreateTranslator()
     CTranslator* translator = g_pTranslator.load(std::memory_order_acquire);
     if (translator)
         return translator;
-    boost::mutex::scoped_lock lock(CreationMutex());
+    Detail::CScopedLock<Detail::CMutex> lock(CreationMutex());
     translator = g_pTranslator.load(std::memory_order_acquire);
     if (!translator) {
         boost::shared_ptr<CTranslator> instance(new CTranslator);

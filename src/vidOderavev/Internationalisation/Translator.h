@@ -9,8 +9,8 @@
 
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/mutex.hpp>
-#include <boost/thread/recursive_mutex.hpp>
+
+#include <vidOderavev/ThreadSafety.h>
 
 #include <vidOderavev/Internationalisation/TranslatorData.h>
 
@@ -77,7 +77,7 @@ private:
 
     static CTranslator* _CreateTranslator();
     // Never destroyed, so that creation stays safe during static destruction.
-    static boost::mutex& CreationMutex();
+    static Varnel::Detail::CMutex& CreationMutex();
 
     void _Init(const std::list<std::string>& paths, const std::string& application, const std::string& language);
     bool _FindFile(const std::string& application, const std::string& language, std::string& path) const;
@@ -86,18 +86,19 @@ private:
 
     // Declared first so that it is released last.
     boost::shared_ptr<Strings::CTranslatorRegistry> m_oRegistry;
-    CTranslatorData m_oData;
-    bool m_bSearchMode;
-    std::list<std::string> m_oSearchPathList;
-    std::string m_sBaseFilePath;
+    CTranslatorData m_oData VIDODERAVEV_GUARDED_BY(m_oLock);
+    bool m_bSearchMode VIDODERAVEV_GUARDED_BY(m_oLock);
+    std::list<std::string> m_oSearchPathList VIDODERAVEV_GUARDED_BY(m_oLock);
+    std::string m_sBaseFilePath VIDODERAVEV_GUARDED_BY(m_oLock);
     // False while the table's file exists but could not be read: the file is
     // the user's data and must not be replaced by what was salvaged from it.
-    bool m_bWriteBackAllowed;
+    bool m_bWriteBackAllowed VIDODERAVEV_GUARDED_BY(m_oLock);
     // Modules being loaded, outermost first, to cut base-module cycles; and the
     // cycles already reported during the current load.
-    std::vector<std::string> m_oLoadChain;
-    std::set<std::pair<std::string, std::string>> m_oReportedCycles;
-    mutable boost::recursive_mutex m_oLock;
+    std::vector<std::string> m_oLoadChain VIDODERAVEV_GUARDED_BY(m_oLock);
+    std::set<std::pair<std::string, std::string>> m_oReportedCycles VIDODERAVEV_GUARDED_BY(m_oLock);
+    // Recursive: loading and writing back call each other with it held.
+    mutable Varnel::Detail::CRecursiveMutex m_oLock;
 
     friend struct STranslatorTeardown;
 };

@@ -37,7 +37,7 @@ void CBufferedProgressFileVisualizer::ProgressChanged(const boost::shared_ptr<CL
 
 void CBufferedProgressFileVisualizer::Clear()
 {
-    ClearWithFinalProgress([this] { m_oSlots.Update(m_oLoggers, true); });
+    ClearWithFinalProgress([this]() VIDODERAVEV_REQUIRES(m_oMutex) { m_oSlots.Update(m_oLoggers, true); });
 }
 
 void CBufferedProgressFileVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)

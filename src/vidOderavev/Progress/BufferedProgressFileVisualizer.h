@@ -34,7 +34,7 @@ public:
     virtual void Clear();
 
 protected:
-    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) VIDODERAVEV_REQUIRES(m_oMutex);
 
     void _ProgressFileThread();
     // Rewrites the progress file in place; each pointer points to two values,

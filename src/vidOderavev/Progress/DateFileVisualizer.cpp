@@ -42,7 +42,8 @@ std::string CDateFileVisualizer::_BuildProgressFileName() const { return m_sBase
 
 void CDateFileVisualizer::Clear()
 {
-    ClearWithFinalProgress([this] { m_oSlots.Refresh(m_oLoggers, m_nProgressFile, true); });
+    ClearWithFinalProgress(
+        [this]() VIDODERAVEV_REQUIRES(m_oMutex) { m_oSlots.Refresh(m_oLoggers, m_nProgressFile, true); });
 }
 
 void CDateFileVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)

@@ -35,9 +35,9 @@ public:
     std::string _BuildProgressFileName() const;
 
 protected:
-    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) VIDODERAVEV_REQUIRES(m_oMutex);
     virtual void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                              const std::string& taskId);
+                              const std::string& taskId) VIDODERAVEV_REQUIRES(m_oMutex);
 
     // The current local date at second resolution; the clock the day's log
     // file is chosen by, and the seam through which a test moves it past

@@ -22,7 +22,7 @@ namespace Progress {
 
 namespace {
 
-typedef boost::mutex::scoped_lock TLock;
+typedef Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> TLock;
 
 boost::posix_time::ptime Now() { return boost::posix_time::microsec_clock::local_time(); }
 
@@ -211,13 +211,13 @@ int CLogger::Push(const std::string& text, double parentQuota, double maxValue, 
             layer->m_sAltText = m_oLayers.back()->m_sAltText;
         }
         m_oLayers.push_back(layer);
-        _RefreshTop();
+        RefreshTopLocked();
         index = static_cast<int>(m_oLayers.size()) - 1;
         changed = _UpdateProgress(index, initialValue, maxValue, false);
     }
     // The outputs are told of both changes even when one of them raises.
     CFirstFailure failure;
-    failure.Run([&] { _NotifyLoggerChanged(); });
+    failure.Run([&] { NotifyLoggerChanged(); });
     if (changed)
         failure.Run([&] { _TriggerProgressChange(false); });
     failure.Rethrow();
@@ -249,17 +249,17 @@ void CLogger::Pop()
         if (m_oLayers.size() >= 2)
             _Pop();
     }
-    failure.Run([&] { _NotifyLoggerChanged(); });
+    failure.Run([&] { NotifyLoggerChanged(); });
     failure.Rethrow();
 }
 
 void CLogger::_Pop()
 {
     m_oLayers.pop_back();
-    _RefreshTop();
+    RefreshTopLocked();
 }
 
-void CLogger::_RefreshTop()
+void CLogger::RefreshTopLocked()
 {
     if (m_oLayers.empty()) {
         m_pTopLayer = nullptr;
@@ -314,7 +314,7 @@ void CLogger::SetText(int layer, const std::string& text)
         changed = _SetText(layer, text);
     }
     if (changed)
-        _NotifyTextChanged();
+        NotifyTextChanged();
 }
 
 void CLogger::SetText(const std::string& text)
@@ -325,7 +325,7 @@ void CLogger::SetText(const std::string& text)
         changed = _SetText(_GetNumberOfLayers() - 1, text);
     }
     if (changed)
-        _NotifyTextChanged();
+        NotifyTextChanged();
 }
 
 void CLogger::SetAltText(int layer, const std::string& text)
@@ -336,7 +336,7 @@ void CLogger::SetAltText(int layer, const std::string& text)
         changed = _SetAltText(layer, text);
     }
     if (changed)
-        _NotifyTextChanged();
+        NotifyTextChanged();
 }
 
 void CLogger::SetAltText(const std::string& text)
@@ -347,7 +347,7 @@ void CLogger::SetAltText(const std::string& text)
         changed = _SetAltText(_GetNumberOfLayers() - 1, text);
     }
     if (changed)
-        _NotifyTextChanged();
+        NotifyTextChanged();
 }
 
 const std::string& CLogger::GetText(int layer) const
@@ -370,7 +370,7 @@ void CLogger::SetClass(int layer, ELayerClass layerClass)
         TLock lock(m_oMutex);
         m_oLayers[layer]->m_eClass = layerClass;
     }
-    _NotifyLoggerChanged();
+    NotifyLoggerChanged();
 }
 
 ELayerClass CLogger::GetClass(int layer) const
@@ -379,19 +379,50 @@ ELayerClass CLogger::GetClass(int layer) const
     return m_oLayers[layer]->m_eClass;
 }
 
-const boost::shared_ptr<CLogger>& CLogger::GetParent() const { return m_oParent; }
+const boost::shared_ptr<CLogger>& CLogger::GetParent() const
+{
+    TLock lock(m_oMutex);
+    return m_oParent;
+}
 
+// The child reads its parent link under its own mutex (messages, progress),
+// so the link is changed under the child's mutex too, taken first as
+// everywhere else.
 void CLogger::AddChildLogger(const boost::shared_ptr<CLogger>& child)
 {
     boost::shared_ptr<CLogger> self = shared_from_this();
+    boost::shared_ptr<CLogger> former; // released after the mutexes
+    if (child.get() == this) {
+        TLock lock(m_oMutex);
+        m_oChildren.push_back(child);
+        former = m_oParent;
+        m_oParent = self;
+        return;
+    }
+    TLock childLock(child->m_oMutex);
     TLock lock(m_oMutex);
     m_oChildren.push_back(child);
+    former = child->m_oParent;
     child->m_oParent = self;
 }
 
 void CLogger::RemoveChildLogger(const boost::shared_ptr<CLogger>& child)
 {
+    if (child.get() == this) {
+        boost::shared_ptr<CLogger> released;
+        TLock lock(m_oMutex);
+        for (auto it = m_oChildren.begin(); it != m_oChildren.end(); ++it) {
+            if (it->get() == this) {
+                released = m_oParent;
+                m_oParent.reset();
+                m_oChildren.erase(it);
+                return;
+            }
+        }
+        return;
+    }
     boost::shared_ptr<CLogger> released;
+    TLock childLock(child->m_oMutex);
     TLock lock(m_oMutex);
     for (auto it = m_oChildren.begin(); it != m_oChildren.end(); ++it) {
         if (it->get() == child.get()) {
@@ -447,7 +478,7 @@ bool CLogger::_UpdateProgress(int layer, double value, double maxValue, bool for
     if (!force && std::min(current->m_dReportedValue + 0.05 * maxValue, maxValue) > value) {
         current->m_dValue = value;
         current->m_dMaxValue = maxValue;
-        _RefreshTop();
+        RefreshTopLocked();
         return false;
     }
     double x = value;
@@ -467,13 +498,13 @@ bool CLogger::_UpdateProgress(int layer, double value, double maxValue, bool for
         x = std::max(delta * l.m_dParentQuota + p.m_dValue, 0.0);
         m = p.m_dMaxValue;
     }
-    _RefreshTop();
+    RefreshTopLocked();
     if (m_oParent)
-        m_oParent->_ReceiveChildProgress(delta, m_oLayers[0]->m_dParentQuota);
+        m_oParent->ReceiveChildProgress(delta, m_oLayers[0]->m_dParentQuota);
     return true;
 }
 
-void CLogger::_ReceiveChildProgress(double fractionDelta, double parentQuota)
+void CLogger::ReceiveChildProgress(double fractionDelta, double parentQuota)
 {
     // The top layer is read and updated under one lock: children on other
     // threads feed the same layer.
@@ -490,7 +521,7 @@ bool CLogger::_UpdateProgressLocked(int layer, double value, double maxValue, bo
     return _UpdateProgress(layer, value, maxValue, force);
 }
 
-CLogger::TVisualizers CLogger::_CopyVisualizers() const
+CLogger::TVisualizers CLogger::CopyVisualizers() const
 {
     TLock lock(m_oMutex);
     return m_pVisualizers;
@@ -517,18 +548,18 @@ void CLogger::_TriggerProgressChange(bool immediate) const
     NotifyEach(*visualizers, [&](Detail::CVisualizer& visualizer) { visualizer.ProgressChanged(self, immediate); });
 }
 
-void CLogger::_NotifyLoggerChanged()
+void CLogger::NotifyLoggerChanged()
 {
-    const TVisualizers visualizers = _CopyVisualizers();
+    const TVisualizers visualizers = CopyVisualizers();
     if (!visualizers)
         return;
     const boost::shared_ptr<CLogger> self = shared_from_this();
     NotifyEach(*visualizers, [&](Detail::CVisualizer& visualizer) { visualizer.LoggerChanged(self); });
 }
 
-void CLogger::_NotifyTextChanged()
+void CLogger::NotifyTextChanged()
 {
-    const TVisualizers visualizers = _CopyVisualizers();
+    const TVisualizers visualizers = CopyVisualizers();
     if (!visualizers)
         return;
     const boost::shared_ptr<CLogger> self = shared_from_this();
@@ -562,15 +593,15 @@ void CLogger::IncrementProgress(double step)
         m_oMutex.unlock();
         return;
     }
-    _IncrementPastStep(value);
+    IncrementPastStepLocked(value);
 }
 
 // Kept out of line so that the increment path stays short.
-__attribute__((noinline)) void CLogger::_IncrementPastStep(double value)
+__attribute__((noinline)) void CLogger::IncrementPastStepLocked(double value)
 {
     bool changed;
     {
-        TLock lock(m_oMutex, boost::adopt_lock);
+        TLock lock(m_oMutex, Varnel::Detail::SAdoptLock());
         changed = _UpdateProgress(_GetNumberOfLayers() - 1, value, m_pTopLayer->m_dMaxValue, false);
     }
     if (changed)
@@ -600,7 +631,7 @@ void CLogger::SetMaxValue(double maxValue)
         _TriggerProgressChange(false);
 }
 
-bool CLogger::_FlushTop()
+bool CLogger::FlushTopLocked()
 {
     const int top = _GetNumberOfLayers() - 1;
     const Detail::SLayer& layer = *m_oLayers[top];
@@ -613,7 +644,7 @@ double CLogger::FlushAndRead(int layer, double (*read)(const Detail::SLayer&)) c
     bool flushed;
     {
         TLock lock(m_oMutex);
-        flushed = const_cast<CLogger*>(this)->_FlushTop();
+        flushed = const_cast<CLogger*>(this)->FlushTopLocked();
         result = read(*m_oLayers[layer]);
     }
     if (flushed && MayNotifyFlush())
@@ -665,10 +696,11 @@ boost::posix_time::time_duration CLogger::GetRuntime(int layer)
 
 void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std::string& taskId)
 {
-    const _EVerbosityLevel mapped = _GetMappedVerbosityLevel(level);
+    _EVerbosityLevel mapped;
     boost::shared_ptr<CLogger> parent;
     {
         TLock lock(m_oMutex);
+        mapped = MappedVerbosityLevelLocked(level);
         parent = m_oParent;
     }
     // A failing output of the parent keeps the message from none of ours.
@@ -699,22 +731,31 @@ _EVerbosityLevel CLogger::GetNotificationLevel() const
 
 void CLogger::SetVerbosityOffset(int offset)
 {
+    TLock lock(m_oMutex);
     for (int level = VerbosityInfo; level <= VerbosityTrace; ++level)
         m_oVerbosityOffsets[static_cast<_EVerbosityLevel>(level)] = offset;
 }
 
 void CLogger::IncreaseVerbosityOffset(int increment)
 {
+    TLock lock(m_oMutex);
     for (int level = VerbosityInfo; level <= VerbosityTrace; ++level)
         m_oVerbosityOffsets[static_cast<_EVerbosityLevel>(level)] += increment;
 }
 
 int CLogger::GetVerbosityOffset() const
 {
+    TLock lock(m_oMutex);
     return m_oVerbosityOffsets.empty() ? 0 : m_oVerbosityOffsets.begin()->second;
 }
 
 _EVerbosityLevel CLogger::_GetMappedVerbosityLevel(const _EVerbosityLevel& level)
+{
+    TLock lock(m_oMutex);
+    return MappedVerbosityLevelLocked(level);
+}
+
+_EVerbosityLevel CLogger::MappedVerbosityLevelLocked(_EVerbosityLevel level) const
 {
     const auto it = m_oVerbosityOffsets.find(level);
     if (it == m_oVerbosityOffsets.end())

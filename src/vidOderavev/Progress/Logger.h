@@ -12,9 +12,9 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/mutex.hpp>
 
 #include <vidOderavev/Export.h>
+#include <vidOderavev/ThreadSafety.h>
 
 namespace Qz {
 namespace Varnel {
@@ -77,6 +77,13 @@ struct VIDODERAVEV_API SLayer
 // A layer whose max value is 0 has the fraction 0 while it runs (never NaN or
 // infinity) and hands its whole parent quota to the enclosing layer when it is
 // popped.
+//
+// Locking: one plain mutex per logger guards the layers, the lists, the
+// parent link and the verbosity offsets. A child takes its own mutex before
+// its parent's (progress flows from child to parent, and the child's parent
+// link is changed under both), and visualizers are never called while it is
+// held, so a visualizer may call the getters from its hooks. A visualizer
+// takes its own mutex before a logger's.
 class VIDODERAVEV_API CLogger : public boost::enable_shared_from_this<CLogger>, private boost::noncopyable
 {
 public:
@@ -91,64 +98,69 @@ public:
 
     int Push(const std::string& text, double parentQuota, double maxValue, double initialValue = 0.0,
              bool fixedText = false, ELayerClass layerClass = LayerClassRoot,
-             ELayerSecrecy secrecy = LayerSecrecyPublic, const std::string& altText = std::string());
-    void Pop();
-    int GetNumberOfLayers() const;
+             ELayerSecrecy secrecy = LayerSecrecyPublic, const std::string& altText = std::string())
+        VIDODERAVEV_EXCLUDES(m_oMutex);
+    void Pop() VIDODERAVEV_EXCLUDES(m_oMutex);
+    int GetNumberOfLayers() const VIDODERAVEV_EXCLUDES(m_oMutex);
 
-    void SetText(int layer, const std::string& text);
-    void SetText(const std::string& text);
-    void SetAltText(int layer, const std::string& text);
-    void SetAltText(const std::string& text);
+    void SetText(int layer, const std::string& text) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetText(const std::string& text) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetAltText(int layer, const std::string& text) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetAltText(const std::string& text) VIDODERAVEV_EXCLUDES(m_oMutex);
     // The reference points into the layer record: use it before the layer is popped.
-    const std::string& GetText(int layer) const;
-    const std::string& GetText() const;
-    const std::string& GetAltText(int layer) const;
-    void SetClass(int layer, ELayerClass layerClass);
-    ELayerClass GetClass(int layer) const;
+    const std::string& GetText(int layer) const VIDODERAVEV_EXCLUDES(m_oMutex);
+    const std::string& GetText() const VIDODERAVEV_EXCLUDES(m_oMutex);
+    const std::string& GetAltText(int layer) const VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetClass(int layer, ELayerClass layerClass) VIDODERAVEV_EXCLUDES(m_oMutex);
+    ELayerClass GetClass(int layer) const VIDODERAVEV_EXCLUDES(m_oMutex);
 
-    const boost::shared_ptr<CLogger>& GetParent() const;
-    void AddChildLogger(const boost::shared_ptr<CLogger>& child);
-    void RemoveChildLogger(const boost::shared_ptr<CLogger>& child);
-    int GetNumberOfChildren() const;
+    // The mutex is held only for the look-up: the reference must not be used
+    // while another thread links or unlinks this logger.
+    const boost::shared_ptr<CLogger>& GetParent() const VIDODERAVEV_EXCLUDES(m_oMutex);
+    void AddChildLogger(const boost::shared_ptr<CLogger>& child) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void RemoveChildLogger(const boost::shared_ptr<CLogger>& child) VIDODERAVEV_EXCLUDES(m_oMutex);
+    int GetNumberOfChildren() const VIDODERAVEV_EXCLUDES(m_oMutex);
 
-    void AddVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer);
-    void RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer);
+    void AddVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer) VIDODERAVEV_EXCLUDES(m_oMutex);
 
-    void SetProgress(double value, bool force = false);
-    void IncrementProgress();
-    void IncrementProgress(double step);
-    void SetMaxValue(int layer, double maxValue);
-    void SetMaxValue(double maxValue);
-    double GetProgress(int layer) const;
-    double GetProgress() const;
-    double GetMaxValue(int layer) const;
-    double GetMaxValue() const;
-    double GetRelativeProgressValue(int layer) const;
-    boost::posix_time::time_duration GetTimeRemaining(int layer) const;
-    boost::posix_time::time_duration GetRuntime(int layer);
+    void SetProgress(double value, bool force = false) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void IncrementProgress() VIDODERAVEV_EXCLUDES(m_oMutex);
+    void IncrementProgress(double step) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetMaxValue(int layer, double maxValue) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetMaxValue(double maxValue) VIDODERAVEV_EXCLUDES(m_oMutex);
+    double GetProgress(int layer) const VIDODERAVEV_EXCLUDES(m_oMutex);
+    double GetProgress() const VIDODERAVEV_EXCLUDES(m_oMutex);
+    double GetMaxValue(int layer) const VIDODERAVEV_EXCLUDES(m_oMutex);
+    double GetMaxValue() const VIDODERAVEV_EXCLUDES(m_oMutex);
+    double GetRelativeProgressValue(int layer) const VIDODERAVEV_EXCLUDES(m_oMutex);
+    boost::posix_time::time_duration GetTimeRemaining(int layer) const VIDODERAVEV_EXCLUDES(m_oMutex);
+    boost::posix_time::time_duration GetRuntime(int layer) VIDODERAVEV_EXCLUDES(m_oMutex);
 
-    void Message(_EVerbosityLevel level, const std::string& text, const std::string& taskId = std::string());
-    void SetNotificationLevel(_EVerbosityLevel level);
+    void Message(_EVerbosityLevel level, const std::string& text, const std::string& taskId = std::string())
+        VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetNotificationLevel(_EVerbosityLevel level) VIDODERAVEV_EXCLUDES(m_oMutex);
     _EVerbosityLevel GetNotificationLevel() const;
-    void SetVerbosityOffset(int offset);
-    void IncreaseVerbosityOffset(int increment);
-    int GetVerbosityOffset() const;
-    _EVerbosityLevel _GetMappedVerbosityLevel(const _EVerbosityLevel& level);
-    void SetLayerTracing(bool on);
+    void SetVerbosityOffset(int offset) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void IncreaseVerbosityOffset(int increment) VIDODERAVEV_EXCLUDES(m_oMutex);
+    int GetVerbosityOffset() const VIDODERAVEV_EXCLUDES(m_oMutex);
+    _EVerbosityLevel _GetMappedVerbosityLevel(const _EVerbosityLevel& level) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void SetLayerTracing(bool on) VIDODERAVEV_EXCLUDES(m_oMutex);
     std::string GetTimeStamp();
     std::string _GetTimeStamp();
 
-    // Internal operations; those with a leading underscore expect the caller
-    // to hold the mutex, except _UpdateProgressLocked and _TriggerProgressChange.
-    bool _UpdateProgress(int layer, double value, double maxValue, bool force);
-    bool _UpdateProgressLocked(int layer, double value, double maxValue, bool force);
-    void _TriggerProgressChange(bool immediate) const;
-    void _Pop();
-    bool _SetText(int layer, const std::string& text);
-    bool _SetAltText(int layer, const std::string& text);
-    int _GetNumberOfLayers() const;
-    int _GetNumberOfChildren() const;
-    bool _IsLeaf() const;
+    // Internal operations. _UpdateProgressLocked takes the mutex and
+    // _TriggerProgressChange runs without it; the others expect the caller to
+    // hold it.
+    bool _UpdateProgress(int layer, double value, double maxValue, bool force) VIDODERAVEV_REQUIRES(m_oMutex);
+    bool _UpdateProgressLocked(int layer, double value, double maxValue, bool force) VIDODERAVEV_EXCLUDES(m_oMutex);
+    void _TriggerProgressChange(bool immediate) const VIDODERAVEV_EXCLUDES(m_oMutex);
+    void _Pop() VIDODERAVEV_REQUIRES(m_oMutex);
+    bool _SetText(int layer, const std::string& text) VIDODERAVEV_REQUIRES(m_oMutex);
+    bool _SetAltText(int layer, const std::string& text) VIDODERAVEV_REQUIRES(m_oMutex);
+    int _GetNumberOfLayers() const VIDODERAVEV_REQUIRES(m_oMutex);
+    int _GetNumberOfChildren() const VIDODERAVEV_REQUIRES(m_oMutex);
+    bool _IsLeaf() const VIDODERAVEV_REQUIRES(m_oMutex);
 
 private:
     typedef std::vector<boost::shared_ptr<Detail::CVisualizer> > TVisualizerList;
@@ -160,34 +172,35 @@ private:
     // The getters' common path: passes a held-back change of the top layer
     // outward and reads one layer under the same lock, then tells the
     // visualizers at once if the flush passed something on.
-    double FlushAndRead(int layer, double (*read)(const Detail::SLayer&)) const;
+    double FlushAndRead(int layer, double (*read)(const Detail::SLayer&)) const VIDODERAVEV_EXCLUDES(m_oMutex);
 
     // A child's root layer moved by this much of its fraction: adds it to this
-    // logger's top layer under this logger's mutex.
-    void _ReceiveChildProgress(double fractionDelta, double parentQuota);
-    bool _FlushTop();
-    void _RefreshTop();
-    // The rest of an increment that reached the step; called with the mutex
-    // held, releases it.
-    void _IncrementPastStep(double value);
-    TVisualizers _CopyVisualizers() const;
-    void _NotifyLoggerChanged();
-    void _NotifyTextChanged();
+    // logger's top layer under this logger's mutex (the child holds its own).
+    void ReceiveChildProgress(double fractionDelta, double parentQuota) VIDODERAVEV_EXCLUDES(m_oMutex);
+    bool FlushTopLocked() VIDODERAVEV_REQUIRES(m_oMutex);
+    void RefreshTopLocked() VIDODERAVEV_REQUIRES(m_oMutex);
+    // The rest of an increment that reached the step; releases the mutex.
+    void IncrementPastStepLocked(double value) VIDODERAVEV_RELEASE(m_oMutex);
+    _EVerbosityLevel MappedVerbosityLevelLocked(_EVerbosityLevel level) const VIDODERAVEV_REQUIRES(m_oMutex);
+    TVisualizers CopyVisualizers() const VIDODERAVEV_EXCLUDES(m_oMutex);
+    void NotifyLoggerChanged() VIDODERAVEV_EXCLUDES(m_oMutex);
+    void NotifyTextChanged() VIDODERAVEV_EXCLUDES(m_oMutex);
 
-    TVisualizers m_pVisualizers; // null while there are none
-    boost::shared_ptr<CLogger> m_oParent;
-    std::list<boost::shared_ptr<CLogger> > m_oChildren;
-    std::vector<boost::shared_ptr<Detail::SLayer> > m_oLayers;
+    TVisualizers m_pVisualizers VIDODERAVEV_GUARDED_BY(m_oMutex); // null while there are none
+    boost::shared_ptr<CLogger> m_oParent VIDODERAVEV_GUARDED_BY(m_oMutex);
+    std::list<boost::shared_ptr<CLogger> > m_oChildren VIDODERAVEV_GUARDED_BY(m_oMutex);
+    std::vector<boost::shared_ptr<Detail::SLayer> > m_oLayers VIDODERAVEV_GUARDED_BY(m_oMutex);
     // The last element of m_oLayers, and the value below which an update of
     // it is held back (the 5 % step above its reported value, at most its max
     // value): kept beside the stack so that an increment below the step is
     // one comparison under the mutex.
-    Detail::SLayer* m_pTopLayer;
-    double m_dTopThreshold;
+    Detail::SLayer* m_pTopLayer VIDODERAVEV_GUARDED_BY(m_oMutex) VIDODERAVEV_PT_GUARDED_BY(m_oMutex);
+    double m_dTopThreshold VIDODERAVEV_GUARDED_BY(m_oMutex);
+    // Read without the mutex by Message's filter and GetNotificationLevel.
     std::atomic<int32_t> m_eNotificationLevel;
-    std::map<_EVerbosityLevel, int32_t> m_oVerbosityOffsets;
-    bool m_bLayerTracing;
-    mutable boost::mutex m_oMutex;
+    std::map<_EVerbosityLevel, int32_t> m_oVerbosityOffsets VIDODERAVEV_GUARDED_BY(m_oMutex);
+    bool m_bLayerTracing VIDODERAVEV_GUARDED_BY(m_oMutex);
+    mutable Varnel::Detail::CMutex m_oMutex;
 };
 
 } // namespace Progress

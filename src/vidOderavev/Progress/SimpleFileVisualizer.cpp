@@ -57,7 +57,8 @@ CSimpleFileVisualizer::~CSimpleFileVisualizer()
 
 void CSimpleFileVisualizer::Clear()
 {
-    ClearWithFinalProgress([this] { m_oSlots.Refresh(m_oLoggers, m_nProgressFile, true); });
+    ClearWithFinalProgress(
+        [this]() VIDODERAVEV_REQUIRES(m_oMutex) { m_oSlots.Refresh(m_oLoggers, m_nProgressFile, true); });
 }
 
 void CSimpleFileVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)

@@ -31,9 +31,9 @@ public:
     virtual void Clear();
 
 protected:
-    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger);
+    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) VIDODERAVEV_REQUIRES(m_oMutex);
     virtual void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                              const std::string& taskId);
+                              const std::string& taskId) VIDODERAVEV_REQUIRES(m_oMutex);
 
     // -1 while running without a progress file.
     int m_nProgressFile;

@@ -151,42 +151,42 @@ CNetVisualizer::CNetVisualizer(const std::string& host, int port,
     m_sLogIdentity = m_sProgressIdentity + "<TID>" + m_sThreadId + "</TID>\n";
 
     // Not flushed: the prologue leaves with the first record.
-    if (_IsUsable())
+    if (IsUsableLocked())
         m_oConnection->m_oStream << Detail::g_acXmlDeclaration << Detail::g_acXmlStreamStart;
 }
 
 CNetVisualizer::~CNetVisualizer()
 {
-    if (_IsUsable())
+    if (IsUsableLocked())
         m_oConnection->m_oStream << Detail::g_acXmlStreamEnd << '\n' << std::endl;
 }
 
-bool CNetVisualizer::_IsUsable() const
+bool CNetVisualizer::IsUsableLocked() const
 {
     return !(m_oConnection->m_oStream.rdstate() & (std::ios_base::failbit | std::ios_base::badbit));
 }
 
-void CNetVisualizer::_Send(const std::string& record) { m_oConnection->m_oStream << record << std::endl; }
+void CNetVisualizer::SendLocked(const std::string& record) { m_oConnection->m_oStream << record << std::endl; }
 
 void CNetVisualizer::_ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
                                   const std::string& taskId)
 {
-    if (!_IsUsable())
+    if (!IsUsableLocked())
         return;
     m_sRecord.clear();
     Detail::AppendXmlLogRecord(m_sRecord, _GetLevel(level), timeStamp, m_sLogIdentity, taskId, text);
-    _Send(m_sRecord);
+    SendLocked(m_sRecord);
 }
 
 void CNetVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
 {
-    if (m_oLoggers.empty() || !_IsUsable())
+    if (m_oLoggers.empty() || !IsUsableLocked())
         return;
     const boost::shared_ptr<CLogger> first = m_oLoggers.front();
     // A local buffer: the getters may re-enter this hook on the same thread.
     std::string record;
     if (Detail::AppendXmlProgressRecord(record, first, m_sProgressIdentity, m_dLastFraction, m_sLastRootText))
-        _Send(record);
+        SendLocked(record);
 }
 
 } // namespace Progress

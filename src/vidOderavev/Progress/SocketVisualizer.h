@@ -46,26 +46,26 @@ public:
     virtual ~CNetVisualizer();
 
 protected:
-    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override;
+    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override VIDODERAVEV_REQUIRES(m_oMutex);
     void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                      const std::string& taskId) override;
+                      const std::string& taskId) override VIDODERAVEV_REQUIRES(m_oMutex);
 
 private:
     struct SConnection;
 
-    bool _IsUsable() const;
-    void _Send(const std::string& record);
+    bool IsUsableLocked() const VIDODERAVEV_REQUIRES(m_oMutex);
+    void SendLocked(const std::string& record) VIDODERAVEV_REQUIRES(m_oMutex);
 
-    double m_dLastFraction;
-    std::string m_sLastRootText;
-    std::unique_ptr<SConnection> m_oConnection;
+    double m_dLastFraction VIDODERAVEV_GUARDED_BY(m_oMutex);
+    std::string m_sLastRootText VIDODERAVEV_GUARDED_BY(m_oMutex);
+    std::unique_ptr<SConnection> m_oConnection VIDODERAVEV_PT_GUARDED_BY(m_oMutex);
     std::string m_sHostName;
     std::string m_sProcessId;
     std::string m_sThreadId;
     // The escaped identification elements, built once.
     std::string m_sLogIdentity;
     std::string m_sProgressIdentity;
-    std::string m_sRecord;
+    std::string m_sRecord VIDODERAVEV_GUARDED_BY(m_oMutex);
 };
 
 } // namespace Progress

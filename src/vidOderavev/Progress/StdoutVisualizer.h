@@ -31,15 +31,15 @@ public:
     virtual ~CStdoutVisualizer();
 
 protected:
-    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override;
+    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override VIDODERAVEV_REQUIRES(m_oMutex);
     void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                      const std::string& taskId) override;
+                      const std::string& taskId) override VIDODERAVEV_REQUIRES(m_oMutex);
 
 private:
-    double m_dLastFraction;
-    std::string m_sLastRootText;
+    double m_dLastFraction VIDODERAVEV_GUARDED_BY(m_oMutex);
+    std::string m_sLastRootText VIDODERAVEV_GUARDED_BY(m_oMutex);
     // Reused for every log record so that a message costs no allocation.
-    std::string m_sRecord;
+    std::string m_sRecord VIDODERAVEV_GUARDED_BY(m_oMutex);
 };
 
 } // namespace Progress

@@ -10,10 +10,10 @@
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/noncopyable.hpp>
 #include <boost/shared_ptr.hpp>
-#include <boost/thread/recursive_mutex.hpp>
 
 #include <vidOderavev/Export.h>
 #include <vidOderavev/Progress/Logger.h>
+#include <vidOderavev/ThreadSafety.h>
 
 namespace Qz {
 namespace Varnel {
@@ -39,6 +39,15 @@ public:
 // Common base of all outputs: logger registration, the level filter, one
 // recursive mutex around the hooks, the 0.2 s progress throttle and the
 // "Startup" and run-time notes.
+//
+// Locking: the mutex guards the loggers list and the hooks' state; it is
+// taken before any logger's mutex (the hooks call the loggers' getters) and
+// before the translator's. It is recursive because a getter called inside a
+// hook can lead straight back into this visualizer on the same thread. A
+// thread inside a hook that is led into another visualizer held by another
+// thread does not wait for it, as that thread may be waiting the same way: an
+// immediate progress notification is then delivered once the first thread
+// has left its outermost hook, and a throttled one is dropped.
 class VIDODERAVEV_API CVisualizerBase : public CVisualizer
 {
 public:
@@ -55,15 +64,18 @@ public:
                              const std::string& taskId);
 
 protected:
-    virtual void _LoggerChanged(const boost::shared_ptr<CLogger>& logger);
-    virtual void _TextChanged(const boost::shared_ptr<CLogger>& logger);
-    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger);
+    // The hooks run with the mutex held, except _ShowMessageUnlocked, whose
+    // default takes it around _ShowMessage.
+    virtual void _LoggerChanged(const boost::shared_ptr<CLogger>& logger) VIDODERAVEV_REQUIRES(m_oMutex);
+    virtual void _TextChanged(const boost::shared_ptr<CLogger>& logger) VIDODERAVEV_REQUIRES(m_oMutex);
+    virtual void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) VIDODERAVEV_REQUIRES(m_oMutex);
     virtual void _ShowMessageUnlocked(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
                                       const std::string& taskId);
     virtual void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                              const std::string& taskId);
+                              const std::string& taskId) VIDODERAVEV_REQUIRES(m_oMutex);
 
     std::string _GetLevel(_EVerbosityLevel level);
+    // Both take the mutex (it is recursive) for reading the first logger.
     void _PrintStartup();
     void _PrintRuntime();
 
@@ -76,11 +88,11 @@ protected:
     // exception leaves at the end.
     void ClearWithFinalProgress(const std::function<void()>& refresh);
 
-    std::list<boost::shared_ptr<CLogger> > m_oLoggers;
-    boost::posix_time::ptime m_oLastProgressTime;
+    std::list<boost::shared_ptr<CLogger> > m_oLoggers VIDODERAVEV_GUARDED_BY(m_oMutex);
+    boost::posix_time::ptime m_oLastProgressTime VIDODERAVEV_GUARDED_BY(m_oMutex);
     // Read by ShowMessage without the mutex.
     std::atomic<int32_t> m_eNotificationLevel;
-    boost::recursive_mutex m_oMutex;
+    Varnel::Detail::CRecursiveMutex m_oMutex;
 
 private:
     // Set when the throttle drops a progress notification, cleared when

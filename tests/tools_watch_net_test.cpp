@@ -292,13 +292,15 @@ TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
 TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
 {
     CTemporaryDirectory directory;
-    // Descriptors for about a dozen connections once the watcher has raised
-    // its soft limit to the hard one.
-    CListeningWatcher watcher(directory, {"--idle-timeout", "1", "--exit-after", "31"},
-                              "ulimit -S -n 10 && ulimit -H -n 20 && ");
+    CTemporaryDirectory saved;
+    // Descriptors for about a dozen saved connections once the watcher has
+    // raised its soft limit to the hard one; the rest wait, and every one
+    // taken in gets its save file.
+    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--idle-timeout", "1", "--exit-after", "31"},
+                              "ulimit -S -n 10 && ulimit -H -n 33 && ");
     ASSERT_GT(watcher.Port(), 0) << ReadFileOrEmpty(directory.File("watch.err"));
     const std::string limits = ReadFile("/proc/" + std::to_string(watcher.Process().Pid()) + "/limits");
-    EXPECT_NE(std::string::npos, limits.find("Max open files            20                   20 ")) << limits;
+    EXPECT_NE(std::string::npos, limits.find("Max open files            33                   33 ")) << limits;
 
     std::vector<int> idle;
     for (int i = 0; i < 30; ++i) {
@@ -319,6 +321,9 @@ TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
                             }))
         << watcher.Output();
     EXPECT_EQ("late/1 FINISHED", LinesOf(lines, "late/1").back());
+    EXPECT_EQ(NetworkDocument("late", 1, 2), ReadFileOrEmpty(saved.File("late-1.xml")));
+    const std::string errors = ReadFile(directory.File("watch.err"));
+    EXPECT_EQ(std::string::npos, errors.find("cannot create")) << errors;
 }
 
 #else

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "watch/DescriptorBudget.h"
 #include "watch/PlainView.h"
 
 namespace Qz {
@@ -21,6 +22,10 @@ const std::size_t g_nReadSize = 1 << 16;
 const double g_dStopGrace = 2.0;
 // How long accepting pauses when the process has run out of descriptors.
 const double g_dAcceptPause = 1.0;
+// Descriptors that connections never take: the C library, a terminal, and a
+// sanitizer runtime (which probes memory through a pipe while it reports)
+// need a few of their own at any time.
+const std::size_t g_nSpareDescriptors = 8;
 
 } // namespace
 
@@ -129,19 +134,31 @@ double CCollector::_CloseIdle(double now, double idleTimeout)
 
 int CCollector::RunListener(CListener& listener, int exitAfter, double idleTimeout)
 {
+    // Each connection holds its socket and, while it is saved, its file. A
+    // connection accepted into the last free descriptor would leave its own
+    // save file, and everything else, without one.
+    const std::size_t slots = CountConnectionSlots(m_sSaveDirectory.empty() ? 1 : 2, g_nSpareDescriptors);
     double idleDue = 0.0;
     double acceptPausedUntil = 0.0;
     bool reportedDescriptorShortage = false;
+    const auto reportShortage = [&](int errorNumber) {
+        if (!reportedDescriptorShortage)
+            m_oView.OnNotice(std::string("cannot accept more connections: ") + std::strerror(errorNumber));
+        reportedDescriptorShortage = true;
+    };
     for (;;) {
         std::vector<pollfd> descriptors;
         descriptors.push_back(pollfd{m_oSignals.GetDescriptor(), POLLIN, 0});
-        const bool accepting = MonotonicNow() >= acceptPausedUntil;
+        // A waiting connection stays readable: with every slot taken the
+        // listener is watched only until that has been reported, and at the
+        // descriptor limit it sleeps until the pause ends, instead of spinning.
+        const bool paused = MonotonicNow() < acceptPausedUntil;
+        const bool full = slots > 0 && m_oInputs.size() >= slots;
+        const bool accepting = !paused && (!full || !reportedDescriptorShortage);
         descriptors.push_back(pollfd{accepting ? listener.GetDescriptor() : -1, POLLIN, 0});
         for (const SInput& input : m_oInputs)
             descriptors.push_back(pollfd{input.m_nDescriptor, POLLIN, 0});
-        // At the descriptor limit the waiting connection stays readable:
-        // the listener sleeps until the pause ends instead of spinning.
-        double wakeUp = accepting ? 0.0 : acceptPausedUntil;
+        double wakeUp = paused ? acceptPausedUntil : 0.0;
         if (idleDue > 0.0 && (wakeUp == 0.0 || idleDue < wakeUp))
             wakeUp = idleDue;
         const int ready = ::poll(descriptors.data(), descriptors.size(), _PollTimeout(MonotonicNow(), wakeUp));
@@ -168,6 +185,14 @@ int CCollector::RunListener(CListener& listener, int exitAfter, double idleTimeo
         }
         if (ready > 0 && accepting && (descriptors[1].revents & POLLIN)) {
             for (;;) {
+                if (slots > 0 && m_oInputs.size() >= slots) {
+                    // Readable although every slot was taken when polled: a
+                    // connection is waiting. Slots that filled just now are
+                    // reported when the next poll finds one waiting.
+                    if (full)
+                        reportShortage(EMFILE);
+                    break;
+                }
                 std::string peer;
                 int errorNumber = 0;
                 const int descriptor = listener.Accept(peer, errorNumber);
@@ -175,10 +200,7 @@ int CCollector::RunListener(CListener& listener, int exitAfter, double idleTimeo
                     if (errorNumber == EMFILE || errorNumber == ENFILE || errorNumber == ENOBUFS ||
                         errorNumber == ENOMEM) {
                         acceptPausedUntil = MonotonicNow() + g_dAcceptPause;
-                        if (!reportedDescriptorShortage)
-                            m_oView.OnNotice(std::string("cannot accept more connections: ") +
-                                             std::strerror(errorNumber));
-                        reportedDescriptorShortage = true;
+                        reportShortage(errorNumber);
                     }
                     break;
                 }

@@ -33,7 +33,9 @@ public:
 
     // Accepts connections until a stop signal, or until exitAfter streams
     // have ended when exitAfter is positive. A connection that sends nothing
-    // for idleTimeout seconds is closed (never when 0). Returns 0.
+    // for idleTimeout seconds is closed (never when 0). Connections beyond
+    // what the descriptor limit leaves room for wait in the listen queue
+    // until others end. Returns 0.
     int RunListener(CListener& listener, int exitAfter, double idleTimeout);
 
 private:

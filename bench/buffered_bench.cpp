@@ -299,6 +299,8 @@ int main(int argc, char** argv)
 {
     if (Directory().empty())
         return 1;
+    // First, while the heap holds nothing of the benchmarks.
+    MeasureBurstMemory();
     g_pProducer = new SProducerSetup;
     Bench::CTimesReporter reporter;
     if (!Bench::RunBenchmarks(argc, argv, reporter)) {
@@ -355,7 +357,5 @@ int main(int argc, char** argv)
     }
 
     delete g_pProducer;
-    g_pProducer = nullptr;
-    MeasureBurstMemory();
     return 0;
 }

@@ -7,6 +7,8 @@ pkgs=(
   libboost-dev libboost-thread-dev libboost-system-dev libboost-filesystem-dev
   libboost-date-time-dev libboost-iostreams-dev libboost-program-options-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  # the peer the buffered output's benchmark measures itself against
+  libspdlog-dev
   libxml2-dev clang libclang-rt-dev tmux
   # the locale sources a test builds a decimal-comma locale from
   locales

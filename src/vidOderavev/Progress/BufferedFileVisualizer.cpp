@@ -6,6 +6,9 @@
 #include <system_error>
 
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <boost/date_time/c_time.hpp>
 
@@ -28,7 +31,19 @@ typedef Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> TLock;
 
 std::time_t CurrentTime(std::time_t* result) { return std::time(result); }
 
-const int g_nPieceSize = 256;
+// A batch is written, and its entries handed back, in pieces of this many,
+// each still in the cache from its write when it is handed back.
+const int g_nPieceSize = 1024;
+// The free list holds at most about this many entries (a few hundred
+// kilobytes), so that the memory of a burst goes back once it is written.
+const std::size_t g_nFreeEntriesKept = 4096;
+// An entry whose strings grew beyond this is freed rather than kept.
+const std::size_t g_nLargestKeptText = 1024;
+// A drain that freed more entries than this gives the freed memory back to
+// the system at once.
+const std::size_t g_nTrimAfterFreeing = 65536;
+// Joined lines are written once they reach this size.
+const std::size_t g_nWriteSize = 128 * 1024;
 
 std::string DescribeError(const std::exception_ptr& error)
 {
@@ -56,8 +71,9 @@ _SLogData::_SLogData(const std::string& text, _EVerbosityLevel level, const std:
 
 CBufferedFileVisualizer::CBufferedFileVisualizer(const std::string& directory, const std::string& stem, bool dated)
     : m_bPending(false), m_nLogFile(-1), m_sDirectory(directory), m_sStem(stem), m_bDated(dated),
-      m_pTimeSource(&CurrentTime), m_nLogFileEnd(-1)
+      m_pTimeSource(&CurrentTime), m_nFreeEntries(0), m_nLogFileEnd(-1)
 {
+    m_sLines.reserve(g_nWriteSize + 4096);
     // Started last, when every member the thread touches exists.
     m_oLogThread.Start([this] { _LogFileThread(); });
 }
@@ -74,12 +90,31 @@ void CBufferedFileVisualizer::ProgressChanged(const boost::shared_ptr<CLogger>&,
 void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVerbosityLevel level,
                                                    const std::string& timeStamp, const std::string& taskId)
 {
-    // The node and its string copies are made before the lock, so that
-    // reporting threads hold the mutex only for the splice.
     std::list<_SLogData> entry;
-    entry.emplace_back(text, level, timeStamp, taskId);
+    if (m_nFreeEntries.load(std::memory_order_relaxed) == 0) {
+        // Nothing to reuse: the node and its string copies are made before
+        // the lock, so that reporting threads hold the mutex only for the
+        // splice.
+        entry.emplace_back(text, level, timeStamp, taskId);
+    }
     TLock lock(m_oQueueMutex);
-    m_oQueue.splice(m_oQueue.end(), entry);
+    if (entry.empty()) {
+        if (m_oFreeEntries.empty()) {
+            // Another thread took the last one meanwhile.
+            m_oQueue.emplace_back(text, level, timeStamp, taskId);
+        } else {
+            // The copies go into the capacity the strings already have.
+            m_oQueue.splice(m_oQueue.end(), m_oFreeEntries, m_oFreeEntries.begin());
+            m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
+            _SLogData& reused = m_oQueue.back();
+            reused.m_eLevel = level;
+            reused.m_sText.assign(text);
+            reused.m_sTimeStamp.assign(timeStamp);
+            reused.m_sTaskId.assign(taskId);
+        }
+    } else {
+        m_oQueue.splice(m_oQueue.end(), entry);
+    }
     m_bPending.store(true, std::memory_order_release);
 }
 
@@ -101,10 +136,11 @@ void CBufferedFileVisualizer::DrainQueue()
         batch.swap(m_oQueue);
         m_bPending.store(false, std::memory_order_relaxed);
     }
-    // A large batch is written in pieces, each freed while its entries are
-    // still in the cache: freeing a million entries afterwards would walk them
-    // all through memory a second time.
+    // A large batch is written in pieces, each handed back while its entries
+    // are still in the cache: freeing a million entries afterwards would walk
+    // them all through memory a second time.
     std::list<_SLogData> piece;
+    std::size_t freed = 0;
     while (!batch.empty()) {
         auto end = batch.begin();
         for (int n = 0; n < g_nPieceSize && end != batch.end(); ++n)
@@ -116,9 +152,106 @@ void CBufferedFileVisualizer::DrainQueue()
             // _Write handles the failures of single entries; what is left
             // (memory exhausted) costs the rest of this piece.
             ReportWriterError(m_oLogFilePath.string(), std::current_exception());
+            m_sLines.clear();
+            m_oLineEnds.clear();
         }
-        piece.clear();
+        freed += RecycleEntries(piece);
     }
+#if defined(__GLIBC__)
+    // The entries kept for reuse are the last ones of a burst, at the top of
+    // the heap, where they would keep the freed memory below them from being
+    // given back; trimming returns the free pages wherever they are.
+    if (freed > g_nTrimAfterFreeing)
+        ::malloc_trim(0);
+#endif
+}
+
+std::size_t CBufferedFileVisualizer::RecycleEntries(std::list<_SLogData>& entries)
+{
+    std::size_t freed = 0;
+    // Entries that carried a very long line would keep its memory.
+    for (auto entry = entries.begin(); entry != entries.end();) {
+        if (entry->m_sText.capacity() > g_nLargestKeptText || entry->m_sTaskId.capacity() > g_nLargestKeptText ||
+            entry->m_sTimeStamp.capacity() > g_nLargestKeptText) {
+            entry = entries.erase(entry);
+            ++freed;
+        } else {
+            ++entry;
+        }
+    }
+    {
+        TLock lock(m_oQueueMutex);
+        // Whole pieces, one splice each: the bound is kept to within a piece.
+        if (m_oFreeEntries.size() < g_nFreeEntriesKept) {
+            m_oFreeEntries.splice(m_oFreeEntries.end(), entries);
+            m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
+        }
+    }
+    freed += entries.size();
+    entries.clear();
+    return freed;
+}
+
+void CBufferedFileVisualizer::AppendLine(const _SLogData& entry)
+{
+    Detail::AppendBufferedLogLine(m_sLines, entry.m_sText, entry.m_eLevel, entry.m_sTimeStamp, entry.m_sTaskId);
+    m_oLineEnds.push_back(m_sLines.size());
+}
+
+void CBufferedFileVisualizer::FlushLines()
+{
+    std::size_t done = 0;
+    std::size_t firstLine = 0;
+    while (firstLine < m_oLineEnds.size()) {
+        if (!_IsLogFileOpen(m_nLogFile)) {
+            // After a failure the file is opened anew for the lines left, as
+            // the next entry would open it.
+            m_oLogFilePath = m_oLinesPath;
+            _OpenLogFile(m_nLogFile, m_oLogFilePath);
+            if (!_IsLogFileOpen(m_nLogFile))
+                break;
+            m_nLogFileEnd = -1;
+            try {
+                m_nLogFileEnd = Fileio::GetFilePosition(m_nLogFile);
+            } catch (const Fileio::CFileioError&) {
+            }
+        }
+        std::exception_ptr failure;
+        try {
+            Fileio::WriteFile(m_nLogFile, m_sLines.data() + done, m_sLines.size() - done);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure) {
+            if (m_nLogFileEnd >= 0)
+                m_nLogFileEnd += static_cast<int64_t>(m_sLines.size() - done);
+            break;
+        }
+        // The lines that a short write got into the file whole stay; the
+        // first line it tore, or that a failed write refused, is dropped and
+        // its remains cut off, so that the next line does not continue a torn
+        // one. The lines after it are tried again.
+        std::size_t kept = 0;
+        if (m_nLogFileEnd >= 0) {
+            const off_t position = ::lseek(m_nLogFile, 0, SEEK_CUR);
+            if (position > m_nLogFileEnd)
+                kept = static_cast<std::size_t>(position - m_nLogFileEnd);
+        }
+        while (firstLine < m_oLineEnds.size() && m_oLineEnds[firstLine] - done <= kept) {
+            m_nLogFileEnd += static_cast<int64_t>(m_oLineEnds[firstLine] - done);
+            kept -= m_oLineEnds[firstLine] - done;
+            done = m_oLineEnds[firstLine];
+            ++firstLine;
+        }
+        if (m_nLogFileEnd >= 0 && ::ftruncate(m_nLogFile, m_nLogFileEnd) != 0) {
+            // Nothing more can be done about the remains.
+        }
+        if (firstLine < m_oLineEnds.size())
+            done = m_oLineEnds[firstLine++];
+        AbandonFile(m_nLogFile, m_oLogFilePath, m_oLogFilePath.string(), failure);
+    }
+    m_sLines.clear();
+    m_oLineEnds.clear();
 }
 
 void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
@@ -128,7 +261,6 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
     boost::filesystem::path name;
     bool haveName = false;
     std::time_t nameTime = 0;
-    std::string line;
     for (const _SLogData& entry : batch) {
         bool fresh = false;
         if (!haveName || m_bDated) {
@@ -150,10 +282,13 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
         }
         // A file that is not open has an empty path, so it is opened anew.
         if ((fresh || !_IsLogFileOpen(m_nLogFile)) && name != m_oLogFilePath) {
+            // The lines joined so far belong to the file open until now.
+            FlushLines();
             m_oLogFilePath = name;
             _OpenLogFile(m_nLogFile, m_oLogFilePath);
             m_nLogFileEnd = -1;
             if (_IsLogFileOpen(m_nLogFile)) {
+                m_oLinesPath = m_oLogFilePath;
                 try {
                     m_nLogFileEnd = Fileio::GetFilePosition(m_nLogFile);
                 } catch (const Fileio::CFileioError&) {
@@ -162,26 +297,11 @@ void CBufferedFileVisualizer::_Write(const std::list<_SLogData>& batch)
         }
         if (!_IsLogFileOpen(m_nLogFile))
             continue;
-        line.clear();
-        Detail::AppendBufferedLogLine(line, entry.m_sText, entry.m_eLevel, entry.m_sTimeStamp, entry.m_sTaskId);
-        std::exception_ptr failure;
-        try {
-            Fileio::WriteFile(m_nLogFile, line.data(), line.size());
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!failure) {
-            if (m_nLogFileEnd >= 0)
-                m_nLogFileEnd += static_cast<int64_t>(line.size());
-            continue;
-        }
-        // The entry is dropped. What a short write left of it is cut off so
-        // that the next line does not continue a torn one.
-        if (m_nLogFileEnd >= 0 && ::ftruncate(m_nLogFile, m_nLogFileEnd) != 0) {
-            // Nothing more can be done about the remains.
-        }
-        AbandonFile(m_nLogFile, m_oLogFilePath, m_oLogFilePath.string(), failure);
+        AppendLine(entry);
+        if (m_sLines.size() >= g_nWriteSize)
+            FlushLines();
     }
+    FlushLines();
 }
 
 boost::filesystem::path

@@ -8,6 +8,7 @@
 #include <list>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/filesystem/path.hpp>
@@ -77,8 +78,12 @@ protected:
     void _CloseLogFile(int& descriptor, boost::filesystem::path& path);
     bool _IsLogFileOpen(const int& descriptor) const;
 
-    // Takes everything queued and writes it.
+    // Takes everything queued, writes it and hands the entries back.
     void DrainQueue() VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
+    // Keeps written entries for reuse by the reporting threads, up to a bound;
+    // the rest are freed here, on the writer thread, outside the mutex.
+    // Returns how many were freed.
+    std::size_t RecycleEntries(std::list<_SLogData>& entries) VIDODERAVEV_EXCLUDES(m_oQueueMutex);
     // Tells the user, once per file and in one line through the library's
     // diagnostics, that output to the file was lost and why.
     void ReportWriterError(const std::string& fileName, const std::exception_ptr& error)
@@ -111,6 +116,23 @@ protected:
     std::time_t (*m_pTimeSource)(std::time_t*);
 
 private:
+    // Lines joined for one write. A failure drops only the line it tore and
+    // keeps the lines after it for the next attempt.
+    void AppendLine(const _SLogData& entry);
+    void FlushLines() VIDODERAVEV_EXCLUDES(m_oReportMutex);
+
+    // Entries already written, kept with their strings' capacity, so that a
+    // steady flow of messages allocates nothing.
+    std::list<_SLogData> m_oFreeEntries VIDODERAVEV_GUARDED_BY(m_oQueueMutex);
+    // The size of the free list as last set under the mutex: a reporting
+    // thread that finds it 0 makes its entry before taking the mutex.
+    std::atomic<std::size_t> m_nFreeEntries;
+    // The writer's lines not yet written to the open log file, and where
+    // each of them ends in it.
+    std::string m_sLines;
+    std::vector<std::size_t> m_oLineEnds;
+    // The file those lines go to, opened again for them after a failure.
+    boost::filesystem::path m_oLinesPath;
     // Where the next line goes in the log file, so that the remains of a line
     // that could not be written completely are cut off again; -1 when unknown.
     int64_t m_nLogFileEnd;

@@ -39,20 +39,25 @@ CJournalVisualizer::CJournalVisualizer(const std::string& identifier)
     // Without journald there is no socket, and every send would fail anyway;
     // telling the user now is more useful than at the first message.
     if (::access(g_acJournalSocket, F_OK) != 0)
-        _Silence(errno);
+        SilenceLocked(errno);
 }
 
 CJournalVisualizer::~CJournalVisualizer() {}
 
 void CJournalVisualizer::Clear()
 {
-    if (m_oLoggers.empty())
-        return;
-    const std::string rootText = m_oLoggers.front()->GetText(0);
+    boost::shared_ptr<CLogger> first;
+    {
+        Varnel::Detail::CScopedLock<Varnel::Detail::CRecursiveMutex> lock(m_oMutex);
+        if (m_oLoggers.empty())
+            return;
+        first = m_oLoggers.front();
+    }
+    const std::string rootText = first->GetText(0);
     CVisualizerBase::Clear();
-    boost::recursive_mutex::scoped_lock lock(m_oMutex);
+    Varnel::Detail::CScopedLock<Varnel::Detail::CRecursiveMutex> lock(m_oMutex);
     Detail::BuildJournalProgressEnd(*m_pEntry, m_sIdentifier, rootText);
-    _Send();
+    SendLocked();
 }
 
 void CJournalVisualizer::_ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string&,
@@ -62,7 +67,7 @@ void CJournalVisualizer::_ShowMessage(const std::string& text, _EVerbosityLevel 
         return;
     const std::string loggerText = m_oLoggers.empty() ? std::string() : m_oLoggers.front()->GetText(0);
     Detail::BuildJournalMessage(*m_pEntry, m_sIdentifier, text, level, taskId, loggerText);
-    _Send();
+    SendLocked();
 }
 
 void CJournalVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
@@ -75,20 +80,20 @@ void CJournalVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
         return;
     Detail::BuildJournalProgress(*m_pEntry, m_sIdentifier, step.m_sRootText, step.m_dFraction,
                                  first->GetTimeRemaining(0));
-    _Send();
+    SendLocked();
 }
 
-void CJournalVisualizer::_Send()
+void CJournalVisualizer::SendLocked()
 {
     if (m_bSilent)
         return;
     const std::vector<iovec>& fields = m_pEntry->Iovecs();
     const int result = sd_journal_sendv(fields.data(), static_cast<int>(fields.size()));
     if (result < 0)
-        _Silence(-result);
+        SilenceLocked(-result);
 }
 
-void CJournalVisualizer::_Silence(int error)
+void CJournalVisualizer::SilenceLocked(int error)
 {
     m_bSilent = true;
     Varnel::Detail::WriteDiagnostic(

@@ -53,21 +53,21 @@ public:
     void Clear() override;
 
 protected:
-    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override;
+    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override VIDODERAVEV_REQUIRES(m_oMutex);
     void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                      const std::string& taskId) override;
+                      const std::string& taskId) override VIDODERAVEV_REQUIRES(m_oMutex);
 
 private:
     // Sends the entry unless the output is silent; a failure silences it.
-    void _Send();
-    void _Silence(int error);
+    void SendLocked() VIDODERAVEV_REQUIRES(m_oMutex);
+    void SilenceLocked(int error) VIDODERAVEV_REQUIRES(m_oMutex);
 
     const std::string m_sIdentifier;
-    bool m_bSilent;
-    double m_dLastFraction;
-    std::string m_sLastRootText;
+    bool m_bSilent VIDODERAVEV_GUARDED_BY(m_oMutex);
+    double m_dLastFraction VIDODERAVEV_GUARDED_BY(m_oMutex);
+    std::string m_sLastRootText VIDODERAVEV_GUARDED_BY(m_oMutex);
     // Reused for every entry so that a message costs no allocation.
-    std::unique_ptr<Detail::CJournalEntry> m_pEntry;
+    std::unique_ptr<Detail::CJournalEntry> m_pEntry VIDODERAVEV_PT_GUARDED_BY(m_oMutex);
 };
 
 } // namespace Progress

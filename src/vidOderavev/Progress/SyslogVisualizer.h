@@ -78,9 +78,9 @@ public:
 protected:
     void _LoggerChanged(const boost::shared_ptr<CLogger>& logger) override;
     void _TextChanged(const boost::shared_ptr<CLogger>& logger) override;
-    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override;
+    void _ProgressChanged(const boost::shared_ptr<CLogger>& logger) override VIDODERAVEV_REQUIRES(m_oMutex);
     void _ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                      const std::string& taskId) override;
+                      const std::string& taskId) override VIDODERAVEV_REQUIRES(m_oMutex);
 
 private:
     std::unique_ptr<Detail::CSyslogSender> m_oSender;

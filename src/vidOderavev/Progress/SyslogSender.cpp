@@ -26,6 +26,9 @@ const std::chrono::seconds g_oLongestBackoff(30);
 const std::chrono::seconds g_oConnectTimeout(5);
 // A blocked write wakes this often to notice a stop.
 const int g_nWritePollMilliseconds = 100;
+// After a batch the sender waits this long before it asks to be woken: a host
+// that reports fast then hands over its messages without a wake-up call each.
+const std::chrono::milliseconds g_oLinger(2);
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
 {
@@ -180,7 +183,13 @@ void CSyslogTcpSender::_Run()
         TClock::time_point deadline;
         {
             Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
+            bool lingered = false;
             while (!m_bStop && m_oQueue.empty() && m_nUnannounced == 0) {
+                if (!lingered) {
+                    lingered = true;
+                    m_oWake.wait_for(m_oMutex, g_oLinger);
+                    continue;
+                }
                 m_bSenderWaiting = true;
                 m_oWake.wait(m_oMutex);
             }

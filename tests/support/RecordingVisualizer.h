@@ -5,11 +5,21 @@
 #include <string>
 #include <vector>
 
+#include <boost/make_shared.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include <vidOderavev/Progress/Logger.h>
 #include <vidOderavev/Progress/Visualizer.h>
 
 namespace Test {
+
+typedef std::vector<std::string> TEvents;
+
+template <typename... TArguments>
+boost::shared_ptr<Qz::Varnel::Progress::CLogger> MakeLogger(TArguments&&... arguments)
+{
+    return boost::make_shared<Qz::Varnel::Progress::CLogger>(std::forward<TArguments>(arguments)...);
+}
 
 // Records every call a logger makes, in order, as short texts such as
 // "Progress(immediate)" or "Message(4|text|task)".

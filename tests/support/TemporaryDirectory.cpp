@@ -29,12 +29,14 @@ CTemporaryDirectory::~CTemporaryDirectory()
     boost::filesystem::remove_all(m_sPath, error);
 }
 
-std::vector<std::string> CTemporaryDirectory::Entries() const
+std::vector<std::string> CTemporaryDirectory::Entries() const { return EntriesOf(m_sPath); }
+
+std::vector<std::string> EntriesOf(const std::string& path)
 {
     std::vector<std::string> names;
-    DIR* directory = ::opendir(m_sPath.c_str());
+    DIR* directory = ::opendir(path.c_str());
     if (!directory)
-        throw std::runtime_error("cannot list " + m_sPath);
+        throw std::runtime_error("cannot list " + path);
     while (const dirent* entry = ::readdir(directory)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..")

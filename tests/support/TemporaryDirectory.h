@@ -27,6 +27,9 @@ private:
     std::string m_sPath;
 };
 
+// The names in a directory, sorted, without "." and "..".
+std::vector<std::string> EntriesOf(const std::string& directory);
+
 // The whole content of a file; throws std::runtime_error when it cannot be
 // opened.
 std::string ReadFile(const std::string& path);

@@ -26,8 +26,6 @@ using Test::CTemporaryDirectory;
 using Test::ReadFile;
 using Test::ReadFileOrEmpty;
 
-#ifdef VIDODERAVEV_WATCH_PATH
-
 namespace {
 
 const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
@@ -274,9 +272,3 @@ TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
         EXPECT_EQ(ownWithoutEta, rereadLines) << label;
     }
 }
-
-#else
-
-TEST(WatchListen, Skipped) { GTEST_SKIP() << "the tools are not built"; }
-
-#endif

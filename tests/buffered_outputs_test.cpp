@@ -17,7 +17,6 @@
 #include <vidOderavev/Progress/BufferedFileVisualizer.h>
 #include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
 
-#include "support/BufferedFileHelpers.h"
 #include "support/FileTestSupport.h"
 #include "support/RecordingVisualizer.h"
 
@@ -33,7 +32,6 @@ using Test::WaitFor;
 namespace {
 
 const std::string g_sStamp = "2026-12-05 03:49:11";
-const std::chrono::seconds g_oDeadline(5);
 
 std::atomic<std::time_t> g_nFakeTime(0);
 std::time_t FakeTime(std::time_t* result)
@@ -180,8 +178,7 @@ TEST(BufferedFileVisualizer, NamesFollowTheDayOfWriting)
     {
         CTestVisualizer visualizer(dir.Path(), "job", true);
         Send(visualizer, "late");
-        ASSERT_TRUE(WaitFor([&] { return ReadFileOrEmpty(dir / "job2026-12-05.log") == Line("late") + "\r\n"; },
-                            g_oDeadline));
+        ASSERT_TRUE(WaitFor(5.0, [&] { return ReadFileOrEmpty(dir / "job2026-12-05.log") == Line("late") + "\r\n"; }));
         g_nFakeTime = LocalTime(2026, 12, 6, 0) + 1;
         Send(visualizer, "early"); // keeps the time stamp it was sent with
     }
@@ -249,7 +246,7 @@ TEST(BufferedFileVisualizer, FailuresDropEntriesReportOnceAndRecover)
             CBufferedFileVisualizer visualizer(dir.Path(), "job", false);
             for (int i = 0; i < 5; ++i)
                 Send(visualizer, "lost " + std::to_string(i));
-            ASSERT_TRUE(WaitFor([&] { return !errors.Text().empty(); }, g_oDeadline));
+            ASSERT_TRUE(WaitFor(5.0, [&] { return !errors.Text().empty(); }));
             ASSERT_EQ(::unlink((dir / "job.log").c_str()), 0);
             for (int i = 0; i < 3; ++i)
                 Send(visualizer, "kept " + std::to_string(i));
@@ -268,7 +265,7 @@ TEST(BufferedFileVisualizer, FailuresDropEntriesReportOnceAndRecover)
             CTestVisualizer visualizer(dir.Path(), "dated", true);
             for (int i = 0; i < 5; ++i)
                 Send(visualizer, "lost " + std::to_string(i));
-            ASSERT_TRUE(WaitFor([&] { return !errors.Text().empty(); }, g_oDeadline));
+            ASSERT_TRUE(WaitFor(5.0, [&] { return !errors.Text().empty(); }));
             g_nFakeTime = LocalTime(2026, 12, 5, 8);
             Send(visualizer, "kept");
         }
@@ -306,7 +303,7 @@ TEST(BufferedFileVisualizer, FullDiskKeepsTheHostRunningAndLaterEntriesLand)
         auto visualizer = boost::make_shared<CBufferedFileVisualizer>(dir.Path(), "job", false);
         for (int i = 0; i < 200; ++i)
             Send(*visualizer, "early " + std::to_string(i));
-        ASSERT_TRUE(WaitFor([&] { return !errors.Text().empty(); }, g_oDeadline));
+        ASSERT_TRUE(WaitFor(5.0, [&] { return !errors.Text().empty(); }));
         logger->SetProgress(5.0); // the host is not held up
         EXPECT_DOUBLE_EQ(logger->GetRelativeProgressValue(0), 0.5);
         ASSERT_EQ(::unlink(filler.c_str()), 0);
@@ -358,13 +355,13 @@ TEST(BufferedProgressFileVisualizer, RowsFollowTheLogger)
     CTestProgressVisualizer visualizer(dir.Path(), "job", false);
     visualizer.Watch(logger);
     visualizer.Update(logger, 500.0);
-    ASSERT_TRUE(WaitFor([&] { return !visualizer.Changed(); }, g_oDeadline));
+    ASSERT_TRUE(WaitFor(5.0, [&] { return !visualizer.Changed(); }));
     visualizer.Update(logger, 505.0);
     EXPECT_EQ(visualizer.Row(0), "0|Run|0.500000");
     EXPECT_FALSE(visualizer.Changed());
     visualizer.Update(logger, 511.0);
     EXPECT_EQ(visualizer.Row(0), "0|Run|0.511000");
-    ASSERT_TRUE(WaitFor([&] { return !visualizer.Changed(); }, g_oDeadline));
+    ASSERT_TRUE(WaitFor(5.0, [&] { return !visualizer.Changed(); }));
     // A text change alone keeps the old fraction.
     logger->SetText(0, "Renamed");
     visualizer.Update(logger, 600.0);
@@ -375,15 +372,14 @@ TEST(BufferedProgressFileVisualizer, RowsFollowTheLogger)
     logger->Push("Step", 0.1, 10.0, 0.0, false, LayerClassStep);
     visualizer.Update(logger);
     EXPECT_EQ(visualizer.Row(1), "1|Step|0.000000");
-    ASSERT_TRUE(WaitFor([&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\n\n"; }, g_oDeadline));
+    ASSERT_TRUE(WaitFor(5.0, [&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\n\n"; }));
     visualizer.Update(logger, 5.0);
-    ASSERT_TRUE(WaitFor([&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\nStep: 50 %\n\n"; },
-                        g_oDeadline));
+    ASSERT_TRUE(WaitFor(5.0, [&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\nStep: 50 %\n\n"; }));
     // A popped step row disappears even when the root barely moves.
     logger->Pop();
     visualizer.Update(logger);
     EXPECT_EQ(visualizer.Fraction(1), -1.0);
-    ASSERT_TRUE(WaitFor([&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\n\n"; }, g_oDeadline));
+    ASSERT_TRUE(WaitFor(5.0, [&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\n\n"; }));
     // A root of class 0 is shown twice.
     logger->SetClass(0, LayerClassStep);
     logger->Push("Inner", 0.1, 10.0, 0.0, false, LayerClassOther);
@@ -403,8 +399,7 @@ TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsSoonAndAFailedRewriteIs
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
         logger->Push("Step", 50.0, 10.0, 0.0, false, LayerClassStep);
         logger->SetProgress(5.0);
-        EXPECT_TRUE(WaitFor([&] { return WithoutEta(ReadFileOrEmpty(file)) == "Run: 25 %\nStep: 50 %\n\n"; },
-                            g_oDeadline));
+        EXPECT_TRUE(WaitFor(5.0, [&] { return WithoutEta(ReadFileOrEmpty(file)) == "Run: 25 %\nStep: 50 %\n\n"; }));
         visualizer->Clear();
     }
     // Messages go to the log file beside it.
@@ -419,10 +414,10 @@ TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsSoonAndAFailedRewriteIs
         CTestProgressVisualizer visualizer(dir.Path(), "job", false);
         visualizer.Watch(other);
         visualizer.Update(other, 20.0);
-        ASSERT_TRUE(WaitFor([&] { return !errors.Text().empty(); }, g_oDeadline));
+        ASSERT_TRUE(WaitFor(5.0, [&] { return !errors.Text().empty(); }));
         ASSERT_EQ(::unlink(file.c_str()), 0);
         visualizer.Update(other, 70.0);
-        EXPECT_TRUE(WaitFor([&] { return ReadFileOrEmpty(file).compare(0, 9, "Run: 70 %") == 0; }, g_oDeadline));
+        EXPECT_TRUE(WaitFor(5.0, [&] { return ReadFileOrEmpty(file).compare(0, 9, "Run: 70 %") == 0; }));
     }
     ExpectOneReport(errors.Text(), file);
 }

@@ -19,7 +19,6 @@
 #include <vidOderavev/Progress/DateFileVisualizer.h>
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
 
-#include "support/BufferedFileHelpers.h"
 #include "support/FileTestSupport.h"
 #include "support/RecordingVisualizer.h"
 

@@ -11,7 +11,7 @@
 
 #include <vidOderavev/Progress/TimeStamp.h>
 
-#include "support/BufferedFileHelpers.h" // CStderrRedirect
+#include "support/TemporaryDirectory.h"
 #include "support/RecordingVisualizer.h"
 
 using namespace Qz::Varnel::Progress;

@@ -22,9 +22,7 @@
 #include <vidOderavev/Progress/XmlEscape.h>
 #include <vidOderavev/Progress/ZevVisualizer.h>
 
-#include "support/RandomText.h"
 #include "support/RecordingVisualizer.h"
-#include "support/StdoutCapture.h"
 #include "support/XmlStream.h"
 
 using namespace Qz::Varnel::Progress;
@@ -176,8 +174,8 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
     // text comes back exactly (line ends aside).
     std::mt19937 random(20261206);
     for (int round = 0; round < 3000; ++round) {
-        ASSERT_TRUE(::Test::ParseXmlStream(Wrap(EscapeXml(::Test::RandomBytes(random, 40)))).m_bWellFormed) << round;
-        const std::string text = ::Test::RandomXmlText(random, 40);
+        ASSERT_TRUE(::Test::ParseXmlStream(Wrap(EscapeXml(::Test::RandomText(random, false, 40)))).m_bWellFormed) << round;
+        const std::string text = ::Test::RandomText(random, true, 40);
         const ::Test::SXmlStream back = ::Test::ParseXmlStream(Wrap(EscapeXml(text)));
         ASSERT_TRUE(back.m_bWellFormed) << back.m_sError << " round " << round;
         ASSERT_EQ(back.m_oRecords.at(0).Field("TEXT"), ::Test::NormaliseLineEnds(text)) << round;
@@ -189,7 +187,7 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
     auto logger = MakeLogger("Job", 1.0, 1000.0);
     logger->SetNotificationLevel(VerbosityTrace);
     auto other = MakeLogger("other", 1.0, 1000.0);
-    ::Test::CStdoutCapture capture;
+    testing::internal::CaptureStdout();
     {
         auto visualizer = boost::make_shared<CStdoutVisualizer>();
         visualizer->ProgressChanged(other, true); // no logger yet: ignored
@@ -211,7 +209,7 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
         visualizer->Clear();
         logger->Message(VerbosityFatal, "not shown after Clear");
     }
-    const std::string raw = capture.Finish();
+    const std::string raw = testing::internal::GetCapturedStdout();
     EXPECT_EQ(Normalise(raw),
               g_sPrologue + Log("INFO", "Startup") + Log("INFO", "first line") +
                   Log("INFO", "second line") + Log("FATAL", "with task", "job-7") + Log("", "unnamed") +
@@ -225,7 +223,7 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
 
     // Within one whole percent and below one percent with an empty root text.
     auto quiet = MakeLogger("", 1.0, 1000.0);
-    ::Test::CStdoutCapture second;
+    testing::internal::CaptureStdout();
     {
         auto visualizer = boost::make_shared<CStdoutVisualizer>();
         visualizer->SetNotificationLevel(VerbosityNone); // no notes
@@ -234,7 +232,7 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
             Step(quiet, *visualizer, value);
         visualizer->Clear();
     }
-    EXPECT_EQ(second.Finish(), g_sPrologue + Progress("1") + g_sEpilogue);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), g_sPrologue + Progress("1") + g_sEpilogue);
 }
 
 TEST(StdoutVisualizer, HostileAndRandomContentGiveWellFormedDocuments)
@@ -242,13 +240,13 @@ TEST(StdoutVisualizer, HostileAndRandomContentGiveWellFormedDocuments)
     // A message cannot forge records or break the document, whatever its bytes.
     const std::string forged = "</TEXT></LOG>\n\n<LOG><TEXT>forged";
     const std::string bytes = std::string("& \x01\x1F\x7F \xFF\xC3 \xEF\xBF\xBF ok\xC3\xA9", 17);
-    ::Test::CStdoutCapture capture;
+    testing::internal::CaptureStdout();
     {
         CStdoutVisualizer visualizer;
         visualizer.ShowMessage(forged, VerbosityInfo, "<now>", "a&b");
         visualizer.ShowMessage(bytes, VerbosityInfo, "t", std::string("\0", 1));
     }
-    const std::string raw = capture.Finish();
+    const std::string raw = testing::internal::GetCapturedStdout();
     EXPECT_EQ(raw, g_sPrologue +
                        Log("INFO", "&lt;/TEXT&gt;&lt;/LOG&gt;\n\n&lt;LOG&gt;&lt;TEXT&gt;forged", "a&amp;b", "&lt;now&gt;") +
                        Log("INFO", "&amp; " + R + R + "\x7F " + R + R + " " + R + " ok\xC3\xA9", R, "t") + g_sEpilogue);
@@ -260,23 +258,23 @@ TEST(StdoutVisualizer, HostileAndRandomContentGiveWellFormedDocuments)
     for (int document = 0; document < 100; ++document) {
         auto logger = MakeLogger("", 1.0, 100.0);
         std::vector<std::pair<std::string, std::string>> sent;
-        std::string rootText = ::Test::RandomXmlText(random, 20) + "x", output;
+        std::string rootText = ::Test::RandomText(random, true, 20) + "x", output;
         {
-            ::Test::CStdoutCapture randomCapture;
+            testing::internal::CaptureStdout();
             auto visualizer = boost::make_shared<CStdoutVisualizer>();
             visualizer->SetNotificationLevel(VerbosityNone);
             visualizer->AddLogger(logger);
             for (int message = 0; message < 8; ++message) {
                 const bool valid = message % 2 == 0;
-                sent.emplace_back(valid ? ::Test::RandomXmlText(random, 30) : ::Test::RandomBytes(random, 30),
-                                  valid ? ::Test::RandomXmlText(random, 6) : ::Test::RandomBytes(random, 6));
+                sent.emplace_back(valid ? ::Test::RandomText(random, true, 30) : ::Test::RandomText(random, false, 30),
+                                  valid ? ::Test::RandomText(random, true, 6) : ::Test::RandomText(random, false, 6));
                 visualizer->ShowMessage(sent.back().first, VerbosityNone, "2026-12-06 10:00:00", sent.back().second);
             }
             logger->SetText(0, rootText);
             visualizer->ProgressChanged(logger, true);
             visualizer->Clear();
             visualizer.reset();
-            output = randomCapture.Finish();
+            output = testing::internal::GetCapturedStdout();
         }
         const ::Test::SXmlStream document_ = ::Test::ParseXmlStream(output);
         ASSERT_TRUE(document_.m_bWellFormed) << document_.m_sError << " in document " << document;
@@ -430,7 +428,7 @@ TEST(ZevVisualizer, MessageAndProgressLines)
     auto logger = MakeLogger("", 1.0, 1000.0);
     auto noted = MakeLogger("root");
     noted->SetNotificationLevel(VerbosityTrace);
-    ::Test::CStdoutCapture capture;
+    testing::internal::CaptureStdout();
     {
         auto visualizer = boost::make_shared<CZevVisualizer>();
         CZevVisualizer silent(true); // construction and destruction write nothing
@@ -451,17 +449,17 @@ TEST(ZevVisualizer, MessageAndProgressLines)
         Step(logger, *visualizer, 1000);
         visualizer->Clear();
     }
-    EXPECT_EQ(capture.Finish(), "2026-12-06 10:00:00 WARNING: careful\n2026-12-06 10:00:01 ERROR: same <&> bytes\n"
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "2026-12-06 10:00:00 WARNING: careful\n2026-12-06 10:00:01 ERROR: same <&> bytes\n"
                                 "2026-12-06 10:00:02 : unnamed\nProgress: 2%\nProgress: 5%\nProgress: 3%\n"
                                 "Progress: Phase <1>\nProgress: 12.5%\nProgress: \nProgress: 100%\n");
-    ::Test::CStdoutCapture notes;
+    testing::internal::CaptureStdout();
     {
         auto visualizer = boost::make_shared<CZevVisualizer>();
         visualizer->AddLogger(noted);
         noted->Message(VerbosityDebug, "one\ntwo", "task");
         visualizer->Clear();
     }
-    const std::string bytes = notes.Finish();
+    const std::string bytes = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(std::regex_match(bytes, std::regex(g_sStampPattern + " INFO: Startup\n" + g_sStampPattern + " DEBUG: one\n" +
                                                    g_sStampPattern + " DEBUG: two\n" + g_sStampPattern +
                                                    " INFO: Total Runtime: \\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s\n")))

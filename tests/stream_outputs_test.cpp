@@ -235,7 +235,7 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), g_sPrologue + Progress("1") + g_sEpilogue);
 }
 
-TEST(StdoutVisualizer, HostileAndRandomContentGiveWellFormedDocuments)
+TEST(StdoutVisualizer, HostileContentIsEscaped)
 {
     // A message cannot forge records or break the document, whatever its bytes.
     const std::string forged = "</TEXT></LOG>\n\n<LOG><TEXT>forged";
@@ -253,41 +253,6 @@ TEST(StdoutVisualizer, HostileAndRandomContentGiveWellFormedDocuments)
     const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
     ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
     EXPECT_EQ(parsed.m_oRecords.at(0).Field("TEXT") + "|" + parsed.m_oRecords.at(0).Field("TASKID"), forged + "|a&b");
-
-    std::mt19937 random(4242);
-    for (int document = 0; document < 100; ++document) {
-        auto logger = MakeLogger("", 1.0, 100.0);
-        std::vector<std::pair<std::string, std::string>> sent;
-        std::string rootText = ::Test::RandomText(random, true, 20) + "x", output;
-        {
-            testing::internal::CaptureStdout();
-            auto visualizer = boost::make_shared<CStdoutVisualizer>();
-            visualizer->SetNotificationLevel(VerbosityNone);
-            visualizer->AddLogger(logger);
-            for (int message = 0; message < 8; ++message) {
-                const bool valid = message % 2 == 0;
-                sent.emplace_back(valid ? ::Test::RandomText(random, true, 30) : ::Test::RandomText(random, false, 30),
-                                  valid ? ::Test::RandomText(random, true, 6) : ::Test::RandomText(random, false, 6));
-                visualizer->ShowMessage(sent.back().first, VerbosityNone, "2026-12-06 10:00:00", sent.back().second);
-            }
-            logger->SetText(0, rootText);
-            visualizer->ProgressChanged(logger, true);
-            visualizer->Clear();
-            visualizer.reset();
-            output = testing::internal::GetCapturedStdout();
-        }
-        const ::Test::SXmlStream document_ = ::Test::ParseXmlStream(output);
-        ASSERT_TRUE(document_.m_bWellFormed) << document_.m_sError << " in document " << document;
-        ASSERT_EQ(document_.m_oRecords.size(), sent.size() + 2);
-        for (std::size_t i = 0; i < sent.size(); ++i) {
-            EXPECT_EQ(document_.m_oRecords[i].Has("TASKID"), !sent[i].second.empty());
-            if (i % 2 != 0)
-                continue;
-            EXPECT_EQ(document_.m_oRecords[i].Field("TEXT") + "|" + document_.m_oRecords[i].Field("TASKID"),
-                      ::Test::NormaliseLineEnds(sent[i].first) + "|" + ::Test::NormaliseLineEnds(sent[i].second));
-        }
-        EXPECT_EQ(document_.m_oRecords[sent.size()].Field("TEXT"), ::Test::NormaliseLineEnds(rootText));
-    }
 }
 
 TEST(NetVisualizer, WholeDocumentByteForByte)

@@ -16,7 +16,7 @@
 
 using namespace Qz::Varnel::Progress;
 using Test::Attach;
-using Test::CChildLink;
+using Test::SChildLink;
 using Test::MakeLogger;
 using Test::TEvents;
 
@@ -65,8 +65,8 @@ TEST(LoggerMessage, LinesToEveryVisualizerInListOrder)
     logger->Message(VerbosityInfo, "");
     logger->Message(VerbosityInfo, "\n\n\n");
     logger->Message(VerbosityError, "\nfirst\r\nsecond \t", "");
-    EXPECT_EQ(visualizer->Events(),
-              TEvents({"Message(4|a|task)", "Message(4|b|task)", "Message(2|first\r|)", "Message(2|second \t|)"}));
+    EXPECT_EQ(visualizer->Take(),
+              TEvents({"Message 4|a|task", "Message 4|b|task", "Message 2|first\r|", "Message 2|second \t|"}));
 
     // Line by line to each visualizer; an exception stops the message.
     TEvents log;
@@ -145,8 +145,8 @@ TEST(LoggerMessage, NotificationLevelAndVerbosityOffsets)
     logger->Message(VerbosityTrace, "zero");
     logger->SetVerbosityOffset(10);
     logger->Message(VerbosityInfo, "seven");
-    EXPECT_EQ(visualizer->Events(), TEvents({"Message(1|default|)", "Message(4|default|)", "Message(7|trace|)",
-                                             "Message(0|zero|)", "Message(7|seven|)"}));
+    EXPECT_EQ(visualizer->Take(), TEvents({"Message 1|default|", "Message 4|default|", "Message 7|trace|",
+                                             "Message 0|zero|", "Message 7|seven|"}));
 
     // Offsets map the informational levels only, clamped to 0..7.
     struct SCase
@@ -180,7 +180,7 @@ TEST(LoggerMessage, ChainOfLoggers)
     // The parent is served first, with its own mapping on top of the child's
     // and its own level filter.
     auto parent = MakeLogger("parent"), child = MakeLogger("child");
-    CChildLink link(parent, child);
+    SChildLink link(parent, child);
     parent->SetVerbosityOffset(1);
     child->SetVerbosityOffset(1);
     child->SetNotificationLevel(VerbosityTrace);

@@ -14,11 +14,7 @@
 #include "support/RecordingVisualizer.h"
 
 using namespace Qz::Varnel::Progress;
-using Test::Attach;
-using Test::CChildLink;
-using Test::CRecordingVisualizer;
-using Test::MakeLogger;
-using Test::TEvents;
+using namespace Test;
 
 namespace {
 
@@ -33,19 +29,14 @@ struct SReader
     void operator()(const boost::shared_ptr<CLogger>& logger, bool)
     {
         ++g_nDepth;
-        int seen = m_nMaxDepth.load();
-        while (g_nDepth > seen && !m_nMaxDepth.compare_exchange_weak(seen, g_nDepth)) {
+        for (int seen = m_nMaxDepth; g_nDepth > seen && !m_nMaxDepth.compare_exchange_weak(seen, g_nDepth);) {
         }
-        if (m_nWorkMicroseconds > 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(m_nWorkMicroseconds));
+        std::this_thread::sleep_for(std::chrono::microseconds(m_nWorkMicroseconds));
         for (int layer = 0; layer < logger->GetNumberOfLayers(); ++layer) {
             const double fraction = logger->GetRelativeProgressValue(layer);
-            if (!(fraction >= 0.0 && fraction <= 1.0) || !std::isfinite(logger->GetProgress(layer)))
-                ++m_nBadValues;
+            m_nBadValues += !(fraction >= 0.0 && fraction <= 1.0) || !std::isfinite(logger->GetProgress(layer));
             logger->GetTimeRemaining(layer);
-            logger->GetRuntime(layer);
             logger->GetText(layer);
-            logger->GetClass(layer);
         }
         logger->GetTimeStamp();
         ++m_nReads;
@@ -55,64 +46,45 @@ struct SReader
     std::atomic<int> m_nMaxDepth{0}, m_nBadValues{0}, m_nReads{0};
 };
 
-// Runs a scenario on its own thread; a deadlock ends the program with a
-// message instead of hanging it.
-template <typename TScenario> void RunWithDeadline(TScenario scenario)
-{
-    auto done = std::async(std::launch::async, scenario);
-    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-        std::fprintf(stderr, "scenario did not finish: deadlock\n");
-        std::_Exit(1);
-    }
-    done.get();
-}
-
 } // namespace
 
 TEST(LoggerNotification, WhatEachChangeTells)
 {
     auto logger = MakeLogger("root", 1.0, 100.0);
     auto visualizer = Attach(logger);
-    visualizer->m_bReadLayersOnProgress = true;
-    logger->Push("layer", 50.0, 10.0); // LoggerChanged with the new layer on the stack
-    logger->SetProgress(3.0);
-    logger->Pop(); // the completed layer is still there inside Progress, gone in LoggerChanged
-    EXPECT_EQ(visualizer->Events(), TEvents({"LoggerChanged", "Progress", "Progress(immediate)", "LoggerChanged"}));
-    EXPECT_EQ(visualizer->m_oLayerCounts, std::vector<int>({2, 2, 2, 1}));
-    EXPECT_EQ(visualizer->m_oTopValues, std::vector<double>({3.0, 10.0}));
-    EXPECT_EQ(visualizer->m_oTopMaxValues, std::vector<double>({10.0, 10.0}));
-    EXPECT_EQ(visualizer->m_pLastLogger, logger.get());
-    for (double maxValue : {10.0, 0.0}) { // a complete or empty layer too
-        logger->Push("complete", 10.0, maxValue);
-        logger->SetProgress(10.0);
-        visualizer->Reset();
+    // Inside Progress of a Pop the completed layer is still there, at its
+    // max value (also for a max value of 0); inside LoggerChanged it is gone.
+    std::string seen;
+    visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& l, bool) {
+        const int top = l->GetNumberOfLayers() - 1;
+        seen += " " + std::to_string(top) + ":" + std::to_string(l->GetProgress(top) == l->GetMaxValue(top));
+    };
+    for (double maxValue : {10.0, 10.0, 0.0}) {
+        logger->Push("layer", 10.0, maxValue);
+        logger->SetProgress(maxValue == 10.0 && seen.empty() ? 3.0 : 10.0);
         logger->Pop();
-        EXPECT_EQ(visualizer->Events(), TEvents({"Progress(immediate)", "LoggerChanged"}));
-        EXPECT_EQ(visualizer->m_oTopValues, visualizer->m_oTopMaxValues);
     }
-
+    EXPECT_EQ(visualizer->Take(), TEvents({"Layers 2", "Progress", "Progress!", "Layers 1", "Layers 2", "Progress",
+                                           "Progress!", "Layers 1", "Layers 2", "Progress", "Progress!", "Layers 1"}));
+    EXPECT_EQ(seen, " 1:0 1:1 1:1 1:1 1:1 1:1");
+    EXPECT_EQ(visualizer->m_pLastLogger, logger.get());
+    visualizer->m_fnOnProgress = nullptr;
     // A getter's flush tells immediate progress once; setters tell it
     // non-immediate.
     logger->Push("layer", 20.0, 10.0);
-    visualizer->m_bReadLayersOnProgress = false;
-    visualizer->Reset();
     logger->SetProgress(0.2);
     logger->IncrementProgress(0.2);
-    EXPECT_TRUE(visualizer->Events().empty());
+    EXPECT_EQ(visualizer->Take(), TEvents{"Layers 2"});
     EXPECT_EQ(logger->GetProgress(), 0.4);
     EXPECT_DOUBLE_EQ(logger->GetRelativeProgressValue(1), 0.04);
     logger->IncrementProgress(0.1);
     EXPECT_EQ(logger->GetMaxValue(0), 100.0);
-    EXPECT_EQ(visualizer->Events(), TEvents(2, "Progress(immediate)"));
-    visualizer->Reset();
     logger->SetProgress(5.0);
     logger->IncrementProgress(5.0);
     logger->SetMaxValue(40.0);
     logger->SetMaxValue(0, 50.0);
-    EXPECT_EQ(visualizer->Events(), TEvents(4, "Progress"));
-
+    EXPECT_EQ(visualizer->Take(), TEvents({"Progress!", "Progress!", "Progress", "Progress", "Progress", "Progress"}));
     // Texts only on a real change; SetClass always.
-    visualizer->Reset();
     logger->SetText("layer");
     logger->SetText(0, "root");
     logger->SetAltText("");
@@ -122,10 +94,8 @@ TEST(LoggerNotification, WhatEachChangeTells)
     logger->SetAltText(0, "alter");
     logger->SetClass(0, LayerClassRoot);
     logger->SetClass(0, LayerClassStep);
-    EXPECT_EQ(visualizer->Events(), TEvents({"TextChanged", "TextChanged", "TextChanged", "TextChanged",
-                                             "LoggerChanged", "LoggerChanged"}));
-    EXPECT_EQ(logger->GetText(0), "newer");
-    EXPECT_EQ(logger->GetAltText(0), "alter");
+    EXPECT_EQ(visualizer->Take(), TEvents({"Text", "Text", "Text", "Text", "Layers 2", "Layers 2"}));
+    EXPECT_EQ(logger->GetText(0) + "|" + logger->GetAltText(0), "newer|alter");
     EXPECT_EQ(logger->GetClass(0), LayerClassStep);
 }
 
@@ -149,25 +119,25 @@ TEST(LoggerNotification, VisualizersInListOrderAndTwiceWhenAddedTwice)
 
 TEST(LoggerNotification, ChildLoggers)
 {
-    // A child without visualizers tells its parent's, with the parent.
+    // A child without visualizers tells its parent's, with the parent; a
+    // change held back in the parent's top layer is told all the same.
     auto parent = MakeLogger("parent", 1.0, 100.0), child = MakeLogger("child", 20.0, 1.0);
-    const CChildLink link(parent, child);
+    const SChildLink link(parent, child);
     auto visualizer = Attach(parent);
     child->SetProgress(0.5);
     EXPECT_EQ(visualizer->m_pLastLogger, parent.get());
-    child->SetProgress(0.52, true); // held back in the parent's top layer, told all the same
+    child->SetProgress(0.52, true);
     child->SetProgress(0.55);
     EXPECT_DOUBLE_EQ(child->GetProgress(), 0.55);
     child->Push("step", 0.1, 1.0);
     child->Pop();
-    EXPECT_EQ(visualizer->Events(), TEvents({"Progress", "Progress", "Progress(immediate)", "Progress(immediate)"}));
+    EXPECT_EQ(visualizer->Take(), TEvents({"Progress", "Progress", "Progress!", "Progress!"}));
     // A child with visualizers tells only its own.
-    visualizer->Reset();
     auto childVisualizer = Attach(child);
     child->SetProgress(1.0);
-    EXPECT_EQ(childVisualizer->Events(), TEvents({"Progress"}));
+    EXPECT_EQ(childVisualizer->Take(), TEvents{"Progress"});
     EXPECT_EQ(childVisualizer->m_pLastLogger, child.get());
-    EXPECT_TRUE(visualizer->Events().empty());
+    EXPECT_TRUE(visualizer->Take().empty());
     EXPECT_EQ(parent->GetProgress(0), 20.0);
 }
 
@@ -176,16 +146,11 @@ TEST(LoggerNotification, GettersInsideNotificationsNestBoundedly)
     // The child's change is held back in the parent's top layer; the getter
     // inside the notification flushes it and causes one nested notification.
     auto parent = MakeLogger("parent", 1.0, 100.0), child = MakeLogger("child", 2.0, 1.0);
-    const CChildLink link(parent, child);
+    const SChildLink link(parent, child);
     auto visualizer = Attach(parent);
-    std::vector<double> seen;
-    visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& l, bool) {
-        seen.push_back(l->GetRelativeProgressValue(0));
-    };
+    visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& l, bool) { l->GetRelativeProgressValue(0); };
     child->SetProgress(1.0);
-    EXPECT_EQ(visualizer->Events(), TEvents({"Progress", "Progress(immediate)"}));
-    EXPECT_EQ(seen.size(), 2u);
-
+    EXPECT_EQ(visualizer->Take(), TEvents({"Progress", "Progress!"}));
     // Every notification stores a held-back change and reads it back: the
     // nesting must stop by itself.
     auto logger = MakeLogger("root", 1.0, 1000.0);
@@ -201,20 +166,19 @@ TEST(LoggerNotification, GettersInsideNotificationsNestBoundedly)
     };
     logger->SetProgress(100.0);
     EXPECT_EQ(deepest, g_nNestingBound);
-    EXPECT_EQ(nesting->Events(), TEvents({"Progress", "Progress(immediate)", "Progress(immediate)",
-                                          "Progress(immediate)"}));
+    EXPECT_EQ(nesting->Take(), TEvents({"Progress", "Progress!", "Progress!", "Progress!"}));
     EXPECT_EQ(logger->GetProgress(0), 101.0); // flushed without a notification all the same
 }
 
 TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
 {
-    RunWithDeadline([] {
+    // A deadlock ends the program with a message instead of hanging it.
+    auto done = std::async(std::launch::async, [] {
         auto parent = MakeLogger("parent", 1.0, 100.0), child = MakeLogger("child", 50.0, 10.0);
-        auto parentVisualizer = Attach(parent), childVisualizer = Attach(child);
+        auto parentVisualizer = Attach(parent), childVisualizer = boost::make_shared<CRecordingVisualizer>();
         SReader parentReader, childReader;
         parentVisualizer->m_fnOnProgress = std::ref(parentReader);
         childVisualizer->m_fnOnProgress = std::ref(childReader);
-        child->RemoveVisualizer(childVisualizer);
         parent->AddChildLogger(child);
         child->Push("step", 5.0, 1000.0, 3.0, false, LayerClassStep);
         for (int i = 0; i < 200; ++i)
@@ -223,7 +187,6 @@ TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
         child->Message(VerbosityInfo, "line one\nline two");
         child->AddVisualizer(childVisualizer);
         child->SetProgress(900.0, true);
-        child->GetRelativeProgressValue(0);
         child->Pop();
         parent->RemoveChildLogger(child);
         parent->Push("zero", 10.0, 0.0);
@@ -233,31 +196,30 @@ TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
         EXPECT_GT(parentReader.m_nReads.load(), 3);
         EXPECT_GE(childReader.m_nReads.load(), 2);
         EXPECT_EQ(parentReader.m_nBadValues.load() + childReader.m_nBadValues.load(), 0);
-
         // Changing the logger from inside a notification.
         auto logger = MakeLogger("root", 1.0, 100.0);
         auto visualizer = Attach(logger);
-        int calls = 0;
         visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& l, bool) {
-            if (++calls == 1) {
+            if (l->GetNumberOfLayers() == 1) {
                 l->SetText("from inside");
                 l->Push("inner", 10.0, 10.0);
             }
         };
         logger->SetProgress(50.0);
-        EXPECT_EQ(visualizer->Events(), TEvents({"Progress", "TextChanged", "LoggerChanged"}));
+        EXPECT_EQ(visualizer->Take(), TEvents({"Progress", "Text", "Layers 2"}));
+        // Without a shared owner a logger cannot hand itself to visualizers.
+        CLogger unowned("root", 1.0, 100.0);
+        unowned.Push("layer", 1.0, 1.0);
+        unowned.Pop();
+        unowned.AddVisualizer(visualizer);
+        EXPECT_THROW(unowned.Push("again", 1.0, 1.0), boost::bad_weak_ptr);
+        unowned.RemoveVisualizer(visualizer);
     });
-}
-
-TEST(LoggerNotification, NotificationsNeedASharedOwner)
-{
-    CLogger logger("root", 1.0, 100.0);
-    logger.Push("layer", 1.0, 1.0);
-    logger.Pop();
-    auto visualizer = boost::make_shared<CRecordingVisualizer>();
-    logger.AddVisualizer(visualizer);
-    EXPECT_THROW(logger.Push("again", 1.0, 1.0), boost::bad_weak_ptr);
-    logger.RemoveVisualizer(visualizer);
+    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        std::fprintf(stderr, "scenario did not finish: deadlock\n");
+        std::_Exit(1);
+    }
+    done.get();
 }
 
 TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
@@ -280,30 +242,22 @@ TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
         }
         std::atomic<bool> running(true);
         std::thread getters([&] {
-            while (running) {
-                const double fraction = parent->GetRelativeProgressValue(0);
-                if (!(fraction >= 0.0 && fraction <= 1.0))
-                    ++reader.m_nBadValues;
-                parent->GetTimeRemaining(0);
-                std::this_thread::yield();
-            }
+            for (; running; std::this_thread::yield())
+                reader.m_nBadValues += parent->GetRelativeProgressValue(0) > 1.0 || parent->GetTimeRemaining(0).is_neg_infinity();
         });
         std::vector<std::thread> workers;
         for (int i = 0; i < threads; ++i)
             workers.emplace_back([&, i] {
                 const boost::shared_ptr<CLogger>& child = children[i];
-                if (forced) {
-                    for (int step = 1; step <= steps; ++step)
-                        child->SetProgress(step, true);
-                    return;
-                }
-                child->Push("phase", 1.0, steps, 0.0, false, LayerClassStep);
+                if (!forced)
+                    child->Push("phase", 1.0, steps, 0.0, false, LayerClassStep);
                 for (int step = 1; step <= steps; ++step) {
-                    child->IncrementProgress();
-                    if (step % 100 == 0)
+                    forced ? child->SetProgress(step, true) : child->IncrementProgress();
+                    if (!forced && step % 100 == 0)
                         child->Message(VerbosityInfo, "step " + std::to_string(step) + "\nof " + std::to_string(i));
                 }
-                child->Pop(); // completes the phase: the child's root is at 1.0
+                if (!forced)
+                    child->Pop(); // completes the phase: the child's root is at 1.0
             });
         for (std::thread& worker : workers)
             worker.join();
@@ -316,14 +270,10 @@ TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
         EXPECT_NEAR(parent->GetRelativeProgressValue(0), 1.0, 1e-9);
         EXPECT_EQ(reader.m_nBadValues.load(), 0);
         EXPECT_LE(reader.m_nMaxDepth.load(), g_nNestingBound);
-        const TEvents events = visualizer->Events();
-        const auto messages = std::count_if(events.begin(), events.end(), [](const std::string& event) {
-            return event.compare(0, 8, "Message(") == 0;
-        });
-        EXPECT_EQ(messages, forced ? 0 : threads * steps / 100 * 2);
-        if (forced)
-            EXPECT_GE(visualizer->Count("Progress"), threads * steps);
-        else
-            EXPECT_EQ(visualizer->Count("LoggerChanged"), 0);
+        const TEvents events = visualizer->Take();
+        EXPECT_EQ(std::count_if(events.begin(), events.end(),
+                                [](const std::string& event) { return event.compare(0, 8, "Message ") == 0; }),
+                  forced ? 0 : threads * steps / 100 * 2);
+        EXPECT_GE(std::count(events.begin(), events.end(), "Progress"), forced ? threads * steps : 1);
     }
 }

@@ -88,37 +88,6 @@ void ExpectOneReport(const std::string& report, const std::string& part)
     EXPECT_NE(report.find(part), std::string::npos) << report;
 }
 
-// Reaches the progress rows; Watch lets the rows follow a logger without
-// registering with it, so that only the test calls _ProgressChanged.
-class CTestProgressVisualizer : public CBufferedProgressFileVisualizer
-{
-public:
-    using CBufferedProgressFileVisualizer::CBufferedProgressFileVisualizer;
-    void Watch(const boost::shared_ptr<CLogger>& logger) { m_oLoggers.push_back(logger); }
-    void Update(const boost::shared_ptr<CLogger>& logger, double value = -1.0)
-    {
-        if (value >= 0.0)
-            logger->SetProgress(value, true);
-        _ProgressChanged(logger);
-    }
-    bool Changed() const { return m_bChanged.load(); }
-    std::string Row(int row) const
-    {
-        return std::to_string(m_aRows[row].m_nLayer) + "|" + m_aRows[row].m_sText + "|" +
-               std::to_string(m_aRows[row].m_dFraction);
-    }
-    double Fraction(int row) const { return m_aRows[row].m_dFraction; }
-    void Write(const std::string& text0, double fraction0, int seconds0, double fraction1, int seconds1)
-    {
-        const std::string texts[2] = {text0, "Step"};
-        const double fractions[2] = {fraction0, fraction1};
-        const boost::posix_time::time_duration remaining[2] = {
-            seconds0 < 0 ? boost::posix_time::time_duration(boost::posix_time::pos_infin) : boost::posix_time::seconds(seconds0),
-            seconds1 < 0 ? boost::posix_time::time_duration(boost::posix_time::pos_infin) : boost::posix_time::seconds(seconds1)};
-        _WriteProgress(texts, fractions, remaining);
-    }
-};
-
 } // namespace
 
 TEST(BufferedFileVisualizer, WritesExactLinesOfEverythingHandedOver)
@@ -323,70 +292,6 @@ TEST(BufferedFileVisualizer, FullDiskKeepsTheHostRunningAndLaterEntriesLand)
     ExpectOneReport(errors.Text(), dir / "job.log");
 }
 
-TEST(BufferedProgressFileVisualizer, RewriteShowsRowsAboveZeroWithoutAStaleTail)
-{
-    CTemporaryDirectory dir;
-    CTestProgressVisualizer visualizer(dir.Path(), "job", false);
-    auto write = [&](const std::string& text0, double fraction0, int seconds0, double fraction1, int seconds1) {
-        visualizer.Write(text0, fraction0, seconds0, fraction1, seconds1);
-        return ReadFile(dir / "job.progress");
-    };
-    EXPECT_EQ(write("Run", 0.25, 3725, 0.5, 61), "Run: 25 % [ETA: 1h 2m 5s]\nStep: 50 % [ETA: 1m 1s]\n\n");
-    EXPECT_EQ(write("Run", 0.123456, 0, -1.0, 61), "Run: 12.3456 %\n\n");
-    EXPECT_EQ(write("Run", 0.3, 60, 0.0, 5), "Run: 30 % [ETA: 60s]\n\n");
-    EXPECT_EQ(write("Run", 0.0, 1, -1.0, 1), "\n");
-    EXPECT_EQ(write("Run", 1.0, 0, 1.0, -1), "Run: 100 %\nStep: 100 %\n\n");
-}
-
-TEST(BufferedProgressFileVisualizer, RowsFollowTheLogger)
-{
-    CTemporaryDirectory dir;
-    const std::string file = dir / "job.progress";
-    auto logger = MakeLogger("Run", 1.0, 1000.0);
-    {
-        CTestProgressVisualizer visualizer(dir.Path(), "job", false);
-        visualizer.Watch(logger);
-        visualizer.Update(logger, 400.0);
-        EXPECT_EQ(visualizer.Row(0), "0|Run|0.400000");
-        EXPECT_EQ(visualizer.Fraction(1), -1.0);
-    } // the destructor's last pass writes the change at the latest
-    EXPECT_EQ(WithoutEta(ReadFile(file)), "Run: 40 %\n\n");
-
-    CTestProgressVisualizer visualizer(dir.Path(), "job", false);
-    visualizer.Watch(logger);
-    visualizer.Update(logger, 500.0);
-    ASSERT_TRUE(WaitFor(5.0, [&] { return !visualizer.Changed(); }));
-    visualizer.Update(logger, 505.0);
-    EXPECT_EQ(visualizer.Row(0), "0|Run|0.500000");
-    EXPECT_FALSE(visualizer.Changed());
-    visualizer.Update(logger, 511.0);
-    EXPECT_EQ(visualizer.Row(0), "0|Run|0.511000");
-    ASSERT_TRUE(WaitFor(5.0, [&] { return !visualizer.Changed(); }));
-    // A text change alone keeps the old fraction.
-    logger->SetText(0, "Renamed");
-    visualizer.Update(logger, 600.0);
-    EXPECT_EQ(visualizer.Row(0), "0|Renamed|0.511000");
-    visualizer.Update(logger);
-    EXPECT_EQ(visualizer.Row(0), "0|Renamed|0.600000");
-    // A step layer without progress has a row but no line.
-    logger->Push("Step", 0.1, 10.0, 0.0, false, LayerClassStep);
-    visualizer.Update(logger);
-    EXPECT_EQ(visualizer.Row(1), "1|Step|0.000000");
-    ASSERT_TRUE(WaitFor(5.0, [&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\n\n"; }));
-    visualizer.Update(logger, 5.0);
-    ASSERT_TRUE(WaitFor(5.0, [&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\nStep: 50 %\n\n"; }));
-    // A popped step row disappears even when the root barely moves.
-    logger->Pop();
-    visualizer.Update(logger);
-    EXPECT_EQ(visualizer.Fraction(1), -1.0);
-    ASSERT_TRUE(WaitFor(5.0, [&] { return WithoutEta(ReadFileOrEmpty(file)) == "Renamed: 60 %\n\n"; }));
-    // A root of class 0 is shown twice.
-    logger->SetClass(0, LayerClassStep);
-    logger->Push("Inner", 0.1, 10.0, 0.0, false, LayerClassOther);
-    visualizer.Update(logger, 10.0);
-    EXPECT_EQ(visualizer.Row(1).substr(0, 10), "0|Renamed|");
-}
-
 TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsSoonAndAFailedRewriteIsReportedOnce)
 {
     CTemporaryDirectory dir;
@@ -411,13 +316,16 @@ TEST(BufferedProgressFileVisualizer, PushedStepLayerShowsSoonAndAFailedRewriteIs
     CStderrRedirect errors;
     {
         auto other = MakeLogger("Run", 1.0, 100.0);
-        CTestProgressVisualizer visualizer(dir.Path(), "job", false);
-        visualizer.Watch(other);
-        visualizer.Update(other, 20.0);
+        auto visualizer = boost::make_shared<CBufferedProgressFileVisualizer>(dir.Path(), "job", false);
+        visualizer->AddLogger(other);
+        other->SetProgress(20.0);
+        visualizer->ProgressChanged(other, true);
         ASSERT_TRUE(WaitFor(5.0, [&] { return !errors.Text().empty(); }));
         ASSERT_EQ(::unlink(file.c_str()), 0);
-        visualizer.Update(other, 70.0);
+        other->SetProgress(70.0);
+        visualizer->ProgressChanged(other, true);
         EXPECT_TRUE(WaitFor(5.0, [&] { return ReadFileOrEmpty(file).compare(0, 9, "Run: 70 %") == 0; }));
+        visualizer->Clear();
     }
     ExpectOneReport(errors.Text(), file);
 }

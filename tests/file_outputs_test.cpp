@@ -15,7 +15,7 @@
 #include <boost/filesystem/operations.hpp>
 
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
-#include <vidOderavev/Progress/BufferedFileVisualizer.h>
+#include <vidOderavev/Progress/BufferedProgressFileVisualizer.h>
 #include <vidOderavev/Progress/DateFileVisualizer.h>
 #include <vidOderavev/Progress/SimpleFileVisualizer.h>
 
@@ -149,42 +149,105 @@ TEST_P(FileOutput, LogLinesAreAppendedByteForByte)
         << log;
 }
 
-TEST_P(FileOutput, ProgressFileRows)
+// The progress file is the same for the simple, dated and buffered outputs,
+// except that the buffered one leaves out rows at 0 %.
+class ProgressFile : public ::testing::TestWithParam<int>
 {
-    auto logger = MakeLogger("Root", 1.0, 1000.0);
-    Show(logger);
-    EXPECT_EQ(ReadFile(m_oDir / "run.progress"), "");
-    // No progress yet: the time remaining is unbounded and has no bracket.
-    m_oVisualizer->ProgressChanged(m_oLogger, true);
-    EXPECT_EQ(ReadFile(m_oDir / "run.progress"), "Root: 0 %\n\n");
-    // A fraction must move by more than 0.01.
-    EXPECT_EQ(Refresh(10.0), "Root: 0 %\n\n");
-    EXPECT_EQ(Refresh(11.0), "Root: 1.1 %\n\n");
-    EXPECT_EQ(Refresh(100.0), "Root: 10 %\n\n");
-    EXPECT_EQ(Refresh(110.0), "Root: 10 %\n\n");
-    EXPECT_EQ(Refresh(111.0), "Root: 11.1 %\n\n");
+protected:
+    enum EKind
+    {
+        Simple,
+        Dated,
+        Buffered
+    };
+    // The buffered output's writer thread takes a change within 0.1 s.
+    struct CBuffered : CBufferedProgressFileVisualizer
+    {
+        using CBufferedProgressFileVisualizer::CBufferedProgressFileVisualizer;
+        bool Changed() const { return m_bChanged.load(); }
+    };
+    void SetUp() override
+    {
+        m_oLogger = MakeLogger("Root", 1.0, 1000.0);
+        if (GetParam() == Buffered)
+            m_oVisualizer.reset(m_pBuffered = new CBuffered(m_oDir.Path(), "run", false));
+        else if (GetParam() == Dated)
+            m_oVisualizer.reset(new CDatedVisualizer(m_oDir / "run.log"));
+        else
+            m_oVisualizer.reset(new CSimpleFileVisualizer(m_oDir / "run.log"));
+        m_oVisualizer->AddLogger(m_oLogger);
+    }
+    void TearDown() override { m_oVisualizer->Clear(); }
+    // Sets the progress of the top layer (unless value is negative), tells the
+    // output that the progress changed and must show at once, and expects the
+    // file then, with ETA brackets left out; buffered is the expectation for
+    // that output where it differs.
+    void Expect(double value, const std::string& expected, const std::string& buffered = "\x01")
+    {
+        if (value >= 0.0)
+            m_oLogger->SetProgress(value);
+        m_oVisualizer->ProgressChanged(m_oLogger, true);
+        const std::string wanted = GetParam() == Buffered && buffered != "\x01" ? buffered : expected;
+        auto content = [&] { return WithoutEta(::Test::ReadFileOrEmpty(m_oDir / "run.progress")); };
+        if (m_pBuffered) {
+            ::Test::WaitFor(5.0, [&] { return !m_pBuffered->Changed() && content() == wanted; });
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_EQ(content(), wanted);
+    }
 
-    // The innermost step layer adds a row, which outlives its Pop until the
-    // next rewrite.
-    logger->Push("Other", 500.0, 10.0, 0.0, false, LayerClassOther);
-    logger->Push("Step", 10.0, 100.0, 0.0, false, LayerClassStep);
-    logger->Push("Inner", 1.0, 10.0, 0.0, false, LayerClassOther);
-    EXPECT_EQ(Refresh(), "Root: 11.1 %\nStep: 0 %\n\n");
-    logger->Pop();
-    EXPECT_EQ(Refresh(50.0), "Root: 36.1 %\nStep: 50 %\n\n");
-    EXPECT_EQ(Refresh(50.5), "Root: 36.1 %\nStep: 50 %\n\n");
+    CTemporaryDirectory m_oDir;
+    boost::shared_ptr<CLogger> m_oLogger;
+    boost::shared_ptr<Detail::CVisualizerBase> m_oVisualizer;
+    CBuffered* m_pBuffered = nullptr;
+};
+
+INSTANTIATE_TEST_SUITE_P(SimpleDatedAndBuffered, ProgressFile, ::testing::Values(0, 1, 2),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == 0 ? "Simple" : info.param == 1 ? "Dated" : "Buffered");
+                         });
+
+TEST_P(ProgressFile, Rows)
+{
+    // No progress yet: the time remaining is unbounded and has no bracket.
+    Expect(-1, "Root: 0 %\n\n", "\n");
+    // A fraction must move by more than 0.01.
+    Expect(10.0, "Root: 0 %\n\n", "\n");
+    Expect(11.0, "Root: 1.1 %\n\n");
+    Expect(100.0, "Root: 10 %\n\n");
+    Expect(110.0, "Root: 10 %\n\n");
+    Expect(111.0, "Root: 11.1 %\n\n");
+    // The innermost step layer adds a row.
+    m_oLogger->Push("Other", 500.0, 10.0, 0.0, false, LayerClassOther);
+    m_oLogger->Push("Step", 10.0, 100.0, 0.0, false, LayerClassStep);
+    m_oLogger->Push("Inner", 1.0, 10.0, 0.0, false, LayerClassOther);
+    Expect(-1, "Root: 11.1 %\nStep: 0 %\n\n", "Root: 11.1 %\n\n");
+    m_oLogger->Pop();
+    Expect(50.0, "Root: 36.1 %\nStep: 50 %\n\n");
+    Expect(50.5, "Root: 36.1 %\nStep: 50 %\n\n");
     // A new root text rewrites: the root keeps its percent, the step row
     // follows because an earlier row changed.
-    logger->SetText(0, "Renamed");
-    EXPECT_EQ(Refresh(), "Renamed: 36.1 %\nStep: 50.5 %\n\n");
-    logger->Pop(); // refreshes at once, while the layer is still there
-    EXPECT_EQ(WithoutEta(ReadFile(m_oDir / "run.progress")), "Renamed: 61.1 %\nStep: 100 %\n\n");
-    logger->Pop();
-    EXPECT_EQ(Refresh(1000.0), "Renamed: 100 %\n\n");
+    m_oLogger->SetText(0, "Renamed");
+    Expect(-1, "Renamed: 36.1 %\nStep: 50.5 %\n\n");
+    // A popped step row goes with the next rewrite.
+    m_oLogger->Pop();
+    m_oLogger->Pop();
+    Expect(1000.0, "Renamed: 100 %\n\n");
     // A root layer of the step class is shown twice once another layer is on it.
-    logger->SetClass(0, LayerClassStep);
-    logger->Push("Other", 10.0, 10.0, 0.0, false, LayerClassOther);
-    EXPECT_EQ(Refresh(), "Renamed: 100 %\nRenamed: 100 %\n\n");
+    m_oLogger->SetClass(0, LayerClassStep);
+    m_oLogger->Push("Other", 10.0, 10.0, 0.0, false, LayerClassOther);
+    Expect(-1, "Renamed: 100 %\nRenamed: 100 %\n\n");
+}
+
+TEST_P(ProgressFile, PopRewritesAtOnceWhileTheLayerIsStillThere)
+{
+    m_oLogger->Push("Step", 500.0, 100.0, 0.0, false, LayerClassStep);
+    Expect(-1, "Root: 0 %\nStep: 0 %\n\n", "\n");
+    Expect(30.0, "Root: 15 %\nStep: 30 %\n\n");
+    m_oLogger->Pop(); // no Expect: the logger's own notification
+    const std::string popped = "Root: 50 %\nStep: 100 %\n\n";
+    ::Test::WaitFor(5.0, [&] { return WithoutEta(::Test::ReadFileOrEmpty(m_oDir / "run.progress")) == popped; });
+    EXPECT_EQ(WithoutEta(::Test::ReadFile(m_oDir / "run.progress")), popped);
 }
 
 TEST_P(FileOutput, NamesBusyProgressFilesAndRelativeNames)

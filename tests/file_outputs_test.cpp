@@ -24,12 +24,12 @@
 
 using namespace Qz::Varnel::Progress;
 using namespace Test::FileSupport;
+using boost::gregorian::date;
 using Test::CTemporaryDirectory;
 using Test::FileExists;
 using Test::MakeLogger;
 using Test::ReadFile;
 using Test::WriteTextFile;
-using boost::gregorian::date;
 
 namespace {
 
@@ -143,9 +143,10 @@ TEST_P(FileOutput, LogLinesAreAppendedByteForByte)
     visualizer->Clear();
     const std::string task = Dated() ? "" : "\\[job\\] ";
     const std::string log = ReadFile(LogFile());
-    EXPECT_TRUE(std::regex_search(log, std::regex(g_sStampPattern + " INFO: Startup\r\n" + g_sStampPattern + " ERROR: " +
-                                                  task + "first\r\n" + g_sStampPattern + " ERROR: " + task +
-                                                  "second\r\n" + g_sStampPattern + " INFO: Total Runtime: [0-9:.]+s\r\n$")))
+    EXPECT_TRUE(
+        std::regex_search(log, std::regex(g_sStampPattern + " INFO: Startup\r\n" + g_sStampPattern + " ERROR: " + task +
+                                          "first\r\n" + g_sStampPattern + " ERROR: " + task + "second\r\n" +
+                                          g_sStampPattern + " INFO: Total Runtime: [0-9:.]+s\r\n$")))
         << log;
 }
 
@@ -281,7 +282,8 @@ TEST_P(FileOutput, NamesBusyProgressFilesAndRelativeNames)
     auto relative = Make("rel.log");
     relative->ShowMessage("here", VerbosityInfo, g_sStamp, "");
     boost::filesystem::current_path(m_oDir / "a");
-    const std::string raised = DescribeFileioError([&] { relative->ShowMessage("there", VerbosityInfo, g_sStamp, ""); });
+    const std::string raised =
+        DescribeFileioError([&] { relative->ShowMessage("there", VerbosityInfo, g_sStamp, ""); });
     boost::filesystem::current_path(previous);
     EXPECT_EQ(ReadFile(m_oDir / "rel.log"), "2026-12-05 03:49:11 INFO: here\r\n");
     EXPECT_EQ(raised, "Failed to open the file \"rel.log\"|" + std::to_string(ENOENT));
@@ -296,9 +298,9 @@ TEST_P(FileOutput, FailuresRaiseAndLeaveNoDescriptorOpen)
     {
         CFailHandlerScope scope(handler);
         const std::string name = m_oDir / "missing/run.log";
-        EXPECT_EQ(DescribeFileioError([&] { Make(name); }),
-                  "Failed to open the file \"" + (Dated() ? m_oDir / "missing/run.progress" : name) + "\"|" +
-                      std::to_string(ENOENT));
+        EXPECT_EQ(DescribeFileioError([&] { Make(name); }), "Failed to open the file \"" +
+                                                                (Dated() ? m_oDir / "missing/run.progress" : name) +
+                                                                "\"|" + std::to_string(ENOENT));
     }
     EXPECT_EQ(handler->m_nOpenQuestions, 0);
     // A log that cannot be created.

@@ -236,16 +236,27 @@ TEST(ProgressLines, EtaBoundariesAndPercentTexts)
 {
     using Qz::Varnel::Progress::Detail::BuildProgressLine;
     const std::pair<int64_t, const char*> cases[] = {
-        {999000, ""},         {1000000, " [ETA: 1s]"},          {45000000, " [ETA: 45s]"},
-        {60000000, " [ETA: 60s]"}, {60500000, " [ETA: 60s]"}, {61000000, " [ETA: 1m 1s]"},
-        {3600000000LL, " [ETA: 60m 0s]"}, {3600900000LL, " [ETA: 60m 0s]"}, {3601000000LL, " [ETA: 1h 0m 1s]"},
-        {3725900000LL, " [ETA: 1h 2m 5s]"}, {400000, ""}, {0, ""}, {-5000000, ""},
+        {999000, ""},
+        {1000000, " [ETA: 1s]"},
+        {45000000, " [ETA: 45s]"},
+        {60000000, " [ETA: 60s]"},
+        {60500000, " [ETA: 60s]"},
+        {61000000, " [ETA: 1m 1s]"},
+        {3600000000LL, " [ETA: 60m 0s]"},
+        {3600900000LL, " [ETA: 60m 0s]"},
+        {3601000000LL, " [ETA: 1h 0m 1s]"},
+        {3725900000LL, " [ETA: 1h 2m 5s]"},
+        {400000, ""},
+        {0, ""},
+        {-5000000, ""},
         {360000000000000LL, " [ETA: 100000h 0m 0s]"}, // beyond 32-bit seconds
     };
     for (const auto& c : cases)
-        EXPECT_EQ(BuildProgressLine("42.5", boost::posix_time::microseconds(c.first)), std::string("42.5 %") + c.second + "\n")
+        EXPECT_EQ(BuildProgressLine("42.5", boost::posix_time::microseconds(c.first)),
+                  std::string("42.5 %") + c.second + "\n")
             << c.first;
-    for (auto special : {boost::posix_time::pos_infin, boost::posix_time::neg_infin, boost::posix_time::not_a_date_time})
+    for (auto special :
+         {boost::posix_time::pos_infin, boost::posix_time::neg_infin, boost::posix_time::not_a_date_time})
         EXPECT_EQ(BuildProgressLine("0", boost::posix_time::time_duration(special)), "0 %\n");
     EXPECT_EQ(Qz::Varnel::Progress::Detail::BuildProgressFileLine("Copying", "12.3457", boost::posix_time::seconds(61)),
               "Copying: 12.3457 % [ETA: 1m 1s]\n");

@@ -16,8 +16,8 @@
 
 using namespace Qz::Varnel::Progress;
 using Test::Attach;
-using Test::SChildLink;
 using Test::MakeLogger;
+using Test::SChildLink;
 using Test::TEvents;
 
 namespace {
@@ -146,7 +146,7 @@ TEST(LoggerMessage, NotificationLevelAndVerbosityOffsets)
     logger->SetVerbosityOffset(10);
     logger->Message(VerbosityInfo, "seven");
     EXPECT_EQ(visualizer->Take(), TEvents({"Message 1|default|", "Message 4|default|", "Message 7|trace|",
-                                             "Message 0|zero|", "Message 7|seven|"}));
+                                           "Message 0|zero|", "Message 7|seven|"}));
 
     // Offsets map the informational levels only, clamped to 0..7.
     struct SCase
@@ -226,7 +226,8 @@ TEST(LoggerTrace, PushAndPopLinesOnStandardError)
     const std::string trace =
         "        Pushing layer \"first\" with parent quota: 50, and max value: 10, and class 0\n"
         "            Pushing layer \"second\" with parent quota: 0.25, and max value: 1e+06, and class 7\n"
-        "                Pushing layer \"third \"q\"\" with parent quota: 1.23457e+06, and max value: 0.0001, and class -3\n"
+        "                Pushing layer \"third \"q\"\" with parent quota: 1.23457e+06, and max value: 0.0001, and "
+        "class -3\n"
         "                    Pushing layer \"fourth\" with parent quota: 0.5, and max value: 1e-05, and class 1\n"
         "                    Poping layer \"fourth\"\n"
         "                Poping layer \"third \"q\"\"\n"

@@ -243,7 +243,8 @@ TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
         std::atomic<bool> running(true);
         std::thread getters([&] {
             for (; running; std::this_thread::yield())
-                reader.m_nBadValues += parent->GetRelativeProgressValue(0) > 1.0 || parent->GetTimeRemaining(0).is_neg_infinity();
+                reader.m_nBadValues +=
+                    parent->GetRelativeProgressValue(0) > 1.0 || parent->GetTimeRemaining(0).is_neg_infinity();
         });
         std::vector<std::thread> workers;
         for (int i = 0; i < threads; ++i)

@@ -120,9 +120,9 @@ TEST(LoggerProgress, FivePercentSteps)
     // ... and progress fed by a child, held back in the parent.
     auto parent = MakeLogger("parent", 1.0, 100.0), child = MakeLogger("child", 10.0, 1.0);
     const SChildLink link(parent, child);
-    child->SetProgress(0.25); // 2.5 held back in the parent
+    child->SetProgress(0.25);                                    // 2.5 held back in the parent
     EXPECT_EQ(StepsPassed(parent, 1, 3), (std::vector<int>{3})); // 5.5 reaches the step at 5
-    child->SetProgress(1.0); // 5.5 + 7.5 = 13 is passed: the next step is at 18
+    child->SetProgress(1.0);                                     // 5.5 + 7.5 = 13 is passed: the next step is at 18
     EXPECT_EQ(StepsPassed(parent, 1, 5), (std::vector<int>{5}));
     EXPECT_EQ(Values(parent), "18");
 }
@@ -278,7 +278,8 @@ TEST(LoggerTimeRemaining, Arithmetic)
         ExpectRemaining(large, 0, 3.0);
     }
     // A result beyond the range saturates.
-    const std::pair<double, double> huge[] = {{1e15, 0.002}, {1e300, 1.0}, {std::numeric_limits<double>::infinity(), 1.0}};
+    const std::pair<double, double> huge[] = {
+        {1e15, 0.002}, {1e300, 1.0}, {std::numeric_limits<double>::infinity(), 1.0}};
     for (const auto& maxAndValue : huge) {
         auto saturated = MakeLogger("root", 1.0, maxAndValue.first);
         saturated->SetProgress(maxAndValue.second, true);

@@ -53,8 +53,9 @@ std::string Progress(const std::string& percentage, const std::string& text = ""
 // Replaces the real time stamps of the notes and the run time.
 std::string Normalise(const std::string& bytes)
 {
-    return std::regex_replace(std::regex_replace(bytes, std::regex("<TIME>" + g_sStampPattern + "</TIME>"), "<TIME>@</TIME>"),
-                              std::regex("Total Runtime: \\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s"), "Total Runtime: RUNTIMEs");
+    return std::regex_replace(
+        std::regex_replace(bytes, std::regex("<TIME>" + g_sStampPattern + "</TIME>"), "<TIME>@</TIME>"),
+        std::regex("Total Runtime: \\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s"), "Total Runtime: RUNTIMEs");
 }
 
 // Sets the progress, forced, and tells the output at once, so that the
@@ -65,7 +66,10 @@ void Step(const boost::shared_ptr<CLogger>& logger, Detail::CVisualizer& visuali
     visualizer.ProgressChanged(logger, true);
 }
 
-std::string Wrap(const std::string& content) { return g_sPrologue + "<LOG>\n<TEXT>" + content + "</TEXT>\n</LOG>\n</LOG_STREAM>\n"; }
+std::string Wrap(const std::string& content)
+{
+    return g_sPrologue + "<LOG>\n<TEXT>" + content + "</TEXT>\n</LOG>\n</LOG_STREAM>\n";
+}
 
 // A TCP listener on 127.0.0.1 with a port chosen by the system.
 class CListener
@@ -130,13 +134,16 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
                              "\xEF\xBF\xBD \xEF\xB7\x90 \xF4\x8F\xBF\xBF";
     const std::pair<std::string, std::string> cases[] = {
         {"", ""},
-        {"Copy \"out\" isn't 100% done; [ok] {x} ~`!@#$^*()_+=|\\/?,.", "Copy \"out\" isn't 100% done; [ok] {x} ~`!@#$^*()_+=|\\/?,."},
+        {"Copy \"out\" isn't 100% done; [ok] {x} ~`!@#$^*()_+=|\\/?,.",
+         "Copy \"out\" isn't 100% done; [ok] {x} ~`!@#$^*()_+=|\\/?,."},
         {"tab\tline\ncarriage\r\n\x7F", "tab\tline\ncarriage\r\n\x7F"},
         {utf8, utf8},
         {"a&b<c>d", "a&amp;b&lt;c&gt;d"},
         {"]]>&amp;", "]]&gt;&amp;amp;"},
         {std::string("\0\0", 2), R + R},
-        {"a\xEF\xBF\xBE" "b\xEF\xBF\xBF", "a" + R + "b" + R}, // non-characters
+        {"a\xEF\xBF\xBE"
+         "b\xEF\xBF\xBF",
+         "a" + R + "b" + R}, // non-characters
         {"\x80", R},
         {"\xBF\x80", R + R},
         {"\xC0\x80\xC1\xBF", R + R + R + R}, // overlong leads
@@ -146,7 +153,9 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
         {"\xF5\x80\xFE\xFF", R + R + R + R},
         {"\xE2\x82", R}, // truncated at the end
         {"\xF0\x9D\x84", R},
-        {"\xE2\x82" "A\xE2\x82<", R + "A" + R + "&lt;"},
+        {"\xE2\x82"
+         "A\xE2\x82<",
+         R + "A" + R + "&lt;"},
         {"\xC3\xC3\xA9", R + "\xC3\xA9"},
         // The example of the Unicode standard for replacing maximal subparts.
         {"\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64", "a" + R + R + R + "b" + R + "c" + R + R + "d"},
@@ -160,8 +169,9 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
     // Long plain texts are scanned a word at a time: a special byte must be
     // found at every offset within and across words.
     const std::pair<std::string, std::string> special[] = {
-        {"&", "&amp;"}, {"<", "&lt;"}, {">", "&gt;"}, {"\x01", R}, {"\x1F", R}, {"\x80", R}, {"\xEF\xBF\xBE", R},
-        {"\t", "\t"}, {"\r", "\r"}, {"~", "~"}, {"\x7F", "\x7F"}, {"\xC3\xA9", "\xC3\xA9"}, {std::string(1, '\0'), R}};
+        {"&", "&amp;"},           {"<", "&lt;"}, {">", "&gt;"}, {"\x01", R}, {"\x1F", R},      {"\x80", R},
+        {"\xEF\xBF\xBE", R},      {"\t", "\t"},  {"\r", "\r"},  {"~", "~"},  {"\x7F", "\x7F"}, {"\xC3\xA9", "\xC3\xA9"},
+        {std::string(1, '\0'), R}};
     for (const auto& one : special)
         for (std::size_t offset = 0; offset <= 24; ++offset) {
             const std::string before(offset, 'a'), after(24 - offset, 'z');
@@ -174,7 +184,8 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
     // text comes back exactly (line ends aside).
     std::mt19937 random(20261206);
     for (int round = 0; round < 3000; ++round) {
-        ASSERT_TRUE(::Test::ParseXmlStream(Wrap(EscapeXml(::Test::RandomText(random, false, 40)))).m_bWellFormed) << round;
+        ASSERT_TRUE(::Test::ParseXmlStream(Wrap(EscapeXml(::Test::RandomText(random, false, 40)))).m_bWellFormed)
+            << round;
         const std::string text = ::Test::RandomText(random, true, 40);
         const ::Test::SXmlStream back = ::Test::ParseXmlStream(Wrap(EscapeXml(text)));
         ASSERT_TRUE(back.m_bWellFormed) << back.m_sError << " round " << round;
@@ -197,25 +208,25 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
         visualizer->ShowMessage("with task", VerbosityFatal, "2026-12-06 10:00:01", "job-7");
         visualizer->ShowMessage("unnamed", VerbosityNone, "2026-12-06 10:00:02", "");
         logger->Message(VerbosityDebug, "a < b && \"c\" > 'd'");
-        Step(other, *visualizer, 500); // describes the first logger: 0 %
+        Step(other, *visualizer, 500);  // describes the first logger: 0 %
         Step(logger, *visualizer, 429); // 42.9 %
         Step(logger, *visualizer, 431); // 43.1 %: a new whole percent
         Step(logger, *visualizer, 439); // 43.9 %: the same whole percent, nothing
         logger->SetText(0, "Job: phase <2>");
         visualizer->ProgressChanged(logger, true); // text changed, same percent
-        Step(logger, *visualizer, 300);             // back to 30 %
-        Step(logger, *visualizer, -1);              // -0.1 % counts as 0 %: a record
+        Step(logger, *visualizer, 300);            // back to 30 %
+        Step(logger, *visualizer, -1);             // -0.1 % counts as 0 %: a record
         Step(logger, *visualizer, 1000);
         visualizer->Clear();
         logger->Message(VerbosityFatal, "not shown after Clear");
     }
     const std::string raw = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Normalise(raw),
-              g_sPrologue + Log("INFO", "Startup") + Log("INFO", "first line") +
-                  Log("INFO", "second line") + Log("FATAL", "with task", "job-7") + Log("", "unnamed") +
-                  Log("DEBUG", "a &lt; b &amp;&amp; \"c\" &gt; 'd'") + Progress("0", "Job") +
-                  Progress("42.9") + Progress("43.1") + Progress("43.9", "Job: phase &lt;2&gt;") + Progress("30") +
-                  Progress("-0.1") + Progress("100") + Log("INFO", "Total Runtime: RUNTIMEs") + g_sEpilogue);
+    EXPECT_EQ(Normalise(raw), g_sPrologue + Log("INFO", "Startup") + Log("INFO", "first line") +
+                                  Log("INFO", "second line") + Log("FATAL", "with task", "job-7") + Log("", "unnamed") +
+                                  Log("DEBUG", "a &lt; b &amp;&amp; \"c\" &gt; 'd'") + Progress("0", "Job") +
+                                  Progress("42.9") + Progress("43.1") + Progress("43.9", "Job: phase &lt;2&gt;") +
+                                  Progress("30") + Progress("-0.1") + Progress("100") +
+                                  Log("INFO", "Total Runtime: RUNTIMEs") + g_sEpilogue);
     const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
     ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
     EXPECT_EQ(parsed.m_sRoot, "LOG_STREAM");
@@ -247,9 +258,10 @@ TEST(StdoutVisualizer, HostileContentIsEscaped)
         visualizer.ShowMessage(bytes, VerbosityInfo, "t", std::string("\0", 1));
     }
     const std::string raw = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(raw, g_sPrologue +
-                       Log("INFO", "&lt;/TEXT&gt;&lt;/LOG&gt;\n\n&lt;LOG&gt;&lt;TEXT&gt;forged", "a&amp;b", "&lt;now&gt;") +
-                       Log("INFO", "&amp; " + R + R + "\x7F " + R + R + " " + R + " ok\xC3\xA9", R, "t") + g_sEpilogue);
+    EXPECT_EQ(raw,
+              g_sPrologue +
+                  Log("INFO", "&lt;/TEXT&gt;&lt;/LOG&gt;\n\n&lt;LOG&gt;&lt;TEXT&gt;forged", "a&amp;b", "&lt;now&gt;") +
+                  Log("INFO", "&amp; " + R + R + "\x7F " + R + R + " " + R + " ok\xC3\xA9", R, "t") + g_sEpilogue);
     const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
     ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
     EXPECT_EQ(parsed.m_oRecords.at(0).Field("TEXT") + "|" + parsed.m_oRecords.at(0).Field("TASKID"), forged + "|a&b");
@@ -276,7 +288,8 @@ TEST(NetVisualizer, WholeDocumentByteForByte)
     const std::string raw = ReadAll(connection);
     char host[1024] = {};
     gethostname(host, sizeof host - 1);
-    const std::string ids = "<HOSTNAME>" + std::string(host) + "</HOSTNAME>\n<PID>" + std::to_string(getpid()) + "</PID>\n";
+    const std::string ids =
+        "<HOSTNAME>" + std::string(host) + "</HOSTNAME>\n<PID>" + std::to_string(getpid()) + "</PID>\n";
     const std::string logIds = ids + "<TID>" + ThisThread() + "</TID>\n";
     EXPECT_EQ(Normalise(raw), g_sPrologue + Log("INFO", "Startup", "", "@", logIds) +
                                   Log("ERROR", "a&amp;b", "task&lt;7&gt;", "@", logIds) +
@@ -345,7 +358,7 @@ TEST(NetVisualizer, UnreachableCollectorsSilenceTheOutputInBoundedTime)
         start = std::chrono::steady_clock::now();
         {
             auto visualizer = bound < 1 ? boost::make_shared<CNetVisualizer>("127.0.0.1", full.Port(),
-                                                                            boost::posix_time::milliseconds(300))
+                                                                             boost::posix_time::milliseconds(300))
                                         : boost::make_shared<CNetVisualizer>("127.0.0.1", full.Port());
             visualizer->ShowMessage("lost", VerbosityInfo, "2026-12-06 10:00:00", "");
         }
@@ -398,7 +411,7 @@ TEST(ZevVisualizer, MessageAndProgressLines)
         auto visualizer = boost::make_shared<CZevVisualizer>();
         CZevVisualizer silent(true); // construction and destruction write nothing
         visualizer->ProgressChanged(MakeLogger("text", 1.0, 10.0, 5.0), true); // no logger yet: ignored
-        visualizer->ShowMessage("careful", VerbosityWarning, "2026-12-06 10:00:00", "");
+        visualizer->ShowMessage("careful: the disk is almost full", VerbosityWarning, "2026-12-06 10:00:00", "");
         visualizer->ShowMessage("same <&> bytes", VerbosityError, "2026-12-06 10:00:01", "task-9");
         visualizer->ShowMessage("unnamed", VerbosityNone, "2026-12-06 10:00:02", "");
         visualizer->SetNotificationLevel(VerbosityNone);
@@ -414,9 +427,10 @@ TEST(ZevVisualizer, MessageAndProgressLines)
         Step(logger, *visualizer, 1000);
         visualizer->Clear();
     }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "2026-12-06 10:00:00 WARNING: careful\n2026-12-06 10:00:01 ERROR: same <&> bytes\n"
-                                "2026-12-06 10:00:02 : unnamed\nProgress: 2%\nProgress: 5%\nProgress: 3%\n"
-                                "Progress: Phase <1>\nProgress: 12.5%\nProgress: \nProgress: 100%\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "2026-12-06 10:00:00 WARNING: careful: the disk is almost full\n"
+              "2026-12-06 10:00:01 ERROR: same <&> bytes\n2026-12-06 10:00:02 : unnamed\nProgress: 2%\nProgress: 5%\n"
+              "Progress: 3%\nProgress: Phase <1>\nProgress: 12.5%\nProgress: \nProgress: 100%\n");
     testing::internal::CaptureStdout();
     {
         auto visualizer = boost::make_shared<CZevVisualizer>();
@@ -425,8 +439,9 @@ TEST(ZevVisualizer, MessageAndProgressLines)
         visualizer->Clear();
     }
     const std::string bytes = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(std::regex_match(bytes, std::regex(g_sStampPattern + " INFO: Startup\n" + g_sStampPattern + " DEBUG: one\n" +
-                                                   g_sStampPattern + " DEBUG: two\n" + g_sStampPattern +
-                                                   " INFO: Total Runtime: \\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s\n")))
+    EXPECT_TRUE(
+        std::regex_match(bytes, std::regex(g_sStampPattern + " INFO: Startup\n" + g_sStampPattern + " DEBUG: one\n" +
+                                           g_sStampPattern + " DEBUG: two\n" + g_sStampPattern +
+                                           " INFO: Total Runtime: \\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s\n")))
         << bytes;
 }

@@ -43,12 +43,23 @@ void ExpectCompleteLog(const std::string& log)
 
 TEST(DemoOptions, BadOptionsAndHelp)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--bogus"}, {"--duration", "0"}, {"--duration", "soon"}, {"--threads", "0"}, {"--threads", "65"},
-        {"--level", "LOUD"}, {"--verbosity-offset", "x"}, {"--buffered", "/tmp"},
-        {"--buffered", "/nonexistent-dir", "stem"}, {"--dated"}, {"--net", "localhost"}, {"--net", "localhost:0"},
-        {"--net", "localhost:http"}, {"--log", "/nonexistent-dir/run"}, {"--log"}, {"--log", "/tmp/a", "--log", "/tmp/b"},
-        {"positional"}};
+    const std::vector<std::vector<std::string>> bad = {{"--bogus"},
+                                                       {"--duration", "0"},
+                                                       {"--duration", "soon"},
+                                                       {"--threads", "0"},
+                                                       {"--threads", "65"},
+                                                       {"--level", "LOUD"},
+                                                       {"--verbosity-offset", "x"},
+                                                       {"--buffered", "/tmp"},
+                                                       {"--buffered", "/nonexistent-dir", "stem"},
+                                                       {"--dated"},
+                                                       {"--net", "localhost"},
+                                                       {"--net", "localhost:0"},
+                                                       {"--net", "localhost:http"},
+                                                       {"--log", "/nonexistent-dir/run"},
+                                                       {"--log"},
+                                                       {"--log", "/tmp/a", "--log", "/tmp/b"},
+                                                       {"positional"}};
     for (const auto& arguments : bad) {
         const ToolTest::SProcessResult result = Demo(arguments);
         EXPECT_EQ(2, result.m_nStatus) << arguments[0];
@@ -58,9 +69,9 @@ TEST(DemoOptions, BadOptionsAndHelp)
     }
     const ToolTest::SProcessResult help = Demo({"--help"});
     EXPECT_EQ(0, help.m_nStatus);
-    for (const char* option : {"--xml", "--console", "--log FILE", "--dated-log FILE", "--buffered DIR STEM", "--dated",
-                               "--net HOST:PORT", "--duration SECONDS", "--threads N", "--verbosity-offset N",
-                               "--level LEVEL", "--trace-layers"})
+    for (const char* option :
+         {"--xml", "--console", "--log FILE", "--dated-log FILE", "--buffered DIR STEM", "--dated", "--net HOST:PORT",
+          "--duration SECONDS", "--threads N", "--verbosity-offset N", "--level LEVEL", "--trace-layers"})
         EXPECT_TRUE(Contains(help.m_sOutput, option)) << option;
 }
 
@@ -100,13 +111,14 @@ TEST(DemoOutputs, LogFilesSimpleDatedAndBuffered)
 TEST(DemoOutputs, LevelVerbosityOffsetAndLayerTrace)
 {
     CTemporaryDirectory directory;
-    const ToolTest::SProcessResult traced = Demo({"--log", directory / "warn", "--level", "warning", "--trace-layers",
-                                                  "--duration", "1", "--threads", "1"});
+    const ToolTest::SProcessResult traced = Demo(
+        {"--log", directory / "warn", "--level", "warning", "--trace-layers", "--duration", "1", "--threads", "1"});
     ASSERT_EQ(0, traced.m_nStatus);
     const std::string warnings = ReadFile(directory / "warn.log");
     EXPECT_TRUE(Contains(warnings, " FATAL: ") && Contains(warnings, " WARNING: "));
     EXPECT_FALSE(Contains(warnings, " INFO: "));
-    EXPECT_TRUE(Contains(traced.m_sErrors, "    Pushing layer \"Loading input\" with parent quota: 15, and max value: 8"));
+    EXPECT_TRUE(
+        Contains(traced.m_sErrors, "    Pushing layer \"Loading input\" with parent quota: 15, and max value: 8"));
     EXPECT_TRUE(Contains(traced.m_sErrors, "        Poping layer \"Reading chunk 8 of 8\"\n"));
     // With offset 1 the run's INFO messages arrive as LOG and are filtered at
     // INFO; the outputs' own notes are not the logger's and stay.
@@ -121,7 +133,8 @@ TEST(DemoOutputs, LevelVerbosityOffsetAndLayerTrace)
 TEST(DemoOutputs, StreamsOnStandardOutput)
 {
     CTemporaryDirectory directory;
-    const ToolTest::SProcessResult result = Demo({"--xml", "--log", directory / "run", "--duration", "1", "--threads", "3"});
+    const ToolTest::SProcessResult result =
+        Demo({"--xml", "--log", directory / "run", "--duration", "1", "--threads", "3"});
     ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
     const std::string& stream = result.m_sOutput;
     EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n", stream.substr(0, 70));
@@ -161,7 +174,8 @@ TEST(DemoOutputs, SigintFinishesTheStepAndClosesEveryOutput)
     CTemporaryDirectory directory;
     ToolTest::CChildProcess demo({g_sDemo, "--log", directory / "run", "--xml", "--duration", "30"}, "",
                                  directory / "out", directory / "err");
-    ASSERT_TRUE(ToolTest::WaitFor(20.0, [&] { return Contains(::Test::ReadFileOrEmpty(directory / "run.log"), "chunk 1:"); }));
+    ASSERT_TRUE(
+        ToolTest::WaitFor(20.0, [&] { return Contains(::Test::ReadFileOrEmpty(directory / "run.log"), "chunk 1:"); }));
     demo.Signal(SIGINT);
     EXPECT_EQ(130, demo.Wait(10.0));
     const std::vector<std::string> lines = SplitLines(ReadFile(directory / "run.log"));

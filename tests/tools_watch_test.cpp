@@ -43,8 +43,8 @@ TEST(WatchPlain, OneLinePerRecordAndHowAStreamEnds)
          {"", "stdin PROGRESS 10% Cut short",
           "stdin TRUNCATED after 273 bytes at line 16: the input ended before the end of the stream"}},
         {"stream_malformed.xml",
-         {"stdin 2026-12-06 10:00:01 INFO: Startup",
-          "stdin MALFORMED at line 12, column 19: Opening and ending tag mismatch: TEXT line 12 and TEX; input dropped"}},
+         {"stdin 2026-12-06 10:00:01 INFO: Startup", "stdin MALFORMED at line 12, column 19: Opening and ending tag "
+                                                     "mismatch: TEXT line 12 and TEX; input dropped"}},
     };
     for (const auto& c : cases) {
         const ToolTest::SProcessResult result = Watch(ReadFile(g_sData + "/" + c.first));
@@ -56,10 +56,9 @@ TEST(WatchPlain, OneLinePerRecordAndHowAStreamEnds)
         EXPECT_EQ("", result.m_sErrors);
     }
     const ToolTest::SProcessResult filtered = Watch(ReadFile(g_sData + "/stream_complete.xml"), {"--level", "warning"});
-    EXPECT_EQ((std::vector<std::string>{"stdin PROGRESS 1.25% Demo run",
-                                        "stdin 2026-12-06 10:00:02 WARNING: [7] Disk <almost> full & slow",
-                                        "stdin PROGRESS 42.857% Demo run", "stdin PROGRESS 100% Done",
-                                        "stdin FINISHED"}),
+    EXPECT_EQ((std::vector<std::string>{
+                  "stdin PROGRESS 1.25% Demo run", "stdin 2026-12-06 10:00:02 WARNING: [7] Disk <almost> full & slow",
+                  "stdin PROGRESS 42.857% Demo run", "stdin PROGRESS 100% Done", "stdin FINISHED"}),
               ToolTest::SplitLines(filtered.m_sOutput));
 }
 

@@ -101,7 +101,8 @@ TEST(TranslatorFile, ReadsEscapesRawBytesAndAnyWhiteSpace)
 {
     CTranslatorData table;
     std::string content = g_sHeader + g_sSettings + "\"\\b\\r\\n\\t\\f\\\\\\\"\\'\"=\"'" +
-                          std::string("\0\x0b\x80\xff", 4) + "\nsecond line\"\n\"\\b\\r\\n\\t\\f\\\\\\\"\\'\"=\"2\"\n)\n";
+                          std::string("\0\x0b\x80\xff", 4) +
+                          "\nsecond line\"\n\"\\b\\r\\n\\t\\f\\\\\\\"\\'\"=\"2\"\n)\n";
     ASSERT_EQ(ReadContent(content, table), std::make_pair(true, std::string()));
     // The second entry for the same text is ignored; the reader leaves
     // clearing the modified flag to the loader.
@@ -165,9 +166,9 @@ TEST(TranslatorFile, FailuresAndWhereParsingStopped)
 {
     // Headers that are not ours fail without a message and change nothing.
     for (const std::string& content :
-         {"TF(001)" + g_sSettings + ")\n", " TF(0001)" + g_sSettings + ")\n", "\xef\xbb\xbfTF(0001)" + g_sSettings + ")\n",
-          "TF(00a1)" + g_sSettings + ")\n", std::string("TF(0001"), "tf(0001)" + g_sSettings + ")\n",
-          "TF(0x01)" + g_sSettings + ")\n", "TF(0001]" + g_sSettings + ")\n"}) {
+         {"TF(001)" + g_sSettings + ")\n", " TF(0001)" + g_sSettings + ")\n",
+          "\xef\xbb\xbfTF(0001)" + g_sSettings + ")\n", "TF(00a1)" + g_sSettings + ")\n", std::string("TF(0001"),
+          "tf(0001)" + g_sSettings + ")\n", "TF(0x01)" + g_sSettings + ")\n", "TF(0001]" + g_sSettings + ")\n"}) {
         CTranslatorData table;
         table.Init("keep", "keep");
         EXPECT_EQ(ReadContent(content, table), std::make_pair(false, std::string())) << content;
@@ -201,7 +202,8 @@ TEST(TranslatorFile, FailuresAndWhereParsingStopped)
     };
     for (const SCase& c : cases) {
         CTranslatorData table;
-        EXPECT_EQ(ReadContent(g_sHeader + c.m_sBody, table), std::make_pair(false, ParseError(c.m_sBody.find(c.m_sStop))))
+        EXPECT_EQ(ReadContent(g_sHeader + c.m_sBody, table),
+                  std::make_pair(false, ParseError(c.m_sBody.find(c.m_sStop))))
             << c.m_sBody;
         EXPECT_EQ(table.GetTranslatorMap(), c.m_oKept) << c.m_sBody;
     }

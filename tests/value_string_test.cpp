@@ -29,14 +29,18 @@ std::string Fixed(double value, int32_t precision)
 
 TEST(ValueString, DigitsAfterThePointWithoutTrailingZeros)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {MakePercentString(0.123456, 3), "12.346"}, {MakePercentString(0.123456, 4), "12.3456"},
-        {MakePercentString(1.0, 3), "100"},         {MakePercentString(0.429, 3), "42.9"},
-        {MakePercentString(0.0, 3), "0"},           {Fixed(-0.0001, 3), "0"}, // no "-0"
-        {Fixed(-1.5, 3), "-1.5"},                   {Fixed(1e20, 3), "100000000000000000000"}, // no exponent
-        {Fixed(std::numeric_limits<double>::quiet_NaN(), 3), "0"},
-        {Fixed(std::numeric_limits<double>::infinity(), 3), "0"},
-        {MakeValueString<int>(-7), "-7"},           {MakeValueString<unsigned int>(4294967295u), "4294967295"}};
+    const std::pair<std::string, std::string> cases[] = {{MakePercentString(0.123456, 3), "12.346"},
+                                                         {MakePercentString(0.123456, 4), "12.3456"},
+                                                         {MakePercentString(1.0, 3), "100"},
+                                                         {MakePercentString(0.429, 3), "42.9"},
+                                                         {MakePercentString(0.0, 3), "0"},
+                                                         {Fixed(-0.0001, 3), "0"}, // no "-0"
+                                                         {Fixed(-1.5, 3), "-1.5"},
+                                                         {Fixed(1e20, 3), "100000000000000000000"}, // no exponent
+                                                         {Fixed(std::numeric_limits<double>::quiet_NaN(), 3), "0"},
+                                                         {Fixed(std::numeric_limits<double>::infinity(), 3), "0"},
+                                                         {MakeValueString<int>(-7), "-7"},
+                                                         {MakeValueString<unsigned int>(4294967295u), "4294967295"}};
     for (const auto& c : cases)
         EXPECT_EQ(c.first, c.second);
 }

@@ -61,7 +61,7 @@ TEST(VisualizerBase, NotesAndTheLevelFilter)
     visualizer->Clear(); // one run-time note; detaches from all
     first->Message(VerbosityFatal, "gone");
     second->Message(VerbosityFatal, "gone");
-    visualizer->Clear(); // no loggers: nothing
+    visualizer->Clear();          // no loggers: nothing
     visualizer->AddLogger(first); // "Startup" again after Clear
     ASSERT_EQ(visualizer->m_oMessages.size(), 5u);
     EXPECT_EQ(TEvents(visualizer->m_oMessages.begin(), visualizer->m_oMessages.begin() + 3),
@@ -82,8 +82,7 @@ TEST(VisualizerBase, NotesAndTheLevelFilter)
     first->Message(VerbosityWarning, "warning", "task");
     first->Message(VerbosityInfo, "info");
     filtered->Clear();
-    EXPECT_EQ(filtered->m_oMessages,
-              (TEvents{"0|direct|", "1|direct|", "2|direct|", "3|direct|", "3|warning|task"}));
+    EXPECT_EQ(filtered->m_oMessages, (TEvents{"0|direct|", "1|direct|", "2|direct|", "3|direct|", "3|warning|task"}));
 
     // A visualizer that is not owned by a shared pointer cannot attach.
     CBaseRecorder unowned;
@@ -149,7 +148,8 @@ TEST(VisualizerBase, TheLock)
     };
     std::thread inside([&] { visualizer->ShowMessage("held", VerbosityError, "ts", ""); });
     entered.get_future().wait();
-    auto filtered = std::async(std::launch::async, [&] { visualizer->ShowMessage("dropped", VerbosityTrace, "ts", ""); });
+    auto filtered =
+        std::async(std::launch::async, [&] { visualizer->ShowMessage("dropped", VerbosityTrace, "ts", ""); });
     const bool done = filtered.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     release.set_value();
     inside.join();

@@ -77,8 +77,8 @@ inline std::string RandomText(std::mt19937& random, bool xmlSafe, std::size_t ma
                                           "\xF0\xF4\xF5\xFE\xFF]]>ab";
     static const unsigned char s_acLead[] = {0, 0xC0, 0xE0, 0xF0};
     // Ranges of code points, the first of them the interesting ASCII bytes.
-    static const std::pair<uint32_t, uint32_t> s_aRanges[] = {
-        {0, 0}, {0x20, 0x7F}, {0x80, 0x7FF}, {0x800, 0xD7FF}, {0xE000, 0xFFFD}, {0x10000, 0x10FFFF}};
+    static const std::pair<uint32_t, uint32_t> s_aRanges[] = {{0, 0},          {0x20, 0x7F},     {0x80, 0x7FF},
+                                                              {0x800, 0xD7FF}, {0xE000, 0xFFFD}, {0x10000, 0x10FFFF}};
     std::string text;
     for (std::size_t n = std::uniform_int_distribution<std::size_t>(0, maxLength)(random); n > 0; --n) {
         const int kind = std::uniform_int_distribution<int>(0, 5)(random);

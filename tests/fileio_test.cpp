@@ -1,8 +1,8 @@
+// The file I/O layer with its retry dialogue, and the progress line texts.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <string>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,14 +13,13 @@
 #include <boost/make_shared.hpp>
 
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
+#include <vidOderavev/Progress/TextFormats.h>
 
 #include "support/FileTestSupport.h"
-#include "support/TemporaryDirectory.h"
 
 using namespace Qz::Varnel::Fileio;
 using namespace Test::FileSupport;
 using Test::CTemporaryDirectory;
-using Test::FileExists;
 using Test::ReadFile;
 using Test::WriteTextFile;
 
@@ -33,64 +32,80 @@ int OpenForWriting(const std::string& name, _EOpenFlags flags = OpenCreate)
     return OpenFile(name, AccessWriteOnly, flags, PermissionsReadWriteAll);
 }
 
-boost::shared_ptr<CScriptedFailHandler> Scripted(const std::string& answers = std::string(),
-                                                 std::function<void()> onQuestion = std::function<void()>())
+// Runs a write of 20 bytes after "HEAD" in a child whose file size limit is
+// 10 bytes, so that the first attempt stops after 6 bytes; the handler lifts
+// the limit before it answers.
+std::string ShortWrite(const std::string& file, const std::string& answers, bool withHandler = true)
 {
-    return boost::make_shared<CScriptedFailHandler>(answers, onQuestion);
+    return RunInChild(
+               [&] {
+                   ::signal(SIGXFSZ, SIG_IGN);
+                   WriteTextFile(file, "HEAD");
+                   struct rlimit limit;
+                   ::getrlimit(RLIMIT_FSIZE, &limit);
+                   const rlimit original = limit;
+                   limit.rlim_cur = 10;
+                   ::setrlimit(RLIMIT_FSIZE, &limit);
+                   auto handler = boost::make_shared<CScriptedFailHandler>(
+                       answers, [original] { ::setrlimit(RLIMIT_FSIZE, &original); });
+                   g_oFailHandler.reset();
+                   if (withHandler)
+                       g_oFailHandler = handler;
+                   const int handle = OpenFile(file, AccessWriteOnly, OpenExisting, PermissionsReadWriteAll);
+                   SeekFile(handle, 0, SeekEnd);
+                   const std::string result =
+                       DescribeFileioError([&] { WriteFile(handle, "0123456789abcdefghij", 20); });
+                   return result + "|" + std::to_string(handler->m_nWriteQuestions) + "|" +
+                          std::to_string(GetFilePosition(handle));
+               },
+               "")
+        .m_sReport;
 }
 
 } // namespace
 
-TEST(FileioDefaults, HandlerOnlyWhenStandardInputIsATerminal)
+TEST(Fileio, OpenFailuresAndTheirQuestions)
 {
-    // Whatever the tests ran before, they put the default back.
-    if (::isatty(STDIN_FILENO)) {
-        ASSERT_TRUE(g_oFailHandler);
-        EXPECT_TRUE(dynamic_cast<CStdioFailHandler*>(g_oFailHandler.get()));
-    } else {
-        EXPECT_FALSE(g_oFailHandler);
-    }
-}
-
-TEST(FileioOpen, MissingDirectoryRaisesAtOnceWithTheNameQuoted)
-{
+    // Whatever the tests ran before, they put the default handler back.
+    EXPECT_EQ(static_cast<bool>(g_oFailHandler), static_cast<bool>(::isatty(STDIN_FILENO)));
     CTemporaryDirectory dir;
-    auto handler = Scripted("yyyy");
+    auto handler = boost::make_shared<CScriptedFailHandler>("yyn");
     CFailHandlerScope scope(handler);
+    const int before = CountOpenDescriptors();
+    // A missing directory or file to open raises at once, with the source.
     const std::string name = dir / "missing/run.log";
     try {
         OpenForWriting(name);
-        FAIL() << "no exception";
+        ADD_FAILURE() << "no exception";
     } catch (const CFileioError& error) {
         ASSERT_EQ(error.GetInfo().size(), 1u);
         const SExceptionInfo& info = error.GetInfo()[0];
-        EXPECT_EQ(info.m_sFile, "Libraries/Fileio/FileioUnix.h");
+        EXPECT_EQ(info.m_sFile + "|" + info.m_sDescription + "|" + std::to_string(info.m_nErrorCode) + "|" +
+                      info.m_sSupplement,
+                  "Libraries/Fileio/FileioUnix.h|" + Quoted(name) + "|" + std::to_string(ENOENT) + "|");
         EXPECT_GT(info.m_nLine, 0);
-        EXPECT_EQ(info.m_sDescription, Quoted(name));
-        EXPECT_EQ(info.m_nErrorCode, ENOENT);
-        EXPECT_EQ(info.m_sSupplement, "");
     }
-    EXPECT_EQ(handler->m_nOpenQuestions, 0);
-}
-
-TEST(FileioOpen, OpenExistingOnAMissingFileIsNotRetried)
-{
-    CTemporaryDirectory dir;
-    auto handler = Scripted("yyyy");
-    CFailHandlerScope scope(handler);
     EXPECT_EQ(DescribeFileioError([&] { OpenForWriting(dir / "gone", OpenExisting); }),
               Quoted(dir / "gone") + "|" + std::to_string(ENOENT));
-    EXPECT_FALSE(FileExists(dir / "gone"));
+    EXPECT_FALSE(::Test::FileExists(dir / "gone"));
     EXPECT_EQ(handler->m_nOpenQuestions, 0);
-}
-
-TEST(FileioOpen, CreateKeepsExistingContentAndMaskedMode)
-{
-    CTemporaryDirectory dir;
+    // A refused open (a directory) asks until the handler declines.
+    EXPECT_EQ(DescribeFileioError([&] { OpenForWriting(dir.Path()); }),
+              Quoted(dir.Path()) + "|" + std::to_string(EISDIR));
+    EXPECT_EQ(handler->m_nOpenQuestions, 3);
+    EXPECT_EQ(handler->m_sLastFileName, dir.Path());
+    EXPECT_EQ(CountOpenDescriptors(), before);
+    // A retry after the cause went away succeeds.
+    const std::string busy = dir / "busy";
+    ASSERT_EQ(::mkdir(busy.c_str(), 0777), 0);
+    auto retry = boost::make_shared<CScriptedFailHandler>("y", [&] { ::rmdir(busy.c_str()); });
+    g_oFailHandler = retry;
+    CloseFile(OpenForWriting(busy));
+    EXPECT_EQ(retry->m_nOpenQuestions, 1);
+    // Creating keeps existing content; a new file gets the masked mode.
     WriteTextFile(dir / "old", "content");
     CloseFile(OpenForWriting(dir / "old"));
     EXPECT_EQ(ReadFile(dir / "old"), "content");
-
     const mode_t previous = ::umask(022);
     CloseFile(OpenForWriting(dir / "new"));
     ::umask(previous);
@@ -99,154 +114,30 @@ TEST(FileioOpen, CreateKeepsExistingContentAndMaskedMode)
     EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
-TEST(FileioOpen, RefusedOpenAsksUntilTheHandlerDeclines)
+TEST(Fileio, WriteSeekAndTruncateFailures)
 {
-    // Opening a directory for writing fails with EISDIR, for root as well.
-    CTemporaryDirectory dir;
-    auto handler = Scripted("yyn");
+    auto handler = boost::make_shared<CScriptedFailHandler>("yn");
     CFailHandlerScope scope(handler);
-    const int before = CountOpenDescriptors();
-    EXPECT_EQ(DescribeFileioError([&] { OpenForWriting(dir.Path()); }),
-              Quoted(dir.Path()) + "|" + std::to_string(EISDIR));
-    EXPECT_EQ(handler->m_nOpenQuestions, 3);
-    EXPECT_EQ(handler->m_sLastFileName, dir.Path());
-    EXPECT_EQ(CountOpenDescriptors(), before);
-}
-
-TEST(FileioOpen, RetryAfterTheCauseWentAwaySucceeds)
-{
-    CTemporaryDirectory dir;
-    const std::string name = dir / "busy";
-    ASSERT_EQ(::mkdir(name.c_str(), 0777), 0);
-    auto handler = Scripted("y", [&] { ::rmdir(name.c_str()); });
-    CFailHandlerScope scope(handler);
-    const int handle = OpenForWriting(name);
-    EXPECT_GE(handle, 0);
-    CloseFile(handle);
-    EXPECT_EQ(handler->m_nOpenQuestions, 1);
-}
-
-TEST(FileioOpen, WithoutHandlerARefusedOpenRaisesAtOnceAndSilently)
-{
-    CTemporaryDirectory dir;
-    const SChildResult child = RunInChild(
-        [&] {
-            g_oFailHandler.reset();
-            return DescribeFileioError([&] { OpenForWriting(dir.Path()); });
-        },
-        "y\ny\n");
-    EXPECT_EQ(child.m_sReport, Quoted(dir.Path()) + "|" + std::to_string(EISDIR));
-    EXPECT_EQ(child.m_sStderr, "");
-}
-
-TEST(FileioWrite, DevFullRaisesWithENOSPC)
-{
-    auto handler = Scripted("yn");
-    CFailHandlerScope scope(handler);
-    const int handle = OpenForWriting("/dev/full", OpenExisting);
-    EXPECT_EQ(DescribeFileioError([&] { WriteFile(handle, "abc", 3); }),
+    const int full = OpenForWriting("/dev/full", OpenExisting);
+    EXPECT_EQ(DescribeFileioError([&] { WriteFile(full, "abc", 3); }),
               "Failed to write to a file|" + std::to_string(ENOSPC));
     EXPECT_EQ(handler->m_nWriteQuestions, 2);
-    EXPECT_EQ(handler->m_nLastHandle, handle);
-    // The descriptor stays open: closing is the caller's business.
-    CloseFile(handle);
-}
-
-TEST(FileioWrite, WithoutHandlerAFailedWriteRaisesAtOnce)
-{
-    CFailHandlerScope scope{boost::shared_ptr<CFailHandler>()};
-    const int handle = OpenForWriting("/dev/full", OpenExisting);
-    EXPECT_EQ(DescribeFileioError([&] { WriteFile(handle, "abc", 3); }),
+    EXPECT_EQ(handler->m_nLastHandle, full);
+    g_oFailHandler.reset(); // without a handler: at once
+    EXPECT_EQ(DescribeFileioError([&] { WriteFile(full, "abc", 3); }),
               "Failed to write to a file|" + std::to_string(ENOSPC));
-    CloseFile(handle);
-}
-
-TEST(FileioWrite, ZeroBytesNeedNoHandler)
-{
+    CloseFile(full); // the descriptor stayed open: closing is the caller's business
     CTemporaryDirectory dir;
-    auto handler = Scripted();
-    CFailHandlerScope scope(handler);
-    const int handle = OpenForWriting(dir / "f");
-    WriteFile(handle, "", 0);
-    CloseFile(handle);
-    EXPECT_EQ(handler->m_nWriteQuestions, 0);
-    EXPECT_EQ(ReadFile(dir / "f"), "");
-}
-
-namespace {
-
-// Runs a write of 20 bytes after "HEAD" in a child whose file size limit is
-// 10 bytes, so that the first attempt stops after 6 bytes.
-SChildResult ShortWrite(const std::string& file, const std::string& answers)
-{
-    return RunInChild(
-        [&] {
-            ::signal(SIGXFSZ, SIG_IGN);
-            WriteTextFile(file, "HEAD");
-            struct rlimit limit;
-            ::getrlimit(RLIMIT_FSIZE, &limit);
-            const rlimit original = limit;
-            limit.rlim_cur = 10;
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            // The handler lifts the limit before it answers.
-            auto handler =
-                boost::make_shared<CScriptedFailHandler>(answers, [original] { ::setrlimit(RLIMIT_FSIZE, &original); });
-            g_oFailHandler = handler;
-            const int handle = OpenFile(file, AccessWriteOnly, OpenExisting, PermissionsReadWriteAll);
-            SeekFile(handle, 0, SeekEnd);
-            const std::string result = DescribeFileioError([&] { WriteFile(handle, "0123456789abcdefghij", 20); });
-            const int64_t position = GetFilePosition(handle);
-            CloseFile(handle);
-            return result + "|" + std::to_string(handler->m_nWriteQuestions) + "|" + std::to_string(position);
-        },
-        "");
-}
-
-} // namespace
-
-TEST(FileioWrite, ShortWriteDeclinedRaisesNotEnoughDataWithCodeZero)
-{
-    CTemporaryDirectory dir;
-    const SChildResult child = ShortWrite(dir / "f", "n");
-    EXPECT_EQ(child.m_sReport, "Failed to write enough data to a file|0|1|10");
+    // A short write, declined, retried, and without a handler.
+    EXPECT_EQ(ShortWrite(dir / "f", "n"), "Failed to write enough data to a file|0|1|10");
     EXPECT_EQ(ReadFile(dir / "f"), "HEAD012345");
-}
-
-TEST(FileioWrite, ShortWriteRetriedOverwritesThePartialBytesWithTheWholeBuffer)
-{
-    CTemporaryDirectory dir;
-    const SChildResult child = ShortWrite(dir / "f", "y");
-    EXPECT_EQ(child.m_sReport, "no exception|1|24");
+    EXPECT_EQ(ShortWrite(dir / "f", "y"), "no exception|1|24");
     EXPECT_EQ(ReadFile(dir / "f"), "HEAD0123456789abcdefghij");
-}
+    EXPECT_EQ(ShortWrite(dir / "f", "y", false), "Failed to write enough data to a file|0|0|10");
 
-TEST(FileioWrite, ShortWriteWithoutHandlerRaisesAtOnce)
-{
-    CTemporaryDirectory dir;
-    const std::string file = dir / "f";
-    const SChildResult child = RunInChild(
-        [&] {
-            ::signal(SIGXFSZ, SIG_IGN);
-            g_oFailHandler.reset();
-            struct rlimit limit;
-            ::getrlimit(RLIMIT_FSIZE, &limit);
-            limit.rlim_cur = 5;
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            const int handle = OpenForWriting(file);
-            return DescribeFileioError([&] { WriteFile(handle, "0123456789", 10); });
-        },
-        "");
-    EXPECT_EQ(child.m_sReport, "Failed to write enough data to a file|0");
-    EXPECT_EQ(child.m_sStderr, "");
-    EXPECT_EQ(ReadFile(file), "01234");
-}
-
-TEST(FileioSeek, PositionTruncateAndTheirFailures)
-{
-    CTemporaryDirectory dir;
-    const int handle = OpenForWriting(dir / "f");
+    const int handle = OpenForWriting(dir / "g");
+    WriteFile(handle, "", 0); // zero bytes need no handler
     WriteFile(handle, "0123456789", 10);
-    EXPECT_EQ(GetFilePosition(handle), 10);
     SeekFile(handle, -6, SeekCurrent);
     EXPECT_EQ(GetFilePosition(handle), 4);
     TruncateFile(handle);
@@ -257,100 +148,65 @@ TEST(FileioSeek, PositionTruncateAndTheirFailures)
     EXPECT_EQ(DescribeFileioError([&] { SeekFile(handle, -2, SeekBegin); }),
               "Failed to seek within a file|" + std::to_string(EINVAL));
     CloseFile(handle);
-    EXPECT_EQ(ReadFile(dir / "f"), "0123");
-
+    EXPECT_EQ(ReadFile(dir / "g"), "0123");
     int pipeHandles[2];
     ASSERT_EQ(::pipe(pipeHandles), 0);
-    EXPECT_EQ(DescribeFileioError([&] { GetFilePosition(pipeHandles[1]); }),
-              "Failed to request the current file position|" + std::to_string(ESPIPE));
-    EXPECT_EQ(DescribeFileioError([&] { TruncateFile(pipeHandles[1]); }),
-              "Failed to request the current file position|" + std::to_string(ESPIPE));
+    const std::string unseekable = "Failed to request the current file position|" + std::to_string(ESPIPE);
+    EXPECT_EQ(DescribeFileioError([&] { GetFilePosition(pipeHandles[1]); }), unseekable);
+    EXPECT_EQ(DescribeFileioError([&] { TruncateFile(pipeHandles[1]); }), unseekable);
     ::close(pipeHandles[0]);
     ::close(pipeHandles[1]);
-
-    const int reading = OpenFile(dir / "f", AccessReadOnly, OpenExisting, PermissionsReadWriteAll);
+    const int reading = OpenFile(dir / "g", AccessReadOnly, OpenExisting, PermissionsReadWriteAll);
     const std::string truncated = DescribeFileioError([&] { TruncateFile(reading); });
     EXPECT_EQ(truncated.substr(0, truncated.find('|')), "Failed to truncate file to current pos");
     EXPECT_NE(truncated.substr(truncated.find('|') + 1), "0");
     CloseFile(reading);
-
     EXPECT_EQ(DescribeFileioError([&] { CloseFile(-1); }), "Failed to close a file|" + std::to_string(EBADF));
 }
 
-// The console dialogue, in a child with scripted standard input.
-
-namespace {
-
-SChildResult OpenDialogue(const std::string& name, const std::string& input)
-{
-    return RunInChild(
-        [&] {
-            g_oFailHandler.reset(new CStdioFailHandler);
-            std::string result = DescribeFileioError([&] { OpenForWriting(name); });
-            // What the dialogue left unread.
-            for (int c; (c = std::getc(stdin)) != EOF;)
-                result += "|" + std::to_string(c);
-            return result;
-        },
-        input);
-}
-
-std::string Prompt(const std::string& name) { return "Failed to open the file " + name + "\nRetry (y/n) "; }
-
-} // namespace
-
-TEST(FileioDialogue, NoGivesUp)
+TEST(Fileio, ConsoleDialogue)
 {
     CTemporaryDirectory dir;
-    const SChildResult child = OpenDialogue(dir.Path(), "n\n");
-    EXPECT_EQ(child.m_sStderr, Prompt(dir.Path()) + "Giving up\n");
-    EXPECT_EQ(child.m_sReport, Quoted(dir.Path()) + "|" + std::to_string(EISDIR) + "|10");
-}
-
-TEST(FileioDialogue, YesRetriesThenNoGivesUp)
-{
-    CTemporaryDirectory dir;
-    const SChildResult child = OpenDialogue(dir.Path(), "y\nn\n");
-    EXPECT_EQ(child.m_sStderr, Prompt(dir.Path()) + "Retry opening\n" + Prompt(dir.Path()) + "Giving up\n");
-    EXPECT_EQ(child.m_sReport, Quoted(dir.Path()) + "|" + std::to_string(EISDIR) + "|10");
-}
-
-TEST(FileioDialogue, AWordBeginningWithYLeavesItsRestForTheNextPrompt)
-{
-    // "yes": y retries, e is discarded, s answers the second prompt with no.
-    CTemporaryDirectory dir;
-    const SChildResult child = OpenDialogue(dir.Path(), "yes\n");
-    EXPECT_EQ(child.m_sStderr, Prompt(dir.Path()) + "Retry opening\n" + Prompt(dir.Path()) + "Giving up\n");
-    EXPECT_EQ(child.m_sReport, Quoted(dir.Path()) + "|" + std::to_string(EISDIR) + "|10");
-}
-
-TEST(FileioDialogue, EmptyInputUpperCaseAndEmptyLineGiveUp)
-{
-    CTemporaryDirectory dir;
-    const std::string expected = Prompt(dir.Path()) + "Giving up\n";
+    const std::string prompt = "Failed to open the file " + dir.Path() + "\nRetry (y/n) ";
     const std::string error = Quoted(dir.Path()) + "|" + std::to_string(EISDIR);
-    SChildResult child = OpenDialogue(dir.Path(), "");
-    EXPECT_EQ(child.m_sStderr, expected);
-    EXPECT_EQ(child.m_sReport, error);
-    child = OpenDialogue(dir.Path(), "Y\n");
-    EXPECT_EQ(child.m_sStderr, expected);
-    EXPECT_EQ(child.m_sReport, error + "|10");
-    child = OpenDialogue(dir.Path(), "\n");
-    EXPECT_EQ(child.m_sStderr, expected);
-    EXPECT_EQ(child.m_sReport, error);
-}
-
-TEST(FileioDialogue, AnsweredRetrySucceedsOnceTheCauseIsGone)
-{
-    CTemporaryDirectory dir;
+    // Input, what standard error shows, and the error with what was left
+    // unread. "yes": y retries, e is discarded, s answers the second prompt.
+    const std::vector<std::vector<std::string>> cases = {
+        {"n\n", prompt + "Giving up\n", error + "|10"},
+        {"y\nn\n", prompt + "Retry opening\n" + prompt + "Giving up\n", error + "|10"},
+        {"yes\n", prompt + "Retry opening\n" + prompt + "Giving up\n", error + "|10"},
+        {"", prompt + "Giving up\n", error},
+        {"Y\n", prompt + "Giving up\n", error + "|10"},
+        {"\n", prompt + "Giving up\n", error},
+    };
+    for (const auto& c : cases) {
+        const SChildResult child = RunInChild(
+            [&] {
+                g_oFailHandler.reset(new CStdioFailHandler);
+                std::string result = DescribeFileioError([&] { OpenForWriting(dir.Path()); });
+                for (int ch; (ch = std::getc(stdin)) != EOF;)
+                    result += "|" + std::to_string(ch);
+                return result;
+            },
+            c[0]);
+        EXPECT_EQ(child.m_sStderr, c[1]) << c[0];
+        EXPECT_EQ(child.m_sReport, c[2]) << c[0];
+    }
+    // Without a handler a refused open raises at once and silently.
+    const SChildResult silent = RunInChild(
+        [&] {
+            g_oFailHandler.reset();
+            return DescribeFileioError([&] { OpenForWriting(dir.Path()); });
+        },
+        "y\ny\n");
+    EXPECT_EQ(silent.m_sStderr + silent.m_sReport, error);
+    // An answered retry succeeds once the cause is gone.
     const std::string name = dir / "busy";
     ASSERT_EQ(::mkdir(name.c_str(), 0777), 0);
-    const SChildResult child = RunInChild(
+    const SChildResult retried = RunInChild(
         [&] {
             g_oFailHandler.reset(new CStdioFailHandler);
-            const int handle = OpenForWriting(name);
-            WriteFile(handle, "ok", 2);
-            CloseFile(handle);
+            CloseFile(OpenForWriting(name));
             return std::string("opened");
         },
         "",
@@ -360,22 +216,51 @@ TEST(FileioDialogue, AnsweredRetrySucceedsOnceTheCauseIsGone)
             ::rmdir(name.c_str());
             return std::string("y\n");
         });
-    EXPECT_EQ(child.m_sStderr, Prompt(name) + "Retry opening\n");
-    EXPECT_EQ(child.m_sReport, "opened");
-    EXPECT_EQ(ReadFile(name), "ok");
-}
-
-TEST(FileioDialogue, WriteFailureNamesTheDescriptor)
-{
-    const SChildResult child = RunInChild(
+    EXPECT_EQ(retried.m_sStderr, "Failed to open the file " + name + "\nRetry (y/n) Retry opening\n");
+    EXPECT_EQ(retried.m_sReport, "opened");
+    // A write failure names the descriptor.
+    const SChildResult written = RunInChild(
         [&] {
             g_oFailHandler.reset(new CStdioFailHandler);
             const int handle = OpenForWriting("/dev/full", OpenExisting);
             return std::to_string(handle) + "|" + DescribeFileioError([&] { WriteFile(handle, "abc", 3); });
         },
         "y\nn\n");
-    const std::string handle = child.m_sReport.substr(0, child.m_sReport.find('|'));
-    const std::string prompt = "Failed to write data to handle " + handle + "\nRetry (y/n) ";
-    EXPECT_EQ(child.m_sStderr, prompt + "Retry writing data\n" + prompt + "Giving up\n");
-    EXPECT_EQ(child.m_sReport, handle + "|Failed to write to a file|" + std::to_string(ENOSPC));
+    const std::string handle = written.m_sReport.substr(0, written.m_sReport.find('|'));
+    const std::string writePrompt = "Failed to write data to handle " + handle + "\nRetry (y/n) ";
+    EXPECT_EQ(written.m_sStderr, writePrompt + "Retry writing data\n" + writePrompt + "Giving up\n");
+    EXPECT_EQ(written.m_sReport, handle + "|Failed to write to a file|" + std::to_string(ENOSPC));
+}
+
+TEST(ProgressLines, EtaBoundariesAndPercentTexts)
+{
+    using Qz::Varnel::Progress::Detail::BuildProgressLine;
+    const std::pair<int64_t, const char*> cases[] = {
+        {999000, ""},
+        {1000000, " [ETA: 1s]"},
+        {45000000, " [ETA: 45s]"},
+        {60000000, " [ETA: 60s]"},
+        {60500000, " [ETA: 60s]"},
+        {61000000, " [ETA: 1m 1s]"},
+        {3600000000LL, " [ETA: 60m 0s]"},
+        {3600900000LL, " [ETA: 60m 0s]"},
+        {3601000000LL, " [ETA: 1h 0m 1s]"},
+        {3725900000LL, " [ETA: 1h 2m 5s]"},
+        {400000, ""},
+        {0, ""},
+        {-5000000, ""},
+        {360000000000000LL, " [ETA: 100000h 0m 0s]"}, // beyond 32-bit seconds
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BuildProgressLine("42.5", boost::posix_time::microseconds(c.first)),
+                  std::string("42.5 %") + c.second + "\n")
+            << c.first;
+    for (auto special :
+         {boost::posix_time::pos_infin, boost::posix_time::neg_infin, boost::posix_time::not_a_date_time})
+        EXPECT_EQ(BuildProgressLine("0", boost::posix_time::time_duration(special)), "0 %\n");
+    EXPECT_EQ(Qz::Varnel::Progress::Detail::BuildProgressFileLine("Copying", "12.3457", boost::posix_time::seconds(61)),
+              "Copying: 12.3457 % [ETA: 1m 1s]\n");
+    for (const auto& percent : {std::make_pair(0.1234567, "12.3457"), std::make_pair(0.5, "50"),
+                                std::make_pair(1.0, "100"), std::make_pair(0.0, "0"), std::make_pair(0.011, "1.1")})
+        EXPECT_EQ(Qz::Varnel::Progress::Detail::BuildProgressPercentText(percent.first), percent.second);
 }

@@ -112,7 +112,7 @@ int ReportIntoPrivateJournald(const char* journald, const char* journalctl,
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return fail("systemd-journald could not be started", 1);
-    const bool ready = ToolTest::WaitFor(10.0, [] { return ::access("/run/systemd/journal/socket", F_OK) == 0; });
+    const bool ready = ::Test::WaitFor(10.0, [] { return ::access("/run/systemd/journal/socket", F_OK) == 0; });
 
     std::string diagnostics;
     if (ready) {
@@ -230,7 +230,7 @@ TEST(JournalVisualizer, EntriesAsARealJournaldStoresThem)
     if (child == 0)
         ::_exit(ReportIntoPrivateJournald(journald, journalctl, directory, identifier));
     int status = 0;
-    if (!ToolTest::WaitFor(60.0, [&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
+    if (!::Test::WaitFor(60.0, [&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
         ::kill(child, SIGKILL);
         ::waitpid(child, &status, 0);
         FAIL() << "the reporting host did not finish";

@@ -81,10 +81,11 @@ TEST(Locking, VerbosityOffsetChangesWhileMessagesFlow)
                 logger->Message(VerbosityInfo, "m");
         });
     // INFO moved by an offset of 0, 1 or 2, never by anything else.
-    const std::set<std::string> expected = {"Message(4|m|)", "Message(5|m|)", "Message(6|m|)"};
-    for (const std::string& event : visualizer->Events())
+    const std::set<std::string> expected = {"Message 4|m|", "Message 5|m|", "Message 6|m|"};
+    const ::Test::TEvents events = visualizer->Take();
+    for (const std::string& event : events)
         EXPECT_TRUE(expected.count(event)) << event;
-    EXPECT_EQ(visualizer->Events().size(), static_cast<size_t>(g_nRounds));
+    EXPECT_EQ(events.size(), static_cast<size_t>(g_nRounds));
     EXPECT_EQ(logger->GetVerbosityOffset(), 2);
 }
 
@@ -109,8 +110,8 @@ TEST(Locking, ChildLinkedAndUnlinkedWhileMessagesAndProgressFlow)
     EXPECT_FALSE(child->GetParent());
     EXPECT_EQ(parent->GetNumberOfChildren(), 0);
     // Whatever reached the parent arrived whole.
-    for (const std::string& event : visualizer->Events())
-        EXPECT_TRUE(event == "Message(4|m|)" || event == "Progress") << event;
+    for (const std::string& event : visualizer->Take())
+        EXPECT_TRUE(event == "Message 4|m|" || event == "Progress") << event;
 }
 
 TEST(Locking, LoggersAddedAndClearedWhileAnotherThreadReports)

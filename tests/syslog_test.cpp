@@ -20,7 +20,7 @@
 #include <vidOderavev/Progress/SyslogVisualizer.h>
 #include <vidOderavev/Progress/XmlEscape.h>
 
-#include "support/RandomText.h"
+#include "support/XmlStream.h"
 #include "support/Rfc5424Check.h"
 
 using namespace Qz::Varnel::Progress;
@@ -178,9 +178,9 @@ TEST(Syslog, RandomBytesStayWellFormed)
         entry.m_bHasFraction = round % 3 == 0;
         entry.m_dFraction = 0.5;
         ::gettimeofday(&entry.m_oTime, nullptr);
-        entry.m_sText = ::Test::RandomBytes(random, 600);
-        entry.m_sTaskId = ::Test::RandomBytes(random, 400);
-        entry.m_sRootText = ::Test::RandomBytes(random, 400);
+        entry.m_sText = ::Test::RandomText(random, false, 600);
+        entry.m_sTaskId = ::Test::RandomText(random, false, 400);
+        entry.m_sRootText = ::Test::RandomText(random, false, 400);
         for (const std::size_t limit : {std::size_t(0), std::size_t(480)}) {
             std::string message;
             format.Append(message, entry, limit);

@@ -1,6 +1,5 @@
 // The collector's parts on their own: the incremental parser, the save file,
 // the time-remaining estimate, the text helpers and the terminal screen.
-#ifdef VIDODERAVEV_HAVE_WATCH_CORE
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -370,5 +369,3 @@ TEST(WatchTerminalView, KeepsLittleOfLongTextsAndDrawsOnlyChangedFrames)
     }
     ::close(screen);
 }
-
-#endif

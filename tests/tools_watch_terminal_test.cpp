@@ -21,8 +21,6 @@ using Test::CTemporaryDirectory;
 using Test::ReadFile;
 using Test::ReadFileOrEmpty;
 
-#ifdef VIDODERAVEV_WATCH_PATH
-
 namespace {
 
 const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
@@ -166,9 +164,3 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
     EXPECT_NE(std::string::npos, screen.find("node2/1 FINISHED")) << screen;
     EXPECT_EQ(std::string::npos, screen.find("-- messages")) << screen;
 }
-
-#else
-
-TEST(WatchTerminal, Skipped) { GTEST_SKIP() << "the tools are not built"; }
-
-#endif

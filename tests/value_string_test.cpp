@@ -29,19 +29,20 @@ std::string Fixed(double value, int32_t precision)
 
 TEST(ValueString, DigitsAfterThePointWithoutTrailingZeros)
 {
-    EXPECT_EQ("12.346", MakePercentString(0.123456, 3));
-    EXPECT_EQ("12.3456", MakePercentString(0.123456, 4));
-    EXPECT_EQ("100", MakePercentString(1.0, 3));
-    EXPECT_EQ("42.9", MakePercentString(0.429, 3));
-    EXPECT_EQ("0", MakePercentString(0.0, 3));
-    EXPECT_EQ("0", Fixed(-0.0001, 3)); // no "-0"
-    EXPECT_EQ("-1.5", Fixed(-1.5, 3));
-    EXPECT_EQ("100000000000000000000", Fixed(1e20, 3)); // never an exponent
-    EXPECT_EQ("0", Fixed(std::numeric_limits<double>::quiet_NaN(), 3));
-    EXPECT_EQ("0", Fixed(std::numeric_limits<double>::infinity(), 3));
-    EXPECT_EQ("8080", MakeValueString<int>(8080));
-    EXPECT_EQ("-7", MakeValueString<int>(-7));
-    EXPECT_EQ("4294967295", MakeValueString<unsigned int>(4294967295u));
+    const std::pair<std::string, std::string> cases[] = {{MakePercentString(0.123456, 3), "12.346"},
+                                                         {MakePercentString(0.123456, 4), "12.3456"},
+                                                         {MakePercentString(1.0, 3), "100"},
+                                                         {MakePercentString(0.429, 3), "42.9"},
+                                                         {MakePercentString(0.0, 3), "0"},
+                                                         {Fixed(-0.0001, 3), "0"}, // no "-0"
+                                                         {Fixed(-1.5, 3), "-1.5"},
+                                                         {Fixed(1e20, 3), "100000000000000000000"}, // no exponent
+                                                         {Fixed(std::numeric_limits<double>::quiet_NaN(), 3), "0"},
+                                                         {Fixed(std::numeric_limits<double>::infinity(), 3), "0"},
+                                                         {MakeValueString<int>(-7), "-7"},
+                                                         {MakeValueString<unsigned int>(4294967295u), "4294967295"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.first, c.second);
 }
 
 // A host that sets a locale with a decimal comma (as many do with

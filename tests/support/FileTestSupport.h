@@ -8,6 +8,8 @@
 
 #include <vidOderavev/Companion/FailHandler.h>
 
+#include "support/TemporaryDirectory.h"
+
 namespace Test {
 namespace FileSupport {
 

@@ -1,70 +1,46 @@
 #include "support/RecordingVisualizer.h"
 
-#include <boost/make_shared.hpp>
-
 #include <algorithm>
 
 namespace Test {
 
-using Qz::Varnel::Progress::_EVerbosityLevel;
-
-void CRecordingVisualizer::Record(const std::string& event)
+void CRecordingVisualizer::Record(const std::string& event, const boost::shared_ptr<CLogger>& logger)
 {
     boost::mutex::scoped_lock lock(m_oMutex);
     m_oEvents.push_back(event);
+    if (logger)
+        m_pLastLogger = logger.get();
 }
 
 void CRecordingVisualizer::LoggerChanged(const boost::shared_ptr<CLogger>& logger)
 {
-    const int layers = logger->GetNumberOfLayers();
-    boost::mutex::scoped_lock lock(m_oMutex);
-    m_pLastLogger = logger.get();
-    m_oLayerCounts.push_back(layers);
-    m_oEvents.push_back("LoggerChanged");
-}
-
-void CRecordingVisualizer::TextChanged(const boost::shared_ptr<CLogger>& logger)
-{
-    boost::mutex::scoped_lock lock(m_oMutex);
-    m_pLastLogger = logger.get();
-    m_oEvents.push_back("TextChanged");
+    Record("Layers " + std::to_string(logger->GetNumberOfLayers()), logger);
 }
 
 void CRecordingVisualizer::ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate)
 {
-    {
-        boost::mutex::scoped_lock lock(m_oMutex);
-        m_pLastLogger = logger.get();
-        m_oEvents.push_back(immediate ? "Progress(immediate)" : "Progress");
-    }
-    if (m_bReadLayersOnProgress) {
-        const int layers = logger->GetNumberOfLayers();
-        const double value = logger->GetProgress(layers - 1);
-        const double maxValue = logger->GetMaxValue(layers - 1);
-        boost::mutex::scoped_lock lock(m_oMutex);
-        m_oLayerCounts.push_back(layers);
-        m_oTopValues.push_back(value);
-        m_oTopMaxValues.push_back(maxValue);
-    }
+    Record(immediate ? "Progress!" : "Progress", logger);
     if (m_fnOnProgress)
         m_fnOnProgress(logger, immediate);
 }
 
-void CRecordingVisualizer::ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& timeStamp,
-                                       const std::string& taskId)
+void CRecordingVisualizer::ShowMessage(const std::string& text, Qz::Varnel::Progress::_EVerbosityLevel level,
+                                       const std::string& timeStamp, const std::string& taskId)
 {
+    Record("Message " + std::to_string(static_cast<int>(level)) + "|" + text + "|" + taskId, nullptr);
     boost::mutex::scoped_lock lock(m_oMutex);
-    m_oEvents.push_back("Message(" + std::to_string(static_cast<int>(level)) + "|" + text + "|" + taskId + ")");
     m_oTimeStamps.push_back(timeStamp);
 }
 
-std::vector<std::string> CRecordingVisualizer::Events() const
+TEvents CRecordingVisualizer::Take()
 {
     boost::mutex::scoped_lock lock(m_oMutex);
-    return m_oEvents;
+    TEvents events;
+    events.swap(m_oEvents);
+    return events;
 }
 
-std::vector<std::string> CRecordingVisualizer::TimeStamps() const
+TEvents CRecordingVisualizer::TimeStamps() const
 {
     boost::mutex::scoped_lock lock(m_oMutex);
     return m_oTimeStamps;
@@ -76,29 +52,11 @@ int CRecordingVisualizer::Count(const std::string& event) const
     return static_cast<int>(std::count(m_oEvents.begin(), m_oEvents.end(), event));
 }
 
-void CRecordingVisualizer::Reset()
-{
-    boost::mutex::scoped_lock lock(m_oMutex);
-    m_oEvents.clear();
-    m_oTimeStamps.clear();
-    m_oLayerCounts.clear();
-    m_oTopValues.clear();
-    m_oTopMaxValues.clear();
-}
-
-boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<Qz::Varnel::Progress::CLogger>& logger)
+boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CLogger>& logger)
 {
     auto visualizer = boost::make_shared<CRecordingVisualizer>();
     logger->AddVisualizer(visualizer);
     return visualizer;
 }
-
-CChildLink::CChildLink(const boost::shared_ptr<CLogger>& parent, const boost::shared_ptr<CLogger>& child)
-    : m_oParent(parent), m_oChild(child)
-{
-    m_oParent->AddChildLogger(m_oChild);
-}
-
-CChildLink::~CChildLink() { m_oParent->RemoveChildLogger(m_oChild); }
 
 } // namespace Test

@@ -15,16 +15,6 @@
 
 namespace ToolTest {
 
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::string line;
-    std::istringstream stream(text);
-    while (std::getline(stream, line))
-        lines.push_back(line);
-    return lines;
-}
-
 CChildProcess::CChildProcess(const std::vector<std::string>& argv, const std::string& inputFile,
                              const std::string& outputFile, const std::string& errorFile)
 {
@@ -105,17 +95,6 @@ SProcessResult RunProcess(const std::vector<std::string>& argv, const std::strin
     result.m_sOutput = Test::ReadFileOrEmpty(directory.File("out"));
     result.m_sErrors = Test::ReadFileOrEmpty(directory.File("err"));
     return result;
-}
-
-bool WaitFor(double timeoutSeconds, const std::function<bool()>& condition)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 } // namespace ToolTest

@@ -6,9 +6,12 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "support/TemporaryDirectory.h"
+
 namespace ToolTest {
 
-std::vector<std::string> SplitLines(const std::string& text);
+using Test::SplitLines;
+using Test::WaitFor;
 
 // A program started in the background with standard input from a file (or
 // /dev/null) and standard output and error into files.
@@ -45,9 +48,6 @@ struct SProcessResult
 // Runs a program to its end with the given bytes on standard input.
 SProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = std::string(),
                           double timeoutSeconds = 60.0);
-
-// Polls the condition every 20 ms for up to the timeout.
-bool WaitFor(double timeoutSeconds, const std::function<bool()>& condition);
 
 } // namespace ToolTest
 

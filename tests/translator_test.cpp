@@ -421,7 +421,8 @@ TEST(TranslatorData, BaseModulesShallowAndDeep)
     };
     EXPECT_EQ(worked("xM", "", "xC").Translate("x", false), "xM");
     unsigned int depth = 0;
-    const std::string* found = worked("", "", "xC")._TranslateShallow("x", depth);
+    const CTranslatorData shallow = worked("", "", "xC");
+    const std::string* found = shallow._TranslateShallow("x", depth);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(*found, "xA");
     EXPECT_EQ(depth, 1u);

@@ -126,6 +126,49 @@ void ShowLines(const TVisualizerList& visualizers, const std::string& text, _EVe
     failure.Rethrow();
 }
 
+// The outputs get the time stamp by reference, so Message keeps it in a
+// per-thread cache instead of copying it for every call. An output may send
+// a message of its own from ShowMessage, so every nesting depth has its own
+// cache: an inner message in a new second must not change the text that the
+// outer one is still handing out. Deeper nesting copies the text.
+struct SMessageStamps
+{
+    int m_nDepth = 0;
+    Detail::CTimeStampCache m_aCaches[4];
+};
+thread_local SMessageStamps g_oMessageStamps;
+
+class CMessageStampScope
+{
+public:
+    CMessageStampScope() : m_oStamps(g_oMessageStamps), m_nDepth(m_oStamps.m_nDepth++) {}
+    ~CMessageStampScope() { --m_oStamps.m_nDepth; }
+    CMessageStampScope(const CMessageStampScope&) = delete;
+    CMessageStampScope& operator=(const CMessageStampScope&) = delete;
+
+    // Null beyond the cached depths.
+    Detail::CTimeStampCache* Cache() const
+    {
+        const int count = static_cast<int>(sizeof(m_oStamps.m_aCaches) / sizeof(m_oStamps.m_aCaches[0]));
+        return m_nDepth < count ? &m_oStamps.m_aCaches[m_nDepth] : nullptr;
+    }
+
+private:
+    SMessageStamps& m_oStamps;
+    const int m_nDepth;
+};
+
+template <class TVisualizerList>
+void DeliverMessage(const TVisualizerList& visualizers, const std::string& text, _EVerbosityLevel level,
+                    const std::string& taskId)
+{
+    const CMessageStampScope scope;
+    if (Detail::CTimeStampCache* cache = scope.Cache())
+        ShowLines(visualizers, text, level, cache->Current(), taskId);
+    else
+        ShowLines(visualizers, text, level, Detail::LocalTimeStamp(), taskId);
+}
+
 } // namespace
 
 namespace Detail {
@@ -696,25 +739,35 @@ boost::posix_time::time_duration CLogger::GetRuntime(int layer)
 
 void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std::string& taskId)
 {
+    // Without a parent the mapping, the filter and the outputs come from one
+    // lock; with one, our filter is read only after the parent has served
+    // its outputs, which may have changed ours.
     _EVerbosityLevel mapped;
     boost::shared_ptr<CLogger> parent;
-    {
-        TLock lock(m_oMutex);
-        mapped = MappedVerbosityLevelLocked(level);
-        parent = m_oParent;
-    }
-    // A failing output of the parent keeps the message from none of ours.
-    CFirstFailure failure;
-    if (parent)
-        failure.Run([&] { parent->Message(mapped, text, taskId); });
     TVisualizers visualizers;
     {
         TLock lock(m_oMutex);
-        if (m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
+        mapped = MappedVerbosityLevelLocked(level);
+        if (m_oParent)
+            parent = m_oParent;
+        else if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
+            visualizers = m_pVisualizers;
+    }
+    if (!parent) {
+        if (visualizers)
+            DeliverMessage(*visualizers, text, mapped, taskId);
+        return;
+    }
+    // A failing output of the parent keeps the message from none of ours.
+    CFirstFailure failure;
+    failure.Run([&] { parent->Message(mapped, text, taskId); });
+    {
+        TLock lock(m_oMutex);
+        if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
             visualizers = m_pVisualizers;
     }
     if (visualizers)
-        failure.Run([&] { ShowLines(*visualizers, text, mapped, _GetTimeStamp(), taskId); });
+        failure.Run([&] { DeliverMessage(*visualizers, text, mapped, taskId); });
     failure.Rethrow();
 }
 

@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <vidOderavev/Diagnostics.h>
-#include <vidOderavev/Internationalisation/FormatText.h>
 
 namespace Qz {
 namespace Varnel {
@@ -54,10 +52,7 @@ CSyslogDatagramSender::~CSyslogDatagramSender()
         Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
         lost = m_nUnannounced;
     }
-    if (lost > 0)
-        Varnel::Detail::WriteDiagnostic(Internationalisation::FormatTranslated(
-            "vidOderavev: %1% syslog messages for %2% were dropped: the collector was unreachable or too slow\n",
-            lost, m_sTarget));
+    ReportUnsent(lost, m_sTarget);
 }
 
 bool CSyslogDatagramSender::_SendOne(const SSyslogEntry& entry)

@@ -47,6 +47,14 @@ bool PeerHasClosed(int socket)
 
 } // namespace
 
+void ReportUnsent(uint64_t lost, const std::string& target)
+{
+    if (lost > 0)
+        Varnel::Detail::WriteDiagnostic(Internationalisation::FormatTranslated(
+            "vidOderavev: %1% syslog messages for %2% were dropped: the collector was unreachable or too slow\n", lost,
+            target));
+}
+
 SSyslogEntry DropWarning(const std::string& translatedFormat, uint64_t count, const timeval& time)
 {
     SSyslogEntry warning;
@@ -81,10 +89,7 @@ CSyslogTcpSender::~CSyslogTcpSender()
         Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
         lost = m_nUnannounced;
     }
-    if (lost > 0)
-        Varnel::Detail::WriteDiagnostic(Internationalisation::FormatTranslated(
-            "vidOderavev: %1% syslog messages for %2%:%3% were dropped: the collector was unreachable or too slow\n",
-            lost, m_sHost, m_sService));
+    ReportUnsent(lost, m_sHost + ":" + m_sService);
 }
 
 void CSyslogTcpSender::Send(SSyslogEntry&& entry)

@@ -34,6 +34,10 @@ public:
 // unreachable", already translated by the caller.
 SSyslogEntry DropWarning(const std::string& translatedFormat, uint64_t count, const timeval& time);
 
+// Says on the library's diagnostics how many messages for target (a
+// host:port or a socket path) were never sent; nothing when none were lost.
+void ReportUnsent(uint64_t lost, const std::string& target);
+
 // TCP with octet-counting framing (RFC 6587). Send only queues; a background
 // thread formats, connects, writes and reconnects with backoff (1 s doubling
 // to 30 s). A full queue drops the newest entries; the first message after a

@@ -251,8 +251,8 @@ TEST_P(WatchEta, EstimatesTheTimeRemainingOrSaysTheStreamStalled)
     CStream stream("peer", "", labels, g_oQuietView, 0.0, row.m_eMethod);
     ASSERT_TRUE(stream.Receive(g_sPrologue.data(), g_sPrologue.size(), 0.0));
     for (const auto& update : row.m_oUpdates) {
-        const std::string record = "<PROGRESS>\n<PERCENTAGE>" + std::to_string(update.second) +
-                                   "</PERCENTAGE>\n</PROGRESS>\n";
+        const std::string record =
+            "<PROGRESS>\n<PERCENTAGE>" + std::to_string(update.second) + "</PERCENTAGE>\n</PROGRESS>\n";
         ASSERT_TRUE(stream.Receive(record.data(), record.size(), update.first));
     }
     double seconds = -1.0;
@@ -268,19 +268,19 @@ TEST_P(WatchEta, EstimatesTheTimeRemainingOrSaysTheStreamStalled)
 // 1 - e^(-2/3) against e^(-2/3) (1 - e^-2) for the 30 s before.
 INSTANTIATE_TEST_SUITE_P(
     Rates, WatchEta,
-    testing::Values(SEtaCase{"NothingYet", EtaMoving, {}, 0.0, -1.0, false},
-                    SEtaCase{"SteadyAverage", EtaAverage, {{10.0, 25.0}}, 15.0, 25.0, false},
-                    SEtaCase{"SteadyMovingIsUnbiased", EtaMoving, {{10.0, 25.0}}, 10.0, 30.0, false},
-                    SEtaCase{"SameInstantJoinsTheNextInterval", EtaMoving, {{5.0, 10.0}, {5.0, 12.5}, {10.0, 25.0}},
-                             10.0, 30.0, false},
-                    SEtaCase{"SlowingAverage", EtaAverage, {{30.0, 30.0}, {40.0, 31.0}}, 40.0, 89.032, false},
-                    SEtaCase{"SlowingMoving", EtaMoving, {{30.0, 30.0}, {40.0, 31.0}}, 45.0, 125.342, false},
-                    SEtaCase{"FallingStartsAgain", EtaMoving, {{10.0, 50.0}, {20.0, 10.0}}, 20.0, -1.0, false},
-                    SEtaCase{"FallingThenRising", EtaAverage, {{10.0, 50.0}, {20.0, 10.0}, {30.0, 55.0}}, 30.0,
-                             10.0, false},
-                    SEtaCase{"AlmostStalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 19.9, 40.1, false},
-                    SEtaCase{"Stalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 20.0, 40.0, true},
-                    SEtaCase{"StalledWithoutProgress", EtaMoving, {}, 10.0, -1.0, true}),
+    testing::Values(
+        SEtaCase{"NothingYet", EtaMoving, {}, 0.0, -1.0, false},
+        SEtaCase{"SteadyAverage", EtaAverage, {{10.0, 25.0}}, 15.0, 25.0, false},
+        SEtaCase{"SteadyMovingIsUnbiased", EtaMoving, {{10.0, 25.0}}, 10.0, 30.0, false},
+        SEtaCase{
+            "SameInstantJoinsTheNextInterval", EtaMoving, {{5.0, 10.0}, {5.0, 12.5}, {10.0, 25.0}}, 10.0, 30.0, false},
+        SEtaCase{"SlowingAverage", EtaAverage, {{30.0, 30.0}, {40.0, 31.0}}, 40.0, 89.032, false},
+        SEtaCase{"SlowingMoving", EtaMoving, {{30.0, 30.0}, {40.0, 31.0}}, 45.0, 125.342, false},
+        SEtaCase{"FallingStartsAgain", EtaMoving, {{10.0, 50.0}, {20.0, 10.0}}, 20.0, -1.0, false},
+        SEtaCase{"FallingThenRising", EtaAverage, {{10.0, 50.0}, {20.0, 10.0}, {30.0, 55.0}}, 30.0, 10.0, false},
+        SEtaCase{"AlmostStalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 19.9, 40.1, false},
+        SEtaCase{"Stalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 20.0, 40.0, true},
+        SEtaCase{"StalledWithoutProgress", EtaMoving, {}, 10.0, -1.0, true}),
     [](const testing::TestParamInfo<SEtaCase>& info) { return info.param.m_pName; });
 
 TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
@@ -288,14 +288,16 @@ TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
     std::string out;
     const char text[] = "q\"b\\s/n\nt\tc\x01\x1F\x7F \xC3\xA9 bad\xFF cut\xE2\x82 end\0";
     AppendJsonString(out, std::string(text, sizeof(text) - 1));
-    EXPECT_EQ("\"q\\\"b\\\\s/n\\nt\\tc\\u0001\\u001F\\u007F \xC3\xA9 bad\xEF\xBF\xBD cut\xEF\xBF\xBD end\\u0000\"", out);
+    EXPECT_EQ("\"q\\\"b\\\\s/n\\nt\\tc\\u0001\\u001F\\u007F \xC3\xA9 bad\xEF\xBF\xBD cut\xEF\xBF\xBD end\\u0000\"",
+              out);
 
     CLabelRegistry labels;
     CStream stream("127.0.0.1:40112", "", labels, g_oQuietView, 0.0);
-    const std::string document = g_sPrologue +
-                                 "<PROGRESS>\n<TEXT>Job \"1\"</TEXT>\n<PERCENTAGE>42.456</PERCENTAGE>\n"
-                                 "<HOSTNAME>h</HOSTNAME>\n<PID>7</PID>\n</PROGRESS>\n" +
-                                 "<LOG>\n<TIME>2026-12-06 10:00:01</TIME>\n<TYPE>WARNING</TYPE>\n<TEXT>w</TEXT>\n</LOG>\n";
+    const std::string document =
+        g_sPrologue +
+        "<PROGRESS>\n<TEXT>Job \"1\"</TEXT>\n<PERCENTAGE>42.456</PERCENTAGE>\n"
+        "<HOSTNAME>h</HOSTNAME>\n<PID>7</PID>\n</PROGRESS>\n" +
+        "<LOG>\n<TIME>2026-12-06 10:00:01</TIME>\n<TYPE>WARNING</TYPE>\n<TEXT>w</TEXT>\n</LOG>\n";
     ASSERT_TRUE(stream.Receive(document.data(), document.size(), 10.0));
     const std::string head = "\"source\":\"127.0.0.1:40112\",\"stream\":\"h/7\",\"host\":\"h\",\"pid\":\"7\"";
     SLogRecord log;
@@ -309,8 +311,7 @@ TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
     EXPECT_EQ("{\"type\":\"progress\"," + head +
                   ",\"percent\":42.46,\"text\":\"Job \\\"1\\\"\",\"eta\":14,\"stalled\":false}",
               FormatJsonProgress(stream, 10.0));
-    EXPECT_EQ("{\"type\":\"end\"," + head + ",\"state\":\"lost\"}",
-              (stream.EndOfInput(11.0), FormatJsonEnd(stream)));
+    EXPECT_EQ("{\"type\":\"end\"," + head + ",\"state\":\"lost\"}", (stream.EndOfInput(11.0), FormatJsonEnd(stream)));
     EXPECT_EQ(1, stream.GetWarningCount());
     EXPECT_EQ(0, stream.GetErrorCount());
     EXPECT_TRUE(stream.IsLost());

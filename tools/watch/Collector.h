@@ -22,7 +22,7 @@ namespace Watch {
 class CCollector : private boost::noncopyable
 {
 public:
-    CCollector(CView& view, CSignalPipe& signals, const std::string& saveDirectory);
+    CCollector(CView& view, CSignalPipe& signals, const std::string& saveDirectory, EEtaMethod etaMethod = EtaMoving);
     ~CCollector();
 
     // Reads one stream from the descriptor until it ends. A stop signal ends
@@ -57,6 +57,7 @@ private:
     CView& m_oView;
     CSignalPipe& m_oSignals;
     std::string m_sSaveDirectory;
+    EEtaMethod m_eEtaMethod;
     CLabelRegistry m_oLabels;
     std::list<SInput> m_oInputs;
     int m_nEnded = 0;

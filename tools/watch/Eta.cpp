@@ -9,8 +9,8 @@ namespace Watch {
 const double CEtaEstimator::s_dTimeConstant = 15.0;
 
 CEtaEstimator::CEtaEstimator(double startTime, EEtaMethod method)
-    : m_eMethod(method), m_dBaseTime(startTime), m_dLastTime(startTime), m_dLastChange(startTime),
-      m_oCurrent{startTime, 0.0, 0.0, 0.0}, m_oPrevious(m_oCurrent)
+    : m_eMethod(method), m_dBaseTime(startTime), m_dLastTime(startTime),
+      m_dLastChange(startTime), m_oCurrent{startTime, 0.0, 0.0, 0.0}, m_oPrevious(m_oCurrent)
 {
 }
 

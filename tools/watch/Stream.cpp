@@ -48,8 +48,7 @@ void CLabelRegistry::Release(const std::string& label)
 CStream::CStream(const std::string& source, const std::string& saveDirectory, CLabelRegistry& labels,
                  CStreamObserver& observer, double now, EEtaMethod etaMethod)
     : m_sSource(source), m_sLabel(source), m_oLabels(labels), m_oObserver(observer), m_oParser(*this),
-      m_oEta(now, etaMethod),
-      m_dNow(now), m_dLastInput(now)
+      m_oEta(now, etaMethod), m_dNow(now), m_dLastInput(now)
 {
     if (!saveDirectory.empty()) {
         m_pSaveFile.reset(new CSaveFile(saveDirectory, MakeFileStem(source)));

@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include "watch/Collector.h"
+#include "watch/JsonView.h"
 #include "watch/Listener.h"
 #include "watch/Options.h"
 #include "watch/PlainView.h"
+#include "watch/SaveFile.h"
 #include "watch/SignalPipe.h"
 #include "watch/TerminalView.h"
 
@@ -43,6 +45,13 @@ int main(int argc, char** argv)
                      "(vidoderavev-demo --xml | vidoderavev-watch) or use --listen HOST:PORT\n";
         return 2;
     }
+    if (!options.m_sSaveDirectory.empty()) {
+        std::string error;
+        if (!MakeSaveDirectory(options.m_sSaveDirectory, error)) {
+            std::cerr << "vidoderavev-watch: --save: " << error << "\n";
+            return 3;
+        }
+    }
     RaiseDescriptorLimit();
     xmlInitParser();
     CSignalPipe signals;
@@ -59,15 +68,17 @@ int main(int argc, char** argv)
     }
 
     std::unique_ptr<CView> view;
-    if (!options.m_bPlain && ::isatty(STDOUT_FILENO))
+    if (options.m_bJson)
+        view.reset(new CJsonView(stdout, stderr, options.m_oFilter));
+    else if (!options.m_bPlain && ::isatty(STDOUT_FILENO))
         view.reset(new CTerminalView(
-            STDOUT_FILENO, options.m_sListen.empty() ? "standard input" : listener.GetAddress(), options.m_nLevel));
+            STDOUT_FILENO, options.m_sListen.empty() ? "standard input" : listener.GetAddress(), options.m_oFilter));
     else
-        view.reset(new CPlainView(stdout, stderr, options.m_nLevel));
+        view.reset(new CPlainView(stdout, stderr, options.m_oFilter));
 
     int status = 0;
     {
-        CCollector collector(*view, signals, options.m_sSaveDirectory);
+        CCollector collector(*view, signals, options.m_sSaveDirectory, options.m_eEta);
         status = options.m_sListen.empty()
                      ? collector.RunSingle(STDIN_FILENO, "stdin")
                      : collector.RunListener(listener, options.m_nExitAfter, options.m_dIdleTimeout);

@@ -25,6 +25,12 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
         ("help,h", "show this help and exit")
         ("listen", po::value<std::string>(&options.m_sListen)->value_name("HOST:PORT"),
          "accept streams on this TCP address instead of reading standard input (port 0: any free port)")
+        ("journal", po::bool_switch(&options.m_bJournal),
+         "follow the local systemd journal instead of reading standard input")
+        ("journal-dir", po::value<std::string>(&options.m_sJournalDirectory)->value_name("DIR"),
+         "follow the journal files in DIR, such as systemd-journal-remote writes for many hosts")
+        ("since", po::value<std::string>(&options.m_sSince)->value_name("TIME"),
+         "with --journal or --journal-dir: start at this local time, \"2026-12-06 10:00:00\" (default: now)")
         ("save", po::value<std::string>(&options.m_sSaveDirectory)->value_name("DIR"),
          "write the bytes of each stream to DIR/HOST-PID.xml (stdin.xml for standard input); DIR is created "
          "when missing")
@@ -40,13 +46,13 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
          "time remaining from the rate of the last quarter minute (moving, the default) or since the start "
          "(average)")
         ("exit-after", po::value<int>(&options.m_nExitAfter)->value_name("N"),
-         "with --listen: exit once N streams have ended")
+         "with --listen or the journal: exit once N streams have ended")
         ("idle-timeout", po::value<double>(&options.m_dIdleTimeout)->value_name("SECONDS"),
          "with --listen: close a connection that sent nothing for this long (default 600, 0: never)");
     // clang-format on
     if (!Tools::ParseCommandLine(argc, argv, description, "vidoderavev-watch",
-                                 "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot listen\n"
-                                 "or create the --save directory.\n",
+                                 "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot listen,\n"
+                                 "read the journal or create the --save directory.\n",
                                  options.m_bHelp, help, errors))
         return false;
     if (options.m_bHelp)
@@ -73,8 +79,29 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
         errors << "vidoderavev-watch: --json and --plain are two different outputs; choose one\n";
         return false;
     }
-    if (options.m_nExitAfter < 0 || (options.m_nExitAfter > 0 && options.m_sListen.empty())) {
-        errors << "vidoderavev-watch: --exit-after takes a positive number and needs --listen\n";
+    if (!options.m_sJournalDirectory.empty()) {
+        if (options.m_bJournal) {
+            errors << "vidoderavev-watch: --journal and --journal-dir: choose one\n";
+            return false;
+        }
+        options.m_bJournal = true;
+    }
+    if (options.m_bJournal) {
+#if !VIDODERAVEV_WATCH_JOURNAL
+        errors << "vidoderavev-watch: --journal and --journal-dir are not available: this build has no systemd "
+                  "journal support\n";
+        return false;
+#endif
+        if (!options.m_sListen.empty() || !options.m_sSaveDirectory.empty()) {
+            errors << "vidoderavev-watch: the journal is read on its own: no --listen, no --save\n";
+            return false;
+        }
+    } else if (!options.m_sSince.empty()) {
+        errors << "vidoderavev-watch: --since needs --journal or --journal-dir\n";
+        return false;
+    }
+    if (options.m_nExitAfter < 0 || (options.m_nExitAfter > 0 && options.m_sListen.empty() && !options.m_bJournal)) {
+        errors << "vidoderavev-watch: --exit-after takes a positive number and needs --listen or the journal\n";
         return false;
     }
     if (!(options.m_dIdleTimeout >= 0.0 && options.m_dIdleTimeout < 1e9)) {

@@ -16,7 +16,10 @@ struct SWatchOptions
     std::string m_sListen; // empty: read standard input
     std::string m_sListenHost;
     std::string m_sListenPort;
-    std::string m_sSaveDirectory; // empty: save nothing
+    bool m_bJournal = false;         // --journal or --journal-dir
+    std::string m_sJournalDirectory; // empty: the local journal
+    std::string m_sSince;            // empty: from now on
+    std::string m_sSaveDirectory;    // empty: save nothing
     int m_nLevel = 7;
     bool m_bPlain = false;
     bool m_bJson = false;

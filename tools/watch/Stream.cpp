@@ -118,6 +118,27 @@ void CStream::TimeOut(double now, double idleSeconds)
     m_oObserver.OnStreamEnded(*this);
 }
 
+void CStream::TakeLog(const SLogRecord& record, double now)
+{
+    m_dNow = now;
+    m_dLastInput = now;
+    if (m_eState == StreamRunning)
+        OnLog(record);
+}
+
+void CStream::TakeProgress(const SProgressRecord& record, double now)
+{
+    m_dNow = now;
+    m_dLastInput = now;
+    if (m_eState != StreamRunning)
+        return;
+    OnProgress(record);
+    if (record.IsEpilogue()) {
+        m_eState = StreamFinished;
+        m_oObserver.OnStreamEnded(*this);
+    }
+}
+
 bool CStream::GetEta(double now, double& seconds) const
 {
     return m_eState == StreamRunning && m_oEta.GetRemaining(now, seconds);

@@ -69,7 +69,8 @@ private:
     std::deque<std::string> m_oReleased; // oldest first
 };
 
-// One input, from standard input or one TCP connection: its received bytes,
+// One input, from standard input, one TCP connection or one process in the
+// journal: its received bytes,
 // its parser, its save file and what it has told so far.
 class CStream : private CRecordSink, private boost::noncopyable
 {
@@ -87,6 +88,10 @@ public:
     void EndOfInput(double now);
     // The connection is closed because it sent nothing for idleSeconds.
     void TimeOut(double now, double idleSeconds);
+    // Records that come already parsed, from the journal; the closing
+    // progress record (-1) finishes the stream.
+    void TakeLog(const SLogRecord& record, double now);
+    void TakeProgress(const SProgressRecord& record, double now);
 
     EStreamState GetState() const { return m_eState; }
     const std::string& GetLabel() const { return m_sLabel; }

@@ -28,7 +28,6 @@
 using namespace Qz::Varnel::Watch;
 using Test::CTemporaryDirectory;
 using Test::ReadFile;
-using Test::WriteTextFile;
 
 namespace {
 
@@ -130,6 +129,8 @@ TEST(WatchParser, DeliversEachRecordAsSoonAsItsClosingTagArrives)
     }
     EXPECT_EQ((std::vector<std::string>{"LOG |one", "LOG |two", "PROGRESS -1", "END"}), sink.m_oEvents);
     EXPECT_TRUE(parser.IsComplete());
+    // Bytes after the end of the document are taken and ignored.
+    EXPECT_TRUE(parser.Feed("\n<garbage", 9));
 }
 
 TEST(WatchParser, UnescapesElementContents)
@@ -189,45 +190,33 @@ TEST_P(WatchParserRefuses, AtTheFirstFaultBeforeTheParserSpendsOnIt)
 INSTANTIATE_TEST_SUITE_P(Hostile, WatchParserRefuses, testing::ValuesIn(MalformedDocuments()),
                          [](const testing::TestParamInfo<SMalformed>& info) { return info.param.m_pName; });
 
-TEST(WatchParser, IgnoresBytesAfterTheEndOfTheDocument)
+TEST(WatchText, NeutralisesFitsAndFormats)
 {
-    CCollectingSink sink;
-    CXmlStreamParser parser(sink);
-    const std::string document = g_sPrologue + g_sEpilogue + "\n<garbage";
-    EXPECT_TRUE(parser.Feed(document.data(), document.size()));
-    EXPECT_TRUE(parser.IsComplete());
-    EXPECT_TRUE(parser.Feed("more", 4));
-}
-
-TEST(WatchText, NeutralisesControlCharacters)
-{
-    EXPECT_EQ("a^[[2Jb^Mc^?d", MakePrintable("a\x1b[2Jb\rc\x7f"
-                                             "d"));
-    EXPECT_EQ("x<U+009B>y \xC3\xA9", MakePrintable("x\xC2\x9By\t\xC3\xA9"));
-}
-
-TEST(WatchText, FitsTextToCellsAtCodePointBoundaries)
-{
-    EXPECT_EQ("\xC3\xA9t\xC3\xA9", FitToWidth("\xC3\xA9t\xC3\xA9 long", 3, false));
-    EXPECT_EQ("ab   ", FitToWidth("ab", 5, true));
-    EXPECT_EQ(4u, DisplayWidth("\xE2\x82\xAC\xC3\xA9xy"));
-}
-
-TEST(WatchText, FormatsTimesBarsAndPercentages)
-{
-    EXPECT_EQ("0s", FormatEta(-3.0));
-    EXPECT_EQ("59s", FormatEta(59.4));
-    EXPECT_EQ("1m 05s", FormatEta(65.0));
-    EXPECT_EQ("2h 01m", FormatEta(7260.0));
-    EXPECT_EQ("998h 59m", FormatEta(999.0 * 3600.0 - 60.0));
-    EXPECT_EQ(">999h", FormatEta(1e300));
-    EXPECT_EQ(">999h", FormatEta(std::nan("")));
-    EXPECT_EQ("[###-------]", MakeBar(30.0, 10));
-    EXPECT_EQ("[##########]", MakeBar(250.0, 10));
-    EXPECT_EQ("[----------]", MakeBar(-5.0, 10));
-    EXPECT_EQ("99.9%", FormatPercentage(99.96));
-    EXPECT_EQ("100%", FormatPercentage(100.0));
-    EXPECT_EQ("10:00:01", TimeOfDay("2026-12-06 10:00:01"));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a^[[2Jb^Mc^?d", MakePrintable("a\x1b[2Jb\rc\x7f"
+                                        "d")},
+        {"x<U+009B>y \xC3\xA9", MakePrintable("x\xC2\x9By\t\xC3\xA9")},
+        {"\xC3\xA9t\xC3\xA9", FitToWidth("\xC3\xA9t\xC3\xA9 long", 3, false)},
+        {"ab   ", FitToWidth("ab", 5, true)},
+        {"4", std::to_string(DisplayWidth("\xE2\x82\xAC\xC3\xA9xy"))},
+        {"0s", FormatEta(-3.0)},
+        {"59s", FormatEta(59.4)},
+        {"1m 05s", FormatEta(65.0)},
+        {"2h 01m", FormatEta(7260.0)},
+        {"998h 59m", FormatEta(999.0 * 3600.0 - 60.0)},
+        {">999h", FormatEta(1e300)},
+        {">999h", FormatEta(std::nan(""))},
+        {"[###-------]", MakeBar(30.0, 10)},
+        {"[##########]", MakeBar(250.0, 10)},
+        {"[----------]", MakeBar(-5.0, 10)},
+        {"99.9%", FormatPercentage(99.96)},
+        {"100%", FormatPercentage(100.0)},
+        {"10:00:01", TimeOfDay("2026-12-06 10:00:01")},
+        {"_._.._etc_passwd", MakeFileStem("../../etc/passwd")},
+        {"stream", MakeFileStem("")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.first, c.second);
 }
 
 struct SEtaCase
@@ -315,23 +304,6 @@ TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
     EXPECT_EQ(1, stream.GetWarningCount());
     EXPECT_EQ(0, stream.GetErrorCount());
     EXPECT_TRUE(stream.IsLost());
-}
-
-TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)
-{
-    CTemporaryDirectory directory;
-    WriteTextFile(directory.File("host-1.xml"), "older run");
-    CSaveFile file(directory.Path(), "127.0.0.1_4000");
-    ASSERT_TRUE(file.IsOpen()) << file.GetError();
-    EXPECT_TRUE(file.Write("abc", 3));
-    ASSERT_TRUE(file.Rename("host-1"));
-    EXPECT_EQ(directory.File("host-1.1.xml"), file.GetPath());
-    EXPECT_TRUE(file.Write("def", 3));
-    EXPECT_EQ("older run", ReadFile(directory.File("host-1.xml")));
-    EXPECT_EQ("abcdef", ReadFile(directory.File("host-1.1.xml")));
-    EXPECT_EQ((std::vector<std::string>{"host-1.1.xml", "host-1.xml"}), directory.Entries());
-    EXPECT_EQ("_._.._etc_passwd", MakeFileStem("../../etc/passwd"));
-    EXPECT_EQ("stream", MakeFileStem(""));
 }
 
 TEST(WatchSaveFile, StopsAtTheFirstRefusedWriteAndSaysSo)

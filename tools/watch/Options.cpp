@@ -24,6 +24,8 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
         ("help,h", "show this help and exit")
         ("listen", po::value<std::string>(&options.m_sListen)->value_name("HOST:PORT"),
          "accept streams on this TCP address instead of reading standard input (port 0: any free port)")
+        ("http", po::value<std::string>(&options.m_sHttp)->value_name("[HOST:]PORT"),
+         "also serve a live web dashboard on this address (default host 127.0.0.1; port 0: any free port)")
         ("save", po::value<std::string>(&options.m_sSaveDirectory)->value_name("DIR"),
          "write the bytes of each stream to DIR/HOST-PID.xml (stdin.xml for standard input)")
         ("level", po::value<std::string>(&level)->value_name("LEVEL"),
@@ -35,7 +37,7 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
          "with --listen: close a connection that sent nothing for this long (default 600, 0: never)");
     // clang-format on
     if (!Tools::ParseCommandLine(argc, argv, description, "vidoderavev-watch",
-                                 "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot listen.\n",
+                                 "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot listen or serve the dashboard.\n",
                                  options.m_bHelp, help, errors))
         return false;
     if (options.m_bHelp)
@@ -58,6 +60,11 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
     if (!options.m_sListen.empty() &&
         !SplitHostPort(options.m_sListen, options.m_sListenHost, options.m_sListenPort, error)) {
         errors << "vidoderavev-watch: --listen: " << error << "\n";
+        return false;
+    }
+    if (!options.m_sHttp.empty() &&
+        !SplitHostPort(options.m_sHttp, options.m_sHttpHost, options.m_sHttpPort, error)) {
+        errors << "vidoderavev-watch: --http: " << error << "\n";
         return false;
     }
     if (!options.m_sSaveDirectory.empty() && !Tools::IsDirectory(options.m_sSaveDirectory)) {

@@ -13,6 +13,9 @@ struct SWatchOptions
     std::string m_sListen; // empty: read standard input
     std::string m_sListenHost;
     std::string m_sListenPort;
+    std::string m_sHttp; // empty: no web dashboard
+    std::string m_sHttpHost;
+    std::string m_sHttpPort;
     std::string m_sSaveDirectory; // empty: save nothing
     int m_nLevel = 7;
     bool m_bPlain = false;

@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include "watch/Collector.h"
+#include "watch/FanOutView.h"
 #include "watch/Listener.h"
 #include "watch/Options.h"
 #include "watch/PlainView.h"
 #include "watch/SignalPipe.h"
 #include "watch/TerminalView.h"
+#include "watch/WebHub.h"
+#include "watch/WebPublisher.h"
+#include "watch/WebServer.h"
 
 using namespace Qz::Varnel::Watch;
 
@@ -58,6 +62,20 @@ int main(int argc, char** argv)
         std::cerr << "vidoderavev-watch: listening on " << listener.GetAddress() << std::endl;
     }
 
+    // The dashboard is one more view, served from a thread of its own.
+    CWebHub hub;
+    std::unique_ptr<CWebServer> server;
+    if (!options.m_sHttp.empty()) {
+        server.reset(new CWebServer(hub));
+        std::string error;
+        if (!server->Open(options.m_sHttpHost, options.m_sHttpPort, error)) {
+            std::cerr << "vidoderavev-watch: --http: " << error << "\n";
+            return 3;
+        }
+        std::cerr << "vidoderavev-watch: dashboard at http://" << server->GetAddress() << "/" << std::endl;
+        server->Start();
+    }
+
     std::unique_ptr<CView> view;
     if (!options.m_bPlain && ::isatty(STDOUT_FILENO))
         view.reset(new CTerminalView(
@@ -65,14 +83,24 @@ int main(int argc, char** argv)
     else
         view.reset(new CPlainView(stdout, stderr, options.m_nLevel));
 
+    std::unique_ptr<CWebPublisher> publisher;
+    std::unique_ptr<CFanOutView> fanOut;
+    if (server) {
+        publisher.reset(new CWebPublisher(hub, options.m_nLevel));
+        fanOut.reset(new CFanOutView(*view, *publisher));
+    }
+
     int status = 0;
     {
-        CCollector collector(*view, signals, options.m_sSaveDirectory);
+        CCollector collector(fanOut ? static_cast<CView&>(*fanOut) : *view, signals, options.m_sSaveDirectory);
         status = options.m_sListen.empty()
                      ? collector.RunSingle(STDIN_FILENO, "stdin")
                      : collector.RunListener(listener, options.m_nExitAfter, options.m_dIdleTimeout);
     }
+    fanOut.reset();
+    publisher.reset();
     view.reset();
+    server.reset();
     xmlCleanupParser();
     return status;
 }

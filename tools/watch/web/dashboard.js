@@ -33,7 +33,7 @@
   function showStream(record) {
     var bar = bars[record.id];
     if (!bar) {
-      bar = { row: element("div", "stream") };
+      bar = { row: element("div", "bar") };
       bar.row.dataset.id = record.id;
       ["name", "middle", "percent", "eta", "state", "counts"].forEach(function (part) {
         bar[part] = bar.row.appendChild(element("div", part));
@@ -46,7 +46,7 @@
       bars[record.id] = bar;
       streamsBox.appendChild(bar.row);
     }
-    bar.row.className = "stream " + record.state;
+    bar.row.className = "bar " + record.state;
     bar.name.textContent = record.stream;
     bar.name.title = record.source;
     bar.text.textContent = record.text;

@@ -1,17 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -22,6 +14,7 @@
 #include <vidOderavev/Progress/JournalVisualizer.h>
 #include <vidOderavev/Progress/Logger.h>
 
+#include "support/PrivateJournald.h"
 #include "support/TemporaryDirectory.h"
 #include "support/ToolProcess.h"
 
@@ -40,14 +33,6 @@ std::vector<std::string> Fields(CJournalEntry& entry)
 
 typedef std::vector<std::string> TFields;
 typedef std::map<std::string, std::string> TEntry;
-
-const char* FirstExisting(std::initializer_list<const char*> paths)
-{
-    for (const char* path : paths)
-        if (::access(path, X_OK) == 0)
-            return path;
-    return nullptr;
-}
 
 // Entries in journalctl's export format: "NAME=value" lines, or the name
 // alone followed by a 64-bit little-endian size and the bytes for a value
@@ -82,63 +67,25 @@ std::vector<TEntry> ParseExport(const std::string& text)
     return entries;
 }
 
-const int g_nSkip = 77;
-
-// Runs in a child process: a mount namespace of its own, where a tmpfs over
-// /run and the test's directories over /run/log and /var/log hide the
-// machine's journal, a journald of its own, and the host reporting into it.
-int ReportIntoPrivateJournald(const char* journald, const char* journalctl,
-                              const ::Test::CTemporaryDirectory& directory, const std::string& identifier)
+// Runs inside the private journald's namespace: the host reporting into it.
+std::string ReportIntoJournal(const std::string& identifier)
 {
-    const auto fail = [&directory](const std::string& why, int status) {
-        ::Test::WriteTextFile(directory / "why", why);
-        return status;
-    };
-    if (::unshare(CLONE_NEWNS) != 0)
-        return fail("unshare(CLONE_NEWNS) is not permitted here", g_nSkip);
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0 || ::mkdir("/run/log", 0755) != 0 ||
-        ::mount((directory / "run-log").c_str(), "/run/log", nullptr, MS_BIND, nullptr) != 0 ||
-        ::mount((directory / "var-log").c_str(), "/var/log", nullptr, MS_BIND, nullptr) != 0)
-        return fail(std::string("mounting in the private namespace failed: ") + std::strerror(errno), g_nSkip);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, (directory / "journald.out").c_str(), O_WRONLY | O_CREAT, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    char* const journaldArgv[] = {const_cast<char*>(journald), nullptr};
-    pid_t daemon = -1;
-    const int spawned = posix_spawn(&daemon, journald, &actions, nullptr, journaldArgv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return fail("systemd-journald could not be started", 1);
-    const bool ready = ::Test::WaitFor(10.0, [] { return ::access("/run/systemd/journal/socket", F_OK) == 0; });
-
     std::string diagnostics;
-    if (ready) {
-        Qz::Varnel::Detail::SetDiagnosticSink([&diagnostics](const std::string& text) { diagnostics += text; });
-        auto logger = boost::make_shared<CLogger>("Simulation", 1.0, 100.0);
-        auto visualizer = boost::make_shared<CJournalVisualizer>(identifier);
-        logger->SetNotificationLevel(VerbosityTrace);
-        visualizer->AddLogger(logger);
-        logger->Message(VerbosityWarning, "first line\nsecond line", "task-7");
-        logger->Message(VerbosityError, "bad \xff\xfe bytes");
-        logger->Message(VerbosityDebug, std::string(100 * 1024, 'z'));
-        logger->SetProgress(42.0, true);
-        visualizer->ProgressChanged(logger, true);
-        logger->SetText(0, "Writing");
-        visualizer->ProgressChanged(logger, true);
-        visualizer->Clear();
-        Qz::Varnel::Detail::SetDiagnosticSink(nullptr);
-        // Every entry sent so far is in the file when this returns.
-        ToolTest::RunProcess({journalctl, "--sync"}, "", 10.0);
-    }
-    ::kill(daemon, SIGTERM);
-    ::waitpid(daemon, nullptr, 0);
-    if (!ready)
-        return fail("systemd-journald did not open its socket: " + ::Test::ReadFileOrEmpty(directory / "journald.out"),
-                    1);
-    return diagnostics.empty() ? 0 : fail(diagnostics, 1);
+    Qz::Varnel::Detail::SetDiagnosticSink([&diagnostics](const std::string& text) { diagnostics += text; });
+    auto logger = boost::make_shared<CLogger>("Simulation", 1.0, 100.0);
+    auto visualizer = boost::make_shared<CJournalVisualizer>(identifier);
+    logger->SetNotificationLevel(VerbosityTrace);
+    visualizer->AddLogger(logger);
+    logger->Message(VerbosityWarning, "first line\nsecond line", "task-7");
+    logger->Message(VerbosityError, "bad \xff\xfe bytes");
+    logger->Message(VerbosityDebug, std::string(100 * 1024, 'z'));
+    logger->SetProgress(42.0, true);
+    visualizer->ProgressChanged(logger, true);
+    logger->SetText(0, "Writing");
+    visualizer->ProgressChanged(logger, true);
+    visualizer->Clear();
+    Qz::Varnel::Detail::SetDiagnosticSink(nullptr);
+    return diagnostics;
 }
 
 } // namespace
@@ -214,31 +161,18 @@ TEST(JournalVisualizer, WithoutAJournalStaysSilentAndSaysSoOnce)
 
 TEST(JournalVisualizer, EntriesAsARealJournaldStoresThem)
 {
-    if (::geteuid() != 0)
-        GTEST_SKIP() << "starting a journald of its own in a private mount namespace needs root";
-    const char* journald = FirstExisting({"/lib/systemd/systemd-journald", "/usr/lib/systemd/systemd-journald"});
-    const char* journalctl = FirstExisting({"/usr/bin/journalctl", "/bin/journalctl"});
-    if (!journald || !journalctl)
-        GTEST_SKIP() << "systemd-journald or journalctl is not installed (Debian package systemd)";
+    const std::string unavailable = ::Test::CPrivateJournald::WhyUnavailable();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    const char* journalctl = ::Test::CPrivateJournald::JournalctlPath();
     ::Test::CTemporaryDirectory directory;
-    ASSERT_EQ(::mkdir((directory / "run-log").c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir((directory / "var-log").c_str(), 0755), 0);
     const std::string identifier = "vidoderavev-test-" + std::to_string(::getpid());
-
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-        ::_exit(ReportIntoPrivateJournald(journald, journalctl, directory, identifier));
-    int status = 0;
-    if (!::Test::WaitFor(60.0, [&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-        FAIL() << "the reporting host did not finish";
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    if (WEXITSTATUS(status) == g_nSkip)
-        GTEST_SKIP() << ::Test::ReadFileOrEmpty(directory / "why");
-    ASSERT_EQ(WEXITSTATUS(status), 0) << ::Test::ReadFileOrEmpty(directory / "why");
+    bool skipped = false;
+    const std::string failure = ::Test::CPrivateJournald::Run(
+        directory, [&] { return ReportIntoJournal(identifier); }, skipped);
+    if (skipped)
+        GTEST_SKIP() << failure;
+    ASSERT_EQ(failure, "");
 
     const ToolTest::SProcessResult read =
         ToolTest::RunProcess({journalctl, "--directory=" + directory.Path() + "/run-log/journal", "-o", "export",

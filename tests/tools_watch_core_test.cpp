@@ -17,6 +17,7 @@
 #include "support/TemporaryDirectory.h"
 #include "support/ToolProcess.h"
 #include "watch/Eta.h"
+#include "watch/JsonRecord.h"
 #include "watch/PlainView.h"
 #include "watch/SaveFile.h"
 #include "watch/Stream.h"
@@ -32,6 +33,7 @@ using Test::WriteTextFile;
 namespace {
 
 std::FILE* const g_pNull = std::fopen("/dev/null", "w");
+CPlainView g_oQuietView(g_pNull, g_pNull, 7);
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
 
@@ -228,27 +230,91 @@ TEST(WatchText, FormatsTimesBarsAndPercentages)
     EXPECT_EQ("10:00:01", TimeOfDay("2026-12-06 10:00:01"));
 }
 
-TEST(WatchEta, ExtrapolatesTheRateSinceTheStart)
+struct SEtaCase
 {
-    CEtaEstimator eta(100.0);
-    double seconds = 0.0;
-    EXPECT_FALSE(eta.GetRemaining(100.0, seconds));
-    eta.Update(110.0, 25.0);
-    ASSERT_TRUE(eta.GetRemaining(110.0, seconds));
-    EXPECT_DOUBLE_EQ(30.0, seconds);
-    ASSERT_TRUE(eta.GetRemaining(115.0, seconds));
-    EXPECT_DOUBLE_EQ(25.0, seconds);
-    // Progress that goes back starts a new base: no rate is known yet.
-    eta.Update(120.0, 10.0);
-    EXPECT_FALSE(eta.GetRemaining(120.0, seconds));
-    eta.Update(130.0, 55.0);
-    ASSERT_TRUE(eta.GetRemaining(130.0, seconds));
-    EXPECT_DOUBLE_EQ(10.0, seconds);
-    // A tiny percentage gives an estimate beyond anything that can be shown.
-    eta.Update(140.0, 1e-300);
-    eta.Update(150.0, 2e-300);
-    ASSERT_TRUE(eta.GetRemaining(150.0, seconds));
-    EXPECT_EQ(">999h", FormatEta(seconds));
+    const char* m_pName;
+    EEtaMethod m_eMethod;
+    std::vector<std::pair<double, double>> m_oUpdates; // (time, percentage) after a start at 0 s
+    double m_dNow;
+    double m_dRemaining; // negative: no estimate
+    bool m_bStalled;
+};
+
+class WatchEta : public testing::TestWithParam<SEtaCase>
+{
+};
+
+TEST_P(WatchEta, EstimatesTheTimeRemainingOrSaysTheStreamStalled)
+{
+    const SEtaCase& row = GetParam();
+    CLabelRegistry labels;
+    CStream stream("peer", "", labels, g_oQuietView, 0.0, row.m_eMethod);
+    ASSERT_TRUE(stream.Receive(g_sPrologue.data(), g_sPrologue.size(), 0.0));
+    for (const auto& update : row.m_oUpdates) {
+        const std::string record =
+            "<PROGRESS>\n<PERCENTAGE>" + std::to_string(update.second) + "</PERCENTAGE>\n</PROGRESS>\n";
+        ASSERT_TRUE(stream.Receive(record.data(), record.size(), update.first));
+    }
+    double seconds = -1.0;
+    EXPECT_EQ(row.m_dRemaining >= 0.0, stream.GetEta(row.m_dNow, seconds));
+    if (row.m_dRemaining >= 0.0) {
+        EXPECT_NEAR(row.m_dRemaining, seconds, 0.01);
+    }
+    EXPECT_EQ(row.m_bStalled, stream.IsStalled(row.m_dNow));
+}
+
+// Slowing from 1 %/s for 30 s to 0.1 %/s for 10 s: the average since the start
+// says 69 / (31 / 40) s; the moving average weighs the last 10 s at
+// 1 - e^(-2/3) against e^(-2/3) (1 - e^-2) for the 30 s before.
+INSTANTIATE_TEST_SUITE_P(
+    Rates, WatchEta,
+    testing::Values(
+        SEtaCase{"NothingYet", EtaMoving, {}, 0.0, -1.0, false},
+        SEtaCase{"SteadyAverage", EtaAverage, {{10.0, 25.0}}, 15.0, 25.0, false},
+        SEtaCase{"SteadyMovingIsUnbiased", EtaMoving, {{10.0, 25.0}}, 10.0, 30.0, false},
+        SEtaCase{
+            "SameInstantJoinsTheNextInterval", EtaMoving, {{5.0, 10.0}, {5.0, 12.5}, {10.0, 25.0}}, 10.0, 30.0, false},
+        SEtaCase{"SlowingAverage", EtaAverage, {{30.0, 30.0}, {40.0, 31.0}}, 40.0, 89.032, false},
+        SEtaCase{"SlowingMoving", EtaMoving, {{30.0, 30.0}, {40.0, 31.0}}, 45.0, 125.342, false},
+        SEtaCase{"FallingStartsAgain", EtaMoving, {{10.0, 50.0}, {20.0, 10.0}}, 20.0, -1.0, false},
+        SEtaCase{"FallingThenRising", EtaAverage, {{10.0, 50.0}, {20.0, 10.0}, {30.0, 55.0}}, 30.0, 10.0, false},
+        SEtaCase{"AlmostStalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 19.9, 40.1, false},
+        SEtaCase{"Stalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 20.0, 40.0, true},
+        SEtaCase{"StalledWithoutProgress", EtaMoving, {}, 10.0, -1.0, true}),
+    [](const testing::TestParamInfo<SEtaCase>& info) { return info.param.m_pName; });
+
+TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
+{
+    std::string out;
+    const char text[] = "q\"b\\s/n\nt\tc\x01\x1F\x7F \xC3\xA9 bad\xFF cut\xE2\x82 end\0";
+    AppendJsonString(out, std::string(text, sizeof(text) - 1));
+    EXPECT_EQ("\"q\\\"b\\\\s/n\\nt\\tc\\u0001\\u001F\\u007F \xC3\xA9 bad\xEF\xBF\xBD cut\xEF\xBF\xBD end\\u0000\"",
+              out);
+
+    CLabelRegistry labels;
+    CStream stream("127.0.0.1:40112", "", labels, g_oQuietView, 0.0);
+    const std::string document =
+        g_sPrologue +
+        "<PROGRESS>\n<TEXT>Job \"1\"</TEXT>\n<PERCENTAGE>42.456</PERCENTAGE>\n"
+        "<HOSTNAME>h</HOSTNAME>\n<PID>7</PID>\n</PROGRESS>\n" +
+        "<LOG>\n<TIME>2026-12-06 10:00:01</TIME>\n<TYPE>WARNING</TYPE>\n<TEXT>w</TEXT>\n</LOG>\n";
+    ASSERT_TRUE(stream.Receive(document.data(), document.size(), 10.0));
+    const std::string head = "\"source\":\"127.0.0.1:40112\",\"stream\":\"h/7\",\"host\":\"h\",\"pid\":\"7\"";
+    SLogRecord log;
+    log.m_sTime = "2026-12-06 10:00:01";
+    log.m_sType = "ERROR";
+    log.m_sTaskId = "t1";
+    log.m_sText = "x";
+    EXPECT_EQ("{\"type\":\"log\"," + head +
+                  ",\"time\":\"2026-12-06 10:00:01\",\"level\":\"ERROR\",\"task\":\"t1\",\"text\":\"x\"}",
+              FormatJsonLog(stream, log));
+    EXPECT_EQ("{\"type\":\"progress\"," + head +
+                  ",\"percent\":42.46,\"text\":\"Job \\\"1\\\"\",\"eta\":14,\"stalled\":false}",
+              FormatJsonProgress(stream, 10.0));
+    EXPECT_EQ("{\"type\":\"end\"," + head + ",\"state\":\"lost\"}", (stream.EndOfInput(11.0), FormatJsonEnd(stream)));
+    EXPECT_EQ(1, stream.GetWarningCount());
+    EXPECT_EQ(0, stream.GetErrorCount());
+    EXPECT_TRUE(stream.IsLost());
 }
 
 TEST(WatchSaveFile, RenamesWithoutOverwritingAndKeepsEveryByte)

@@ -2,6 +2,7 @@
 // once, fed by simulated senders and by demo processes.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -135,12 +136,27 @@ std::string StripEta(std::string line)
 
 } // namespace
 
-TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
+TEST(WatchListen, CollectsAThousandStreamsAndDropsOnlyTheMalformedOne)
 {
+    const int crowd = 1000;
+    // The test holds every connection open at once.
+    rlimit limit = {};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &limit));
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < static_cast<rlim_t>(crowd + 100))
+        GTEST_SKIP() << "the descriptor limit is below " << crowd + 100;
     CTemporaryDirectory directory;
     CTemporaryDirectory saved;
-    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", "4"});
+    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", std::to_string(4 + crowd)});
     ASSERT_GT(watcher.Port(), 0) << ReadFile(directory.File("watch.err"));
+    // One sends half a record and then nothing: it must hold no other back.
+    const std::string half = NetworkDocument("stalled", 1, 1).substr(0, 90);
+    const int stalled = Connect(watcher.Port());
+    ASSERT_EQ(static_cast<ssize_t>(half.size()), ::send(stalled, half.data(), half.size(), MSG_NOSIGNAL));
+    std::vector<int> crowdConnections;
+    for (int i = 0; i < crowd; ++i)
+        crowdConnections.push_back(Connect(watcher.Port()));
 
     std::vector<std::string> documents;
     for (int i = 0; i < 3; ++i)
@@ -150,11 +166,32 @@ TEST(WatchListen, CollectsInterleavedStreamsAndDropsOnlyTheMalformedOne)
     for (int i = 0; i < 3; ++i)
         senders.emplace_back([&, i] { Send(watcher.Port(), documents[i], 37 + 10 * i); });
     senders.emplace_back([&] { Send(watcher.Port(), broken, 50); });
+    for (int i = 0; i < crowd; ++i) {
+        const std::string document = NetworkDocument("n" + std::to_string(i), i, 2);
+        EXPECT_EQ(static_cast<ssize_t>(document.size()),
+                  ::send(crowdConnections[i], document.data(), document.size(), MSG_NOSIGNAL));
+    }
+    for (int descriptor : crowdConnections)
+        ::close(descriptor);
     for (std::thread& sender : senders)
         sender.join();
 
-    EXPECT_EQ(0, watcher.Process().Wait(30.0));
+    EXPECT_EQ(0, watcher.Process().Wait(60.0));
+    ::close(stalled);
     const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
+    for (int i = 0; i < crowd; ++i) {
+        const std::string stem = "n" + std::to_string(i) + "-" + std::to_string(i);
+        ASSERT_EQ(NetworkDocument("n" + std::to_string(i), i, 2), ReadFileOrEmpty(saved.File(stem + ".xml"))) << stem;
+    }
+    EXPECT_EQ(3 + crowd, std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                  return line.size() > 9 && line.compare(line.size() - 9, 9, " FINISHED") == 0;
+              }));
+    // The stalled stream has not named itself: its copy is under its address.
+    const std::vector<std::string> files = saved.Entries();
+    const auto stalledFile = std::find_if(
+        files.begin(), files.end(), [](const std::string& name) { return name.compare(0, 10, "127.0.0.1_") == 0; });
+    ASSERT_NE(files.end(), stalledFile);
+    EXPECT_EQ(half, ReadFile(saved.File(*stalledFile)));
     for (int i = 0; i < 3; ++i) {
         const std::string label = "host" + std::to_string(i) + "/" + std::to_string(100 + i);
         const std::vector<std::string> own = LinesOf(lines, label);

@@ -96,7 +96,7 @@ std::vector<std::string> LinesWith(const std::string& screen, const std::string&
 
 } // namespace
 
-TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
+TEST(WatchTerminal, ShowsBarsCountsLostAndStalledStreamsAndRestoresTheScreen)
 {
     const std::string tmuxPath = FindTmux();
     if (tmuxPath.empty())
@@ -144,6 +144,9 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
     EXPECT_NE(std::string::npos, screen.find("10:00:09 node1/1 WARNING disk nearly full")) << screen;
     EXPECT_EQ(std::string::npos, screen.find("filtered out"));
     EXPECT_NE(std::string::npos, screen.find("3 running, 0 ended"));
+    // Filtered or not, every warning counts.
+    EXPECT_NE(std::string::npos, bars[1].find("E:0 W:1")) << bars[1];
+    EXPECT_NE(std::string::npos, bars[0].find("E:0 W:0")) << bars[0];
 
     // One stream ends properly; its line says so.
     senders[2]->Send("<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n\n");
@@ -153,6 +156,22 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
     })) << screen;
     EXPECT_NE(std::string::npos, screen.find("2 running, 1 ended"));
 
+    // One is cut off without its closing record: lost, at its last percentage.
+    senders[0].reset();
+    ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] {
+        screen = tmux.Capture();
+        return LinesWith(screen, " lost").size() == 1;
+    })) << screen;
+    EXPECT_NE(std::string::npos, LinesWith(screen, " lost")[0].find("node0/1 Job 0")) << screen;
+    EXPECT_NE(std::string::npos, LinesWith(screen, " lost")[0].find("10.0%")) << screen;
+    // The last has not moved since it began: after ten seconds it is stalled
+    // instead of showing a time that keeps growing.
+    ASSERT_TRUE(ToolTest::WaitFor(20.0, [&] {
+        screen = tmux.Capture();
+        return LinesWith(screen, "stalled").size() == 1;
+    })) << screen;
+    EXPECT_NE(std::string::npos, LinesWith(screen, "stalled")[0].find("node1/1 Job 1")) << screen;
+
     // Ctrl-C gives the normal screen back with a summary line per stream.
     tmux.Run({"send-keys", "-t", "watch", "C-c"});
     ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] {
@@ -160,7 +179,8 @@ TEST(WatchTerminal, ShowsThreeBarsAndRestoresTheScreen)
         return screen.find("WATCH-EXIT=") != std::string::npos;
     })) << screen;
     EXPECT_NE(std::string::npos, screen.find("WATCH-EXIT=0"));
-    EXPECT_NE(std::string::npos, screen.find("node0/1 PROGRESS 10%")) << screen;
-    EXPECT_NE(std::string::npos, screen.find("node2/1 FINISHED")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("node0/1 LOST at 10.0% (E:0 W:0): node0/1 TRUNCATED after")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("node1/1 PROGRESS 50% [stalled] Job 1 (E:0 W:1)")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("node2/1 FINISHED (at 90.0%; E:0 W:0)")) << screen;
     EXPECT_EQ(std::string::npos, screen.find("-- messages")) << screen;
 }

@@ -103,13 +103,21 @@ TEST(WatchPlain, SavesTheReceivedBytesUnchanged)
         ::unlink(directory.File("stdin.xml").c_str());
     }
     // A stream that names its host and process is saved under that name; an
-    // existing file is kept.
+    // existing file is kept. Missing directories are made.
     const std::string network = ReadFile(g_sData + "/stream_network.xml");
-    Watch(network, {"--save", directory.Path()});
-    Watch(network, {"--save", directory.Path()});
-    EXPECT_EQ((std::vector<std::string>{"build-host-4242.1.xml", "build-host-4242.xml"}), directory.Entries());
-    EXPECT_EQ(network, ReadFile(directory.File("build-host-4242.xml")));
-    EXPECT_EQ(network, ReadFile(directory.File("build-host-4242.1.xml")));
+    const std::string nested = directory.File("a/b");
+    Watch(network, {"--save", nested});
+    Watch(network, {"--save", nested});
+    EXPECT_EQ(network, ReadFile(nested + "/build-host-4242.xml"));
+    EXPECT_EQ(network, ReadFile(nested + "/build-host-4242.1.xml"));
+    // A file where a directory should be is said clearly, before any input.
+    ::Test::WriteTextFile(directory.File("file"), "");
+    const ToolTest::SProcessResult refused = Watch(network, {"--save", directory.File("file/c")});
+    EXPECT_EQ(3, refused.m_nStatus);
+    EXPECT_EQ("vidoderavev-watch: --save: cannot create " + directory.File("file/c") + ": " + directory.File("file") +
+                  " is not a directory\n",
+              refused.m_sErrors);
+    EXPECT_EQ("", refused.m_sOutput);
 }
 
 TEST(WatchPlain, RefusesBadOptionsWithStatusTwo)
@@ -119,7 +127,9 @@ TEST(WatchPlain, RefusesBadOptionsWithStatusTwo)
         {"--level", "LOUD"},
         {"--listen", "127.0.0.1:99999"},
         {"--listen", "::1:80"},
-        {"--save", "/nonexistent/dir"},
+        {"--grep", "(unclosed"},
+        {"--eta", "fast"},
+        {"--json", "--plain"},
         {"--exit-after", "2"},
         {"--idle-timeout", "-1"},
         {"extra"},
@@ -133,4 +143,75 @@ TEST(WatchPlain, RefusesBadOptionsWithStatusTwo)
     const ToolTest::SProcessResult help = Watch("", {"--help"});
     EXPECT_EQ(0, help.m_nStatus);
     EXPECT_NE(std::string::npos, help.m_sOutput.find("--listen HOST:PORT"));
+}
+
+namespace {
+
+// Whether the line is one flat JSON object whose values are strings, numbers,
+// true, false or null: what every record of --json is.
+bool IsFlatJsonObject(const std::string& line)
+{
+    std::size_t at = 0;
+    const auto string = [&]() {
+        if (line[at++] != '"')
+            return false;
+        for (; at < line.size() && line[at] != '"'; ++at) {
+            if (static_cast<unsigned char>(line[at]) < 0x20)
+                return false;
+            if (line[at] == '\\' && ++at < line.size() &&
+                std::string("\"\\/bfnrtu").find(line[at]) == std::string::npos)
+                return false;
+        }
+        return at++ < line.size();
+    };
+    const auto literal = [&](const std::string& word) {
+        return line.compare(at, word.size(), word) == 0 ? (at += word.size(), true) : false;
+    };
+    if (line.size() < 2 || line[at++] != '{')
+        return false;
+    do {
+        if (!string() || line[at++] != ':')
+            return false;
+        const std::size_t start = at;
+        if (line[at] == '"' ? !string() : !(literal("true") || literal("false") || literal("null"))) {
+            at = line.find_first_not_of("-0123456789.eE+", start);
+            if (at == start || at == std::string::npos)
+                return false;
+        }
+    } while (line[at] == ',' && ++at);
+    return line[at] == '}' && at + 1 == line.size();
+}
+
+} // namespace
+
+TEST(WatchPlain, JsonRecordsAndGrep)
+{
+    const ToolTest::SProcessResult result =
+        Watch(ReadFile(g_sData + "/stream_complete.xml"), {"--json", "--grep", "full|^detail$"});
+    const std::string head = "\"source\":\"stdin\",\"stream\":\"stdin\",\"host\":\"\",\"pid\":\"\"";
+    EXPECT_EQ((std::vector<std::string>{"{\"type\":\"progress\"," + head +
+                                            ",\"percent\":1.25,\"text\":\"Demo run\",\"eta\":null,\"stalled\":false}",
+                                        "{\"type\":\"log\"," + head +
+                                            ",\"time\":\"2026-12-06 10:00:02\",\"level\":\"WARNING\",\"task\":\"7\","
+                                            "\"text\":\"Disk <almost> full & slow\"}",
+                                        "{\"type\":\"progress\"," + head +
+                                            ",\"percent\":42.86,\"text\":\"Demo run\",\"eta\":null,\"stalled\":false}",
+                                        "{\"type\":\"log\"," + head +
+                                            ",\"time\":\"2026-12-06 10:00:03\",\"level\":\"DEBUG\",\"task\":\"\","
+                                            "\"text\":\"detail\"}",
+                                        "{\"type\":\"progress\"," + head +
+                                            ",\"percent\":100,\"text\":\"Done\",\"eta\":null,\"stalled\":false}",
+                                        "{\"type\":\"end\"," + head + ",\"state\":\"finished\"}"}),
+              ToolTest::SplitLines(result.m_sOutput));
+    // Every character a stream can carry still gives valid lines; a cut stream
+    // is lost.
+    const ToolTest::SProcessResult hostile =
+        Watch("<?xml version=\"1.0\"?>\n<LOG_STREAM>\n<LOG>\n<TYPE>ERROR</TYPE>\n<TASKID>\"\\</TASKID>\n"
+              "<TEXT>&#13;&#9;&#10;\x7F\xF0\x9F\x98\x80 / \xC2\x85</TEXT>\n</LOG>\n",
+              {"--json"});
+    const std::vector<std::string> lines = ToolTest::SplitLines(hostile.m_sOutput);
+    ASSERT_EQ(2u, lines.size()) << hostile.m_sOutput;
+    for (const std::string& line : lines)
+        EXPECT_TRUE(IsFlatJsonObject(line)) << line;
+    EXPECT_NE(std::string::npos, lines[1].find("\"state\":\"lost\"")) << lines[1];
 }

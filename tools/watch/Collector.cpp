@@ -29,8 +29,8 @@ const std::size_t g_nSpareDescriptors = 8;
 
 } // namespace
 
-CCollector::CCollector(CView& view, CSignalPipe& signals, const std::string& saveDirectory)
-    : m_oView(view), m_oSignals(signals), m_sSaveDirectory(saveDirectory)
+CCollector::CCollector(CView& view, CSignalPipe& signals, const std::string& saveDirectory, EEtaMethod etaMethod)
+    : m_oView(view), m_oSignals(signals), m_sSaveDirectory(saveDirectory), m_eEtaMethod(etaMethod)
 {
 }
 
@@ -79,7 +79,7 @@ int CCollector::RunSingle(int descriptor, const std::string& source)
 {
     m_oInputs.push_back(SInput{descriptor, false, nullptr});
     SInput& input = m_oInputs.back();
-    input.m_pStream.reset(new CStream(source, m_sSaveDirectory, m_oLabels, m_oView, MonotonicNow()));
+    input.m_pStream.reset(new CStream(source, m_sSaveDirectory, m_oLabels, m_oView, MonotonicNow(), m_eEtaMethod));
     double stopAt = 0.0;
     bool open = true;
     while (open) {
@@ -206,7 +206,7 @@ int CCollector::RunListener(CListener& listener, int exitAfter, double idleTimeo
                 }
                 m_oInputs.push_back(SInput{descriptor, true, nullptr});
                 m_oInputs.back().m_pStream.reset(
-                    new CStream(peer, m_sSaveDirectory, m_oLabels, m_oView, MonotonicNow()));
+                    new CStream(peer, m_sSaveDirectory, m_oLabels, m_oView, MonotonicNow(), m_eEtaMethod));
             }
         }
         idleDue = _CloseIdle(MonotonicNow(), idleTimeout);

@@ -16,13 +16,15 @@ namespace Qz {
 namespace Varnel {
 namespace Watch {
 
+class CJournalSource;
+
 // The collector's single-threaded poll loop: reads every input as it becomes
 // readable, hands the bytes to its stream, drops an input whose stream is
 // malformed (and only that one), and gives the view its redraw ticks.
 class CCollector : private boost::noncopyable
 {
 public:
-    CCollector(CView& view, CSignalPipe& signals, const std::string& saveDirectory);
+    CCollector(CView& view, CSignalPipe& signals, const std::string& saveDirectory, EEtaMethod etaMethod = EtaMoving);
     ~CCollector();
 
     // Reads one stream from the descriptor until it ends. A stop signal ends
@@ -37,6 +39,11 @@ public:
     // what the descriptor limit leaves room for wait in the listen queue
     // until others end. Returns 0.
     int RunListener(CListener& listener, int exitAfter, double idleTimeout);
+
+    // Follows the journal until a stop signal, or until exitAfter of its
+    // streams have ended when exitAfter is positive. Returns 0. Only in
+    // builds with the journal.
+    int RunJournal(CJournalSource& journal, int exitAfter);
 
 private:
     struct SInput
@@ -57,6 +64,7 @@ private:
     CView& m_oView;
     CSignalPipe& m_oSignals;
     std::string m_sSaveDirectory;
+    EEtaMethod m_eEtaMethod;
     CLabelRegistry m_oLabels;
     std::list<SInput> m_oInputs;
     int m_nEnded = 0;

@@ -88,7 +88,10 @@ bool CListener::Open(const std::string& host, const std::string& port, std::stri
         }
         const int on = 1;
         ::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-        if (::bind(descriptor, address->ai_addr, address->ai_addrlen) != 0 || ::listen(descriptor, 128) != 0) {
+        // As long a queue as the system allows: when a whole cluster starts
+        // at once, connections beyond the queue wait a second or more for the
+        // retry of their handshake.
+        if (::bind(descriptor, address->ai_addr, address->ai_addrlen) != 0 || ::listen(descriptor, SOMAXCONN) != 0) {
             error = "cannot listen on " + FormatSocketAddress(address->ai_addr, address->ai_addrlen) + ": " +
                     std::strerror(errno);
             ::close(descriptor);

@@ -2,7 +2,6 @@
 
 #include <chrono>
 
-#include "common/Level.h"
 #include "watch/Text.h"
 
 namespace Qz {
@@ -15,7 +14,12 @@ double MonotonicNow()
 }
 
 CPlainView::CPlainView(std::FILE* output, std::FILE* errors, int level)
-    : m_pOutput(output), m_pErrors(errors), m_nLevel(level)
+    : CPlainView(output, errors, CMessageFilter(level))
+{
+}
+
+CPlainView::CPlainView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter)
+    : m_pOutput(output), m_pErrors(errors), m_oFilter(filter)
 {
 }
 
@@ -23,7 +27,7 @@ void CPlainView::OnStreamStarted(const CStream&) {}
 
 void CPlainView::OnLog(const CStream& stream, const SLogRecord& record)
 {
-    if (Tools::LevelOfType(record.m_sType) <= m_nLevel)
+    if (m_oFilter.Accepts(record))
         _Write(FormatLog(stream, record));
 }
 
@@ -55,7 +59,9 @@ std::string CPlainView::FormatProgress(const CStream& stream, double now)
     std::string line =
         MakePrintable(stream.GetLabel()) + " PROGRESS " + MakePrintable(stream.GetPercentageText()) + "%";
     double eta = 0.0;
-    if (stream.GetEta(now, eta))
+    if (stream.IsStalled(now))
+        line += " [stalled]";
+    else if (stream.GetEta(now, eta))
         line += " [ETA " + FormatEta(eta) + "]";
     if (!stream.GetRootText().empty())
         line += " " + MakePrintable(stream.GetRootText());

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "watch/MessageFilter.h"
 #include "watch/View.h"
 
 namespace Qz {
@@ -13,7 +14,8 @@ namespace Watch {
 // One line per record on the output, written and flushed as the record
 // arrives, so that the collector can be piped and grepped:
 //   host/pid 2026-12-06 10:00:01 WARNING: [task] text
-//   host/pid PROGRESS 42.5% [ETA 1m 05s] root text
+//   host/pid PROGRESS 42.5% [ETA 1m 05s] root text   ([stalled] after 10 s
+//                                                     without a change)
 //   host/pid FINISHED
 // and lines for streams that end early, are malformed or fall idle, each
 // saying when the saved copy lacks bytes. The collector's own notices go to
@@ -23,6 +25,7 @@ class CPlainView : public CView
 public:
     // level: the least severe message level shown (0 to 7).
     CPlainView(std::FILE* output, std::FILE* errors, int level);
+    CPlainView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter);
 
     void OnStreamStarted(const CStream& stream) override;
     void OnLog(const CStream& stream, const SLogRecord& record) override;
@@ -45,7 +48,7 @@ private:
 
     std::FILE* m_pOutput;
     std::FILE* m_pErrors;
-    int m_nLevel;
+    CMessageFilter m_oFilter;
     bool m_bOutputGone = false;
 };
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Qz {
@@ -121,6 +122,31 @@ std::string CSaveFile::_Candidate(const std::string& stem, int attempt) const
     if (attempt > 0)
         name += "." + std::to_string(attempt);
     return name + (m_bIncomplete ? ".xml.incomplete" : ".xml");
+}
+
+bool MakeSaveDirectory(const std::string& directory, std::string& error)
+{
+    // Each missing ancestor in turn; one made meanwhile by someone else is fine.
+    for (std::size_t slash = directory.find('/', 1);; slash = directory.find('/', slash + 1)) {
+        const std::string part = directory.substr(0, slash);
+        struct stat status = {};
+        if (::stat(part.c_str(), &status) != 0) {
+            if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+                error = "cannot create " + part + ": " + std::strerror(errno);
+                return false;
+            }
+        } else if (!S_ISDIR(status.st_mode)) {
+            error = "cannot create " + directory + ": " + part + " is not a directory";
+            return false;
+        }
+        if (slash == std::string::npos)
+            break;
+    }
+    if (::access(directory.c_str(), W_OK | X_OK) != 0) {
+        error = "cannot write to " + directory + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 } // namespace Watch

@@ -56,6 +56,11 @@ private:
 // '_', and a leading '.' becomes '_' too. Never empty; at most 100 bytes.
 std::string MakeFileStem(const std::string& text);
 
+// Makes the directory and any missing parents, as "mkdir -p" does, and checks
+// that files can be created in it. False with the reason ("cannot create
+// DIR: Permission denied") when not.
+bool MakeSaveDirectory(const std::string& directory, std::string& error);
+
 } // namespace Watch
 } // namespace Varnel
 } // namespace Qz

@@ -46,9 +46,9 @@ void CLabelRegistry::Release(const std::string& label)
 }
 
 CStream::CStream(const std::string& source, const std::string& saveDirectory, CLabelRegistry& labels,
-                 CStreamObserver& observer, double now)
-    : m_sSource(source), m_sLabel(source), m_oLabels(labels), m_oObserver(observer), m_oParser(*this), m_oEta(now),
-      m_dNow(now), m_dLastInput(now)
+                 CStreamObserver& observer, double now, EEtaMethod etaMethod)
+    : m_sSource(source), m_sLabel(source), m_oLabels(labels), m_oObserver(observer), m_oParser(*this),
+      m_oEta(now, etaMethod), m_dNow(now), m_dLastInput(now)
 {
     if (!saveDirectory.empty()) {
         m_pSaveFile.reset(new CSaveFile(saveDirectory, MakeFileStem(source)));
@@ -118,14 +118,44 @@ void CStream::TimeOut(double now, double idleSeconds)
     m_oObserver.OnStreamEnded(*this);
 }
 
+void CStream::TakeLog(const SLogRecord& record, double now)
+{
+    m_dNow = now;
+    m_dLastInput = now;
+    if (m_eState == StreamRunning)
+        OnLog(record);
+}
+
+void CStream::TakeProgress(const SProgressRecord& record, double now)
+{
+    m_dNow = now;
+    m_dLastInput = now;
+    if (m_eState != StreamRunning)
+        return;
+    OnProgress(record);
+    if (record.IsEpilogue()) {
+        m_eState = StreamFinished;
+        m_oObserver.OnStreamEnded(*this);
+    }
+}
+
 bool CStream::GetEta(double now, double& seconds) const
 {
     return m_eState == StreamRunning && m_oEta.GetRemaining(now, seconds);
 }
 
+bool CStream::IsStalled(double now) const
+{
+    return m_eState == StreamRunning && now - m_oEta.GetLastChange() >= g_dStalledAfter;
+}
+
 void CStream::OnLog(const SLogRecord& record)
 {
     _Identify(record.m_sHostName, record.m_sPid);
+    if (record.m_sType == "ERROR" || record.m_sType == "FATAL")
+        ++m_nErrors;
+    else if (record.m_sType == "WARNING")
+        ++m_nWarnings;
     m_oObserver.OnLog(*this, record);
 }
 
@@ -157,6 +187,8 @@ void CStream::_Identify(const std::string& hostName, const std::string& pid)
     if (m_bIdentified || (hostName.empty() && pid.empty()))
         return;
     m_bIdentified = true;
+    m_sHostName = hostName;
+    m_sPid = pid;
     m_sClaimedLabel = hostName + "/" + pid;
     m_sLabel = m_oLabels.Claim(m_sClaimedLabel);
     if (m_pSaveFile && !m_pSaveFile->GetPath().empty() &&

@@ -19,6 +19,10 @@ namespace Watch {
 
 class CStream;
 
+// How long a running stream goes without a progress change before it is shown
+// as stalled instead of with a time remaining that keeps growing.
+const double g_dStalledAfter = 10.0;
+
 enum EStreamState
 {
     StreamRunning,
@@ -65,7 +69,8 @@ private:
     std::deque<std::string> m_oReleased; // oldest first
 };
 
-// One input, from standard input or one TCP connection: its received bytes,
+// One input, from standard input, one TCP connection or one process in the
+// journal: its received bytes,
 // its parser, its save file and what it has told so far.
 class CStream : private CRecordSink, private boost::noncopyable
 {
@@ -73,7 +78,7 @@ public:
     // source names the input until the stream identifies itself ("stdin",
     // "127.0.0.1:40112"); saveDirectory is empty when nothing is saved.
     CStream(const std::string& source, const std::string& saveDirectory, CLabelRegistry& labels,
-            CStreamObserver& observer, double now);
+            CStreamObserver& observer, double now, EEtaMethod etaMethod = EtaMoving);
     ~CStream() override;
 
     // Takes the next bytes of the input. Returns false once the stream is
@@ -83,6 +88,10 @@ public:
     void EndOfInput(double now);
     // The connection is closed because it sent nothing for idleSeconds.
     void TimeOut(double now, double idleSeconds);
+    // Records that come already parsed, from the journal; the closing
+    // progress record (-1) finishes the stream.
+    void TakeLog(const SLogRecord& record, double now);
+    void TakeProgress(const SProgressRecord& record, double now);
 
     EStreamState GetState() const { return m_eState; }
     const std::string& GetLabel() const { return m_sLabel; }
@@ -93,6 +102,17 @@ public:
     double GetPercentage() const { return m_dPercentage; }
     const std::string& GetPercentageText() const { return m_sPercentageText; }
     bool GetEta(double now, double& seconds) const;
+    // Running, and no progress change for g_dStalledAfter seconds or more.
+    bool IsStalled(double now) const;
+    // ERROR and FATAL messages so far.
+    int GetErrorCount() const { return m_nErrors; }
+    // WARNING messages so far.
+    int GetWarningCount() const { return m_nWarnings; }
+    // Ended without its closing record: truncated, timed out or killed.
+    bool IsLost() const { return m_eState == StreamTruncated || m_eState == StreamTimedOut; }
+    // As the stream's records carry them; empty until the first record.
+    const std::string& GetHostName() const { return m_sHostName; }
+    const std::string& GetPid() const { return m_sPid; }
     unsigned long long GetBytes() const { return m_nBytes; }
     // When bytes last arrived, or when the stream began.
     double GetLastInput() const { return m_dLastInput; }
@@ -114,6 +134,8 @@ private:
     std::string m_sSource;
     std::string m_sLabel;
     std::string m_sClaimedLabel;
+    std::string m_sHostName;
+    std::string m_sPid;
     bool m_bIdentified = false;
     CLabelRegistry& m_oLabels;
     CStreamObserver& m_oObserver;
@@ -127,6 +149,8 @@ private:
     double m_dNow;
     double m_dLastInput;
     unsigned long long m_nBytes = 0;
+    int m_nErrors = 0;
+    int m_nWarnings = 0;
     std::string m_sError;
     SStreamPosition m_oEndPosition;
 };

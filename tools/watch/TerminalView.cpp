@@ -40,6 +40,12 @@ const char* ColourOfType(const std::string& type)
     return nullptr;
 }
 
+// "E:2 W:15": errors (with fatal ones) and warnings so far.
+std::string FormatCounts(int errors, int warnings)
+{
+    return "E:" + std::to_string(errors) + " W:" + std::to_string(warnings);
+}
+
 std::string Keep(const std::string& text) { return FitToWidth(text, g_nMaxKeptCells, false); }
 
 std::string Paint(const std::string& text, const char* colour, bool enabled)
@@ -50,7 +56,12 @@ std::string Paint(const std::string& text, const char* colour, bool enabled)
 } // namespace
 
 CTerminalView::CTerminalView(int descriptor, const std::string& title, int level)
-    : m_nDescriptor(descriptor), m_sTitle(title), m_nLevel(level)
+    : CTerminalView(descriptor, title, CMessageFilter(level))
+{
+}
+
+CTerminalView::CTerminalView(int descriptor, const std::string& title, const CMessageFilter& filter)
+    : m_nDescriptor(descriptor), m_sTitle(title), m_oFilter(filter)
 {
     Resize();
     _WriteAll(g_pEnterScreen);
@@ -87,7 +98,8 @@ void CTerminalView::OnLog(const CStream& stream, const SLogRecord& record)
 {
     if (SRow* row = _FindRow(stream))
         _UpdateRow(*row, stream);
-    if (Tools::LevelOfType(record.m_sType) > m_nLevel)
+    m_bDirty = true;
+    if (!m_oFilter.Accepts(record))
         return;
     // Only what a screen line can show is kept of each field.
     m_oMessages.push_back(SMessage{Keep(stream.GetLabel()), Keep(record.m_sTime), Keep(record.m_sType),
@@ -152,6 +164,9 @@ void CTerminalView::_UpdateRow(SRow& row, const CStream& stream)
     row.m_sRootText = stream.GetRootText();
     row.m_dPercentage = stream.GetPercentage();
     row.m_eState = stream.GetState();
+    row.m_bLost = stream.IsLost();
+    row.m_nErrors = stream.GetErrorCount();
+    row.m_nWarnings = stream.GetWarningCount();
 }
 
 double CTerminalView::NextDeadline(double now) const
@@ -184,11 +199,15 @@ void CTerminalView::Finish(double now)
     // What stays on the normal screen: how each stream ended.
     std::string summary;
     for (const SRow& row : m_oRows) {
+        const std::string counts = FormatCounts(row.m_nErrors, row.m_nWarnings);
         if (row.m_pStream != nullptr)
-            summary +=
-                CPlainView::FormatProgress(*row.m_pStream, now) + CPlainView::FormatSaveNote(*row.m_pStream) + "\n";
+            summary += CPlainView::FormatProgress(*row.m_pStream, now) + " (" + counts + ")" +
+                       CPlainView::FormatSaveNote(*row.m_pStream) + "\n";
+        else if (row.m_bLost)
+            summary += MakePrintable(row.m_sLabel) + " LOST at " + FormatPercentage(row.m_dPercentage) + " (" + counts +
+                       "): " + row.m_sEndLine + "\n";
         else
-            summary += row.m_sEndLine + " (at " + FormatPercentage(row.m_dPercentage) + ")\n";
+            summary += row.m_sEndLine + " (at " + FormatPercentage(row.m_dPercentage) + "; " + counts + ")\n";
     }
     // And the last few messages, for a look back at how the run ended.
     const std::size_t shown = std::min<std::size_t>(g_nSummaryMessages, m_oMessages.size());
@@ -228,8 +247,9 @@ std::vector<std::string> CTerminalView::_Render(double now, bool colour) const
     if (m_oRows.empty())
         lines.push_back("(waiting for streams)");
     std::string rule = "-- messages";
-    if (m_nLevel >= 0 && m_nLevel < 7)
-        rule += std::string(" up to ") + s_apLevelNames[m_nLevel];
+    const int level = m_oFilter.GetLevel();
+    if (level >= 0 && level < 7)
+        rule += std::string(" up to ") + s_apLevelNames[level];
     lines.push_back(FitToWidth(rule + " " + std::string(columns, '-'), columns, false));
     const std::size_t messageRows = rows > lines.size() ? rows - lines.size() : 0;
     const std::size_t shown = std::min(messageRows, m_oMessages.size());
@@ -247,7 +267,11 @@ std::string CTerminalView::_StreamLine(const SRow& row, double now, std::size_t 
     switch (row.m_eState) {
     case StreamRunning: {
         double eta = 0.0;
-        status = row.m_pStream != nullptr && row.m_pStream->GetEta(now, eta) ? "ETA " + FormatEta(eta) : "ETA --";
+        if (row.m_pStream != nullptr && row.m_pStream->IsStalled(now)) {
+            status = "stalled";
+            statusColour = "\x1b[33m";
+        } else
+            status = row.m_pStream != nullptr && row.m_pStream->GetEta(now, eta) ? "ETA " + FormatEta(eta) : "ETA --";
         break;
     }
     case StreamFinished:
@@ -255,25 +279,34 @@ std::string CTerminalView::_StreamLine(const SRow& row, double now, std::size_t 
         statusColour = "\x1b[32m";
         break;
     case StreamTruncated:
-        status = "ended early";
-        statusColour = "\x1b[33m";
+        status = "lost";
+        statusColour = "\x1b[31m";
         break;
     case StreamMalformed:
         status = "malformed";
         statusColour = "\x1b[31m";
         break;
     case StreamTimedOut:
-        status = "idle timeout";
-        statusColour = "\x1b[33m";
+        status = "lost (idle)";
+        statusColour = "\x1b[31m";
         break;
     }
-    const std::size_t fixed = labelWidth + 1 + barWidth + 2 + 1 + 6 + 1 + 12;
+    const std::string counts = FitToWidth(FormatCounts(row.m_nErrors, row.m_nWarnings), 12, true);
+    const char* countsColour = row.m_nErrors > 0 ? "\x1b[31m" : row.m_nWarnings > 0 ? "\x1b[33m" : nullptr;
+    const std::size_t fixed = labelWidth + 1 + barWidth + 2 + 1 + 6 + 1 + 12 + 1 + 12;
     const std::size_t textWidth = columns > fixed + 1 ? columns - fixed - 1 : 0;
     std::string line = FitToWidth(MakePrintable(row.m_sLabel), labelWidth, true) + " ";
     if (textWidth >= 4)
         line += FitToWidth(MakePrintable(row.m_sRootText), textWidth, true) + " ";
     line += MakeBar(row.m_dPercentage, barWidth) + " " + FitToWidth(FormatPercentage(row.m_dPercentage), 6, true) + " ";
-    return FitToWidth(line, columns, false) + Paint(FitToWidth(status, 12, false), statusColour, colour);
+    line = FitToWidth(line, columns, false);
+    // The counts and the state go as far as the line allows, in that order.
+    std::size_t left = columns > DisplayWidth(line) ? columns - DisplayWidth(line) : 0;
+    if (left >= 13) {
+        line += Paint(counts, countsColour, colour) + " ";
+        left -= 13;
+    }
+    return line + Paint(FitToWidth(status, std::min<std::size_t>(12, left), false), statusColour, colour);
 }
 
 std::string CTerminalView::_MessageLine(const SMessage& message, bool colour) const

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "watch/MessageFilter.h"
 #include "watch/View.h"
 
 namespace Qz {
@@ -12,7 +13,8 @@ namespace Varnel {
 namespace Watch {
 
 // A live screen on a terminal: a header, one line per stream (name, root
-// text, bar, percentage, time remaining or how it ended) and below them the
+// text, bar, percentage, counts of errors and warnings, time remaining,
+// "stalled", or how it ended; a lost stream keeps its last percentage) and below them the
 // latest messages that pass the level filter. The screen is redrawn in place
 // with ANSI sequences at most ten times a second, on the terminal's alternate
 // screen, and only when it changed; Finish() gives the normal screen back and
@@ -24,6 +26,7 @@ public:
     // descriptor: the terminal; title: what is watched ("standard input",
     // "127.0.0.1:5140").
     CTerminalView(int descriptor, const std::string& title, int level);
+    CTerminalView(int descriptor, const std::string& title, const CMessageFilter& filter);
     ~CTerminalView() override;
 
     void OnStreamStarted(const CStream& stream) override;
@@ -49,6 +52,9 @@ private:
         std::string m_sRootText;
         double m_dPercentage = 0.0;
         EStreamState m_eState = StreamRunning;
+        bool m_bLost = false;
+        int m_nErrors = 0;
+        int m_nWarnings = 0;
         std::string m_sEndLine;
     };
     struct SMessage
@@ -70,7 +76,7 @@ private:
 
     int m_nDescriptor;
     std::string m_sTitle;
-    int m_nLevel;
+    CMessageFilter m_oFilter;
     int m_nRows = 24;
     int m_nColumns = 80;
     bool m_bActive = false;

@@ -2,8 +2,7 @@
 
 #include <cstdio>
 
-#include "common/Level.h"
-#include "watch/JsonStandIn.h"
+#include "watch/JsonRecord.h"
 #include "watch/PlainView.h"
 #include "watch/WebHub.h"
 
@@ -15,7 +14,6 @@ namespace {
 
 // How often the ETA and "stalled" of running streams are brought up to date.
 const double g_dRefreshInterval = 1.0;
-const double g_dStalledAfter = 10.0;
 
 const char* StateName(const CStream& stream)
 {
@@ -26,11 +24,10 @@ const char* StateName(const CStream& stream)
         return "finished";
     case StreamMalformed:
         return "malformed";
-    case StreamTruncated:
-    case StreamTimedOut:
+    default:
         break;
     }
-    return "lost";
+    return stream.IsLost() ? "lost" : "ended";
 }
 
 void AppendField(std::string& line, const char* key, const std::string& value)
@@ -43,15 +40,13 @@ void AppendField(std::string& line, const char* key, const std::string& value)
 
 } // namespace
 
-CWebPublisher::CWebPublisher(CWebHub& hub, int level) : m_oHub(hub), m_nLevel(level) {}
+CWebPublisher::CWebPublisher(CWebHub& hub, const CMessageFilter& filter) : m_oHub(hub), m_oFilter(filter) {}
 
 void CWebPublisher::OnStreamStarted(const CStream& stream)
 {
     SEntry& entry = m_oStreams[&stream];
     entry.m_nId = m_nNextId++;
-    const double now = MonotonicNow();
-    entry.m_dLastChange = now;
-    _PublishState(stream, entry, now);
+    _PublishState(stream, entry, MonotonicNow());
 }
 
 void CWebPublisher::OnLog(const CStream& stream, const SLogRecord& record)
@@ -59,20 +54,10 @@ void CWebPublisher::OnLog(const CStream& stream, const SLogRecord& record)
     const auto found = m_oStreams.find(&stream);
     if (found == m_oStreams.end())
         return;
-    SEntry& entry = found->second;
-    entry.m_sHost = record.m_sHostName;
-    entry.m_sPid = record.m_sPid;
-    const int level = Tools::LevelOfType(record.m_sType);
-    if (level > m_nLevel)
-        return;
-    m_oHub.PublishMessage(FormatJsonLog(stream, record));
-    if (level == 1 || level == 2)
-        ++entry.m_nErrors;
-    else if (level == 3)
-        ++entry.m_nWarnings;
-    else
-        return;
-    _PublishState(stream, entry, MonotonicNow());
+    if (m_oFilter.Accepts(record))
+        m_oHub.PublishMessage(FormatJsonLog(stream, record));
+    // The counts, and the name once the stream has said who sends it.
+    _PublishState(stream, found->second, MonotonicNow());
 }
 
 void CWebPublisher::OnProgress(const CStream& stream, const SProgressRecord& record)
@@ -81,9 +66,6 @@ void CWebPublisher::OnProgress(const CStream& stream, const SProgressRecord& rec
     if (found == m_oStreams.end() || record.IsEpilogue())
         return;
     const double now = MonotonicNow();
-    found->second.m_sHost = record.m_sHostName;
-    found->second.m_sPid = record.m_sPid;
-    found->second.m_dLastChange = now;
     m_oHub.PublishRecord(FormatJsonProgress(stream, now));
     _PublishState(stream, found->second, now);
 }
@@ -129,22 +111,22 @@ std::string CWebPublisher::_FormatState(const CStream& stream, const SEntry& ent
     std::string line = "{\"type\":\"stream\",\"id\":" + std::to_string(entry.m_nId);
     AppendField(line, "source", stream.GetSource());
     AppendField(line, "stream", stream.GetLabel());
-    AppendField(line, "host", entry.m_sHost);
-    AppendField(line, "pid", entry.m_sPid);
+    AppendField(line, "host", stream.GetHostName());
+    AppendField(line, "pid", stream.GetPid());
     AppendField(line, "text", stream.GetRootText());
     char percent[32];
     std::snprintf(percent, sizeof(percent), "%.2f", stream.GetPercentage());
     line += ",\"percent\":";
     line += percent;
     double eta = 0.0;
-    const bool running = stream.GetState() == StreamRunning;
-    const bool stalled = running && now - entry.m_dLastChange >= g_dStalledAfter;
+    const bool stalled = stream.IsStalled(now);
     line += ",\"eta\":";
     line += !stalled && stream.GetEta(now, eta) ? std::to_string(static_cast<long long>(eta + 0.5)) : "null";
     line += stalled ? ",\"stalled\":true" : ",\"stalled\":false";
     line += ",\"state\":\"";
     line += StateName(stream);
-    line += "\",\"errors\":" + std::to_string(entry.m_nErrors) + ",\"warnings\":" + std::to_string(entry.m_nWarnings);
+    line += "\",\"errors\":" + std::to_string(stream.GetErrorCount()) +
+            ",\"warnings\":" + std::to_string(stream.GetWarningCount());
     return line + "}";
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 
+#include "watch/MessageFilter.h"
 #include "watch/View.h"
 
 namespace Qz {
@@ -18,8 +19,8 @@ class CWebHub;
 class CWebPublisher : public CView
 {
 public:
-    // level: the least severe message level passed on (0 to 7).
-    CWebPublisher(CWebHub& hub, int level);
+    // filter: which messages are passed on (--level, --grep).
+    CWebPublisher(CWebHub& hub, const CMessageFilter& filter);
 
     void OnStreamStarted(const CStream& stream) override;
     void OnLog(const CStream& stream, const SLogRecord& record) override;
@@ -33,11 +34,6 @@ private:
     struct SEntry
     {
         unsigned long long m_nId = 0;
-        std::string m_sHost;
-        std::string m_sPid;
-        int m_nErrors = 0;
-        int m_nWarnings = 0;
-        double m_dLastChange = 0.0;
         std::string m_sLastState; // the record last published
     };
 
@@ -45,7 +41,7 @@ private:
     std::string _FormatState(const CStream& stream, const SEntry& entry, double now) const;
 
     CWebHub& m_oHub;
-    int m_nLevel;
+    CMessageFilter m_oFilter;
     unsigned long long m_nNextId = 1;
     // The streams still running, by the object the collector keeps for each.
     std::map<const CStream*, SEntry> m_oStreams;

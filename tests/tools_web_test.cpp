@@ -1,13 +1,10 @@
 // The watcher's web dashboard: the hub's rule for browsers that fall behind,
 // and the page itself in a headless Chromium while demos stream into the
 // watcher.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,7 +13,9 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include <boost/beast/core/detail/base64.hpp>
 #include <gtest/gtest.h>
 
 #include "support/TemporaryDirectory.h"
@@ -45,38 +44,24 @@ std::size_t Count(const std::string& text, const std::string& what)
 class CBrowser
 {
 public:
-    explicit CBrowser(const std::string& profile)
+    // Run as root it cannot use its sandbox.
+    explicit CBrowser(const CTemporaryDirectory& directory)
     {
-        int commands[2], answers[2];
-        if (::pipe(commands) != 0 || ::pipe(answers) != 0)
-            return;
-        m_nPid = ::fork();
-        if (m_nPid == 0) {
-            ::dup2(commands[0], 3);
-            ::dup2(answers[1], 4);
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            // Run as root it cannot use its sandbox.
-            ::execl(g_sChromium.c_str(), g_sChromium.c_str(), "--headless", "--no-sandbox", "--disable-gpu",
-                    "--remote-debugging-pipe", "--window-size=1200,800", "--no-first-run",
-                    ("--user-data-dir=" + profile).c_str(), "about:blank", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(commands[0]);
-        ::close(answers[1]);
-        m_nCommands = commands[1];
-        m_nAnswers = answers[0];
+        ::mkfifo((directory / "commands").c_str(), 0600);
+        ::mkfifo((directory / "answers").c_str(), 0600);
+        m_pProcess.reset(new ToolTest::CChildProcess(
+            {"/bin/sh", "-c", "c=$1 a=$2; shift 2; exec \"$0\" \"$@\" 3<\"$c\" 4>\"$a\"", g_sChromium, directory / "commands",
+             directory / "answers", "--headless", "--no-sandbox", "--disable-gpu", "--remote-debugging-pipe",
+             "--window-size=1200,800", "--user-data-dir=" + directory / "profile", "about:blank"},
+            "", directory / "chromium.out", directory / "chromium.err"));
+        m_nCommands = ::open((directory / "commands").c_str(), O_WRONLY);
+        m_nAnswers = ::open((directory / "answers").c_str(), O_RDONLY);
     }
 
     ~CBrowser()
     {
         ::close(m_nCommands);
         ::close(m_nAnswers);
-        if (m_nPid > 0) {
-            ::kill(m_nPid, SIGKILL);
-            ::waitpid(m_nPid, nullptr, 0);
-        }
     }
 
     // Sends one command and returns its answer; empty after 30 s without one.
@@ -142,7 +127,7 @@ public:
     }
 
 private:
-    pid_t m_nPid = -1;
+    std::unique_ptr<ToolTest::CChildProcess> m_pProcess;
     int m_nCommands = -1;
     int m_nAnswers = -1;
     int m_nLastId = 0;
@@ -151,33 +136,9 @@ private:
 
 std::string DecodeBase64(const std::string& text)
 {
-    static const std::string s_sAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string bytes;
-    unsigned bits = 0, count = 0;
-    for (char c : text) {
-        const std::size_t value = s_sAlphabet.find(c);
-        if (value == std::string::npos)
-            break;
-        bits = (bits << 6) | static_cast<unsigned>(value);
-        if ((count += 6) >= 8)
-            bytes.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
-    }
+    std::string bytes(boost::beast::detail::base64::decoded_size(text.size()), '\0');
+    bytes.resize(boost::beast::detail::base64::decode(&bytes[0], text.data(), text.size()).first);
     return bytes;
-}
-
-// Sends a whole stream over one connection and closes it.
-void SendStream(int port, const std::string& document)
-{
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-        EXPECT_EQ(::send(descriptor, document.data(), document.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(document.size()));
-    }
-    ::close(descriptor);
 }
 
 // Every bar at 100 % and ended as the stream did.
@@ -185,7 +146,6 @@ const char g_sAllFinished[] = "document.querySelectorAll('.bar').length === 3 &&
                               "[...document.querySelectorAll('.bar')].every(b => b.querySelector('.percent')"
                               ".textContent === '100%' && b.classList.contains('finished'))";
 const char g_sBars[] = "[...document.querySelectorAll('.bar')].map(b => b.className + ' ' + b.textContent).join('; ')";
-const char g_sScript[] = "<script>alert(1)</script>";
 const char g_sShownLiterally[] = "[...document.querySelectorAll('td.text')].some(td => td.textContent === "
                                  "'<script>alert(1)</script>') && !document.querySelector('#messages script')";
 const char g_sWarningShown[] = "[...document.querySelectorAll('tr.level-WARNING')].some(tr => !tr.hidden)";
@@ -241,30 +201,31 @@ TEST(WebDashboardTest, ShowsTheStreamsLiveInABrowser)
     const int listenPort = portAfter("listening on 127.0.0.1:");
     const std::string page = "http://127.0.0.1:" + std::to_string(portAfter("dashboard at http://127.0.0.1:")) + "/";
 
-    CBrowser browser(directory / "profile");
+    CBrowser browser(directory);
     const std::string live = browser.Open(page);
     ASSERT_FALSE(live.empty()) << "Chromium did not answer over the DevTools pipe";
     ASSERT_TRUE(browser.WaitUntil(live, "document.getElementById('connection').textContent === 'live'"));
 
-    // Two demos and a stream whose message is markup.
-    ToolTest::CChildProcess first({VIDODERAVEV_DEMO_PATH, "--net", "127.0.0.1:" + std::to_string(listenPort),
-                                   "--duration", "3", "--threads", "2"},
-                                  "", directory / "demo1.out", directory / "demo1.err");
-    ToolTest::CChildProcess second({VIDODERAVEV_DEMO_PATH, "--net", "127.0.0.1:" + std::to_string(listenPort),
-                                    "--duration", "4", "--threads", "1"},
-                                   "", directory / "demo2.out", directory / "demo2.err");
+    // Two demos,
+    std::vector<std::unique_ptr<ToolTest::CChildProcess>> demos;
+    for (const char* duration : {"3", "4"})
+        demos.emplace_back(new ToolTest::CChildProcess(
+            {VIDODERAVEV_DEMO_PATH, "--net", "127.0.0.1:" + std::to_string(listenPort), "--duration", duration},
+            "", directory / (std::string("demo") + duration + ".out"), directory / "demo.err"));
     const std::string id = "<HOSTNAME>crafted</HOSTNAME>\n<PID>1</PID>\n";
-    SendStream(listenPort, "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n"
-                           "<LOG>\n<TIME>2026-12-06 10:00:00</TIME>\n<TYPE>ERROR</TYPE>\n" + id +
-                           "<TID>7</TID>\n<TEXT>&lt;script&gt;alert(1)&lt;/script&gt;</TEXT>\n</LOG>\n\n"
-                           "<PROGRESS>\n<TEXT>Crafted</TEXT>\n<PERCENTAGE>100</PERCENTAGE>\n" + id +
-                           "</PROGRESS>\n\n<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n\n");
-    EXPECT_EQ(first.Wait(60.0), 0);
-    EXPECT_EQ(second.Wait(60.0), 0);
+    // and a stream whose message is markup, sent by bash over TCP.
+    ToolTest::RunProcess({"/bin/bash", "-c", "cat > /dev/tcp/127.0.0.1/" + std::to_string(listenPort)},
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n"
+                             "<LOG>\n<TIME>2026-12-06 10:00:00</TIME>\n<TYPE>ERROR</TYPE>\n" + id +
+                             "<TID>7</TID>\n<TEXT>&lt;script&gt;alert(1)&lt;/script&gt;</TEXT>\n</LOG>\n\n"
+                             "<PROGRESS>\n<TEXT>Crafted</TEXT>\n<PERCENTAGE>100</PERCENTAGE>\n" + id +
+                             "</PROGRESS>\n\n<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n\n");
+    for (const auto& demo : demos)
+        EXPECT_EQ(demo->Wait(60.0), 0);
 
     EXPECT_TRUE(browser.WaitUntil(live, g_sAllFinished)) << browser.Evaluate(live, g_sBars);
     EXPECT_TRUE(browser.WaitUntil(live, g_sWarningShown));
-    EXPECT_TRUE(browser.WaitUntil(live, g_sShownLiterally)) << g_sScript << " not shown as text";
+    EXPECT_TRUE(browser.WaitUntil(live, g_sShownLiterally)) << "markup not shown as text";
     const std::string png =
         DecodeBase64(CBrowser::Field(browser.Call("Page.captureScreenshot", "{\"format\":\"png\"}", live), "data"));
     EXPECT_EQ(png.compare(0, 4, "\x89PNG"), 0);

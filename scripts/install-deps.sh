@@ -16,6 +16,8 @@ pkgs=(
   libsystemd-dev systemd
   # the syslog daemon the syslog output's integration test starts for itself
   rsyslog
+  # the headless browser in which the watcher's web dashboard is tested
+  chromium
 )
 missing=()
 for p in "${pkgs[@]}"; do

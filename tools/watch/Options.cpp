@@ -25,6 +25,8 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
         ("help,h", "show this help and exit")
         ("listen", po::value<std::string>(&options.m_sListen)->value_name("HOST:PORT"),
          "accept streams on this TCP address instead of reading standard input (port 0: any free port)")
+        ("http", po::value<std::string>(&options.m_sHttp)->value_name("[HOST:]PORT"),
+         "also serve a live web dashboard on this address (default host 127.0.0.1; port 0: any free port)")
         ("journal", po::bool_switch(&options.m_bJournal),
          "follow the local systemd journal instead of reading standard input")
         ("journal-dir", po::value<std::string>(&options.m_sJournalDirectory)->value_name("DIR"),
@@ -52,7 +54,7 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
     // clang-format on
     if (!Tools::ParseCommandLine(argc, argv, description, "vidoderavev-watch",
                                  "\nExit status: 0 done, 1 the input was malformed, 2 bad options, 3 cannot listen,\n"
-                                 "read the journal or create the --save directory.\n",
+                                 "read the journal, serve the dashboard or create the --save directory.\n",
                                  options.m_bHelp, help, errors))
         return false;
     if (options.m_bHelp)
@@ -111,6 +113,11 @@ bool ParseWatchOptions(int argc, const char* const* argv, SWatchOptions& options
     if (!options.m_sListen.empty() &&
         !SplitHostPort(options.m_sListen, options.m_sListenHost, options.m_sListenPort, error)) {
         errors << "vidoderavev-watch: --listen: " << error << "\n";
+        return false;
+    }
+    if (!options.m_sHttp.empty() &&
+        !SplitHostPort(options.m_sHttp, options.m_sHttpHost, options.m_sHttpPort, error)) {
+        errors << "vidoderavev-watch: --http: " << error << "\n";
         return false;
     }
     return true;

@@ -16,6 +16,9 @@ struct SWatchOptions
     std::string m_sListen; // empty: read standard input
     std::string m_sListenHost;
     std::string m_sListenPort;
+    std::string m_sHttp; // empty: no web dashboard
+    std::string m_sHttpHost;
+    std::string m_sHttpPort;
     bool m_bJournal = false;         // --journal or --journal-dir
     std::string m_sJournalDirectory; // empty: the local journal
     std::string m_sSince;            // empty: from now on

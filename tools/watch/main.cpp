@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "watch/Collector.h"
+#include "watch/FanOutView.h"
 #include "watch/JsonView.h"
 #if VIDODERAVEV_WATCH_JOURNAL
 #include "watch/JournalSource.h"
@@ -18,6 +19,9 @@
 #include "watch/SaveFile.h"
 #include "watch/SignalPipe.h"
 #include "watch/TerminalView.h"
+#include "watch/WebHub.h"
+#include "watch/WebPublisher.h"
+#include "watch/WebServer.h"
 
 using namespace Qz::Varnel::Watch;
 
@@ -85,6 +89,20 @@ int main(int argc, char** argv)
     std::string title = options.m_sListen.empty() ? "standard input" : listener.GetAddress();
     if (options.m_bJournal)
         title = options.m_sJournalDirectory.empty() ? "journal" : "journal " + options.m_sJournalDirectory;
+    // The dashboard is one more view, served from a thread of its own.
+    CWebHub hub;
+    std::unique_ptr<CWebServer> server;
+    if (!options.m_sHttp.empty()) {
+        server.reset(new CWebServer(hub));
+        std::string error;
+        if (!server->Open(options.m_sHttpHost, options.m_sHttpPort, error)) {
+            std::cerr << "vidoderavev-watch: --http: " << error << "\n";
+            return 3;
+        }
+        std::cerr << "vidoderavev-watch: dashboard at http://" << server->GetAddress() << "/" << std::endl;
+        server->Start();
+    }
+
     std::unique_ptr<CView> view;
     if (options.m_bJson)
         view.reset(new CJsonView(stdout, stderr, options.m_oFilter));
@@ -93,9 +111,17 @@ int main(int argc, char** argv)
     else
         view.reset(new CPlainView(stdout, stderr, options.m_oFilter));
 
+    std::unique_ptr<CWebPublisher> publisher;
+    std::unique_ptr<CFanOutView> fanOut;
+    if (server) {
+        publisher.reset(new CWebPublisher(hub, options.m_oFilter));
+        fanOut.reset(new CFanOutView(*view, *publisher));
+    }
+
     int status = 0;
     {
-        CCollector collector(*view, signals, options.m_sSaveDirectory, options.m_eEta);
+        CCollector collector(fanOut ? static_cast<CView&>(*fanOut) : *view, signals, options.m_sSaveDirectory,
+                             options.m_eEta);
 #if VIDODERAVEV_WATCH_JOURNAL
         if (journal)
             status = collector.RunJournal(*journal, options.m_nExitAfter);
@@ -105,7 +131,10 @@ int main(int argc, char** argv)
                          ? collector.RunSingle(STDIN_FILENO, "stdin")
                          : collector.RunListener(listener, options.m_nExitAfter, options.m_dIdleTimeout);
     }
+    fanOut.reset();
+    publisher.reset();
     view.reset();
+    server.reset();
     xmlCleanupParser();
     return status;
 }

@@ -1,54 +1,15 @@
 #include "watch/JsonRecord.h"
 
 #include <cmath>
-#include <cstddef>
 #include <cstdio>
+
+#include <vidOderavev/Progress/XmlEscape.h>
 
 namespace Qz {
 namespace Varnel {
 namespace Watch {
 
 namespace {
-
-const char g_acReplacement[] = "\xEF\xBF\xBD";
-
-// Length of the well-formed UTF-8 sequence at text[i] (a byte of 0x80 or
-// more), or, negated, the length of its maximal ill-formed part, which is
-// replaced as one unit as the library's XML outputs do.
-std::ptrdiff_t Utf8Length(const std::string& text, std::size_t i)
-{
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    std::size_t trailing;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        trailing = 1;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        trailing = 2;
-        if (lead == 0xE0)
-            low = 0xA0; // no overlong forms
-        else if (lead == 0xED)
-            high = 0x9F; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        trailing = 3;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F; // nothing above U+10FFFF
-    } else
-        return -1;
-    std::size_t length = 1;
-    for (; length <= trailing; ++length) {
-        if (i + length >= text.size())
-            return -static_cast<std::ptrdiff_t>(length);
-        const unsigned char next = static_cast<unsigned char>(text[i + length]);
-        if (next < low || next > high)
-            return -static_cast<std::ptrdiff_t>(length);
-        low = 0x80;
-        high = 0xBF;
-    }
-    return static_cast<std::ptrdiff_t>(length);
-}
 
 void AppendKey(std::string& out, const char* key)
 {
@@ -96,22 +57,14 @@ std::string FormatPercent(double percentage)
 
 void AppendJsonString(std::string& out, const std::string& text)
 {
+    std::string repaired;
+    Progress::Detail::AppendUtf8Repaired(repaired, text);
     out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const std::ptrdiff_t length = Utf8Length(text, i);
-            if (length > 0)
-                out.append(text, i, static_cast<std::size_t>(length));
-            else
-                out += g_acReplacement;
-            i += static_cast<std::size_t>(length > 0 ? length : -length);
-            continue;
-        }
-        ++i;
+    for (const char byte : repaired) {
+        const unsigned char c = static_cast<unsigned char>(byte);
         if (c == '"' || c == '\\') {
             out += '\\';
-            out += static_cast<char>(c);
+            out += byte;
         } else if (c == '\n')
             out += "\\n";
         else if (c == '\t')
@@ -121,7 +74,7 @@ void AppendJsonString(std::string& out, const std::string& text)
             std::snprintf(escaped, sizeof(escaped), "\\u%04X", c);
             out += escaped;
         } else
-            out += static_cast<char>(c);
+            out += byte;
     }
     out += '"';
 }

@@ -1,11 +1,11 @@
-// The collector's parts on their own: the incremental parser, the save file,
-// the time-remaining estimate, the text helpers and the terminal screen.
+// The collector's parts on their own, where a process-level test could not
+// reach them cheaply: the incremental parser and its refusals, the save file,
+// the time-remaining arithmetic, the text helpers and the terminal's memory.
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -15,11 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "support/TemporaryDirectory.h"
-#include "support/ToolProcess.h"
 #include "watch/Eta.h"
 #include "watch/JsonRecord.h"
 #include "watch/PlainView.h"
-#include "watch/SaveFile.h"
 #include "watch/Stream.h"
 #include "watch/TerminalView.h"
 #include "watch/Text.h"
@@ -112,10 +110,13 @@ class WatchParserRefuses : public testing::TestWithParam<SMalformed>
 
 } // namespace
 
-TEST(WatchParser, DeliversEachRecordAsSoonAsItsClosingTagArrives)
+TEST(WatchParser, DeliversEachRecordAsSoonAsItsClosingTagArrivesAndUnescapesIt)
 {
-    const std::string first = g_sPrologue + LogRecord("one");
-    const std::string document = first + LogRecord("two") + g_sEpilogue;
+    // Markup that no writer sends but XML allows is read as well.
+    const std::string first = g_sPrologue + LogRecord("a &lt;b&gt; &amp; \xEF\xBF\xBD &#x41;", "&amp;7");
+    const std::string document =
+        first + "<PROGRESS>\n<TEXT>x &lt; y</TEXT>\n<PERCENTAGE>12.5</PERCENTAGE>\n</PROGRESS>\n" +
+        "<!-- note --><?pi x?>\n<LOG >\n<TYPE\n/>\n<TEXT><![CDATA[a<b]]></TEXT >\n</LOG>\n" + g_sEpilogue;
     CCollectingSink sink;
     CXmlStreamParser parser(sink);
     // Byte by byte: the first record must be out when "</LOG>" is complete,
@@ -124,44 +125,15 @@ TEST(WatchParser, DeliversEachRecordAsSoonAsItsClosingTagArrives)
     for (std::size_t i = 0; i < document.size(); ++i) {
         ASSERT_TRUE(parser.Feed(&document[i], 1)) << parser.GetError();
         if (i + 1 == closeOfFirst) {
-            EXPECT_EQ(std::vector<std::string>{"LOG |one"}, sink.m_oEvents);
+            EXPECT_EQ(1u, sink.m_oEvents.size());
         }
     }
-    EXPECT_EQ((std::vector<std::string>{"LOG |one", "LOG |two", "PROGRESS -1", "END"}), sink.m_oEvents);
+    EXPECT_EQ((std::vector<std::string>{"LOG &7|a <b> & \xEF\xBF\xBD A", "PROGRESS 12.5|x < y", "LOG |a<b",
+                                        "PROGRESS -1", "END"}),
+              sink.m_oEvents);
     EXPECT_TRUE(parser.IsComplete());
     // Bytes after the end of the document are taken and ignored.
     EXPECT_TRUE(parser.Feed("\n<garbage", 9));
-}
-
-TEST(WatchParser, UnescapesElementContents)
-{
-    CCollectingSink sink;
-    CXmlStreamParser parser(sink);
-    // Markup that no writer sends but XML allows is read as well.
-    const std::string document = g_sPrologue + LogRecord("a &lt;b&gt; &amp; \xEF\xBF\xBD &#x41;", "&amp;7") +
-                                 "<PROGRESS>\n<TEXT>x &lt; y</TEXT>\n<PERCENTAGE>12.5</PERCENTAGE>\n</PROGRESS>\n\n" +
-                                 "<!-- note --><?pi x?>\n<LOG >\n<TYPE\n/>\n<TEXT><![CDATA[a<b]]></TEXT >\n</LOG>\n";
-    ASSERT_TRUE(parser.Feed(document.data(), document.size())) << parser.GetError();
-    EXPECT_EQ((std::vector<std::string>{"LOG &7|a <b> & \xEF\xBF\xBD A", "PROGRESS 12.5|x < y", "LOG |a<b"}),
-              sink.m_oEvents);
-    EXPECT_FALSE(parser.IsComplete());
-    EXPECT_FALSE(parser.HasFailed());
-}
-
-TEST(WatchParser, StopsAtTheFirstErrorWithItsLineAndColumn)
-{
-    CCollectingSink sink;
-    CXmlStreamParser parser(sink);
-    // Line 5 is "<TEXT>a & b</TEXT>": a bare ampersand, as a writer that does
-    // not escape would send it.
-    const std::string document =
-        g_sPrologue + "<LOG>\n<TIME>t</TIME>\n<TYPE>INFO</TYPE>\n<TEXT>a & b</TEXT>\n</LOG>\n\n" + LogRecord("late");
-    EXPECT_FALSE(parser.Feed(document.data(), document.size()));
-    EXPECT_TRUE(parser.HasFailed());
-    EXPECT_EQ(6, parser.GetErrorPosition().m_nLine);
-    EXPECT_EQ(10, parser.GetErrorPosition().m_nColumn);
-    EXPECT_TRUE(sink.m_oEvents.empty());
-    EXPECT_FALSE(parser.Feed("x", 1));
 }
 
 TEST_P(WatchParserRefuses, AtTheFirstFaultBeforeTheParserSpendsOnIt)
@@ -229,48 +201,42 @@ struct SEtaCase
     bool m_bStalled;
 };
 
-class WatchEta : public testing::TestWithParam<SEtaCase>
-{
-};
-
-TEST_P(WatchEta, EstimatesTheTimeRemainingOrSaysTheStreamStalled)
-{
-    const SEtaCase& row = GetParam();
-    CLabelRegistry labels;
-    CStream stream("peer", "", labels, g_oQuietView, 0.0, row.m_eMethod);
-    ASSERT_TRUE(stream.Receive(g_sPrologue.data(), g_sPrologue.size(), 0.0));
-    for (const auto& update : row.m_oUpdates) {
-        const std::string record =
-            "<PROGRESS>\n<PERCENTAGE>" + std::to_string(update.second) + "</PERCENTAGE>\n</PROGRESS>\n";
-        ASSERT_TRUE(stream.Receive(record.data(), record.size(), update.first));
-    }
-    double seconds = -1.0;
-    EXPECT_EQ(row.m_dRemaining >= 0.0, stream.GetEta(row.m_dNow, seconds));
-    if (row.m_dRemaining >= 0.0) {
-        EXPECT_NEAR(row.m_dRemaining, seconds, 0.01);
-    }
-    EXPECT_EQ(row.m_bStalled, stream.IsStalled(row.m_dNow));
-}
-
 // Slowing from 1 %/s for 30 s to 0.1 %/s for 10 s: the average since the start
 // says 69 / (31 / 40) s; the moving average weighs the last 10 s at
 // 1 - e^(-2/3) against e^(-2/3) (1 - e^-2) for the 30 s before.
-INSTANTIATE_TEST_SUITE_P(
-    Rates, WatchEta,
-    testing::Values(
-        SEtaCase{"NothingYet", EtaMoving, {}, 0.0, -1.0, false},
-        SEtaCase{"SteadyAverage", EtaAverage, {{10.0, 25.0}}, 15.0, 25.0, false},
-        SEtaCase{"SteadyMovingIsUnbiased", EtaMoving, {{10.0, 25.0}}, 10.0, 30.0, false},
-        SEtaCase{
-            "SameInstantJoinsTheNextInterval", EtaMoving, {{5.0, 10.0}, {5.0, 12.5}, {10.0, 25.0}}, 10.0, 30.0, false},
-        SEtaCase{"SlowingAverage", EtaAverage, {{30.0, 30.0}, {40.0, 31.0}}, 40.0, 89.032, false},
-        SEtaCase{"SlowingMoving", EtaMoving, {{30.0, 30.0}, {40.0, 31.0}}, 45.0, 125.342, false},
-        SEtaCase{"FallingStartsAgain", EtaMoving, {{10.0, 50.0}, {20.0, 10.0}}, 20.0, -1.0, false},
-        SEtaCase{"FallingThenRising", EtaAverage, {{10.0, 50.0}, {20.0, 10.0}, {30.0, 55.0}}, 30.0, 10.0, false},
-        SEtaCase{"AlmostStalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 19.9, 40.1, false},
-        SEtaCase{"Stalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 20.0, 40.0, true},
-        SEtaCase{"StalledWithoutProgress", EtaMoving, {}, 10.0, -1.0, true}),
-    [](const testing::TestParamInfo<SEtaCase>& info) { return info.param.m_pName; });
+TEST(WatchEta, EstimatesTheTimeRemainingOrSaysTheStreamStalled)
+{
+    const SEtaCase rows[] = {
+        {"NothingYet", EtaMoving, {}, 0.0, -1.0, false},
+        {"SteadyAverage", EtaAverage, {{10.0, 25.0}}, 15.0, 25.0, false},
+        {"SteadyMovingIsUnbiased", EtaMoving, {{10.0, 25.0}}, 10.0, 30.0, false},
+        {"SameInstantJoinsTheNextInterval", EtaMoving, {{5.0, 10.0}, {5.0, 12.5}, {10.0, 25.0}}, 10.0, 30.0, false},
+        {"SlowingAverage", EtaAverage, {{30.0, 30.0}, {40.0, 31.0}}, 40.0, 89.032, false},
+        {"SlowingMoving", EtaMoving, {{30.0, 30.0}, {40.0, 31.0}}, 45.0, 125.342, false},
+        {"FallingStartsAgain", EtaMoving, {{10.0, 50.0}, {20.0, 10.0}}, 20.0, -1.0, false},
+        {"FallingThenRising", EtaAverage, {{10.0, 50.0}, {20.0, 10.0}, {30.0, 55.0}}, 30.0, 10.0, false},
+        {"AlmostStalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 19.9, 40.1, false},
+        {"Stalled", EtaAverage, {{10.0, 25.0}, {15.0, 25.0}}, 20.0, 40.0, true},
+        {"StalledWithoutProgress", EtaMoving, {}, 10.0, -1.0, true},
+    };
+    for (const SEtaCase& row : rows) {
+        SCOPED_TRACE(row.m_pName);
+        CLabelRegistry labels;
+        CStream stream("peer", "", labels, g_oQuietView, 0.0, row.m_eMethod);
+        ASSERT_TRUE(stream.Receive(g_sPrologue.data(), g_sPrologue.size(), 0.0));
+        for (const auto& update : row.m_oUpdates) {
+            const std::string record =
+                "<PROGRESS>\n<PERCENTAGE>" + std::to_string(update.second) + "</PERCENTAGE>\n</PROGRESS>\n";
+            ASSERT_TRUE(stream.Receive(record.data(), record.size(), update.first));
+        }
+        double seconds = -1.0;
+        EXPECT_EQ(row.m_dRemaining >= 0.0, stream.GetEta(row.m_dNow, seconds));
+        if (row.m_dRemaining >= 0.0) {
+            EXPECT_NEAR(row.m_dRemaining, seconds, 0.01);
+        }
+        EXPECT_EQ(row.m_bStalled, stream.IsStalled(row.m_dNow));
+    }
+}
 
 TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
 {
@@ -280,30 +246,16 @@ TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
     EXPECT_EQ("\"q\\\"b\\\\s/n\\nt\\tc\\u0001\\u001F\\u007F \xC3\xA9 bad\xEF\xBF\xBD cut\xEF\xBF\xBD end\\u0000\"",
               out);
 
+    // The records' layout is pinned through the program; what it cannot show
+    // cheaply is a stream with a name and a time remaining.
     CLabelRegistry labels;
     CStream stream("127.0.0.1:40112", "", labels, g_oQuietView, 0.0);
-    const std::string document =
-        g_sPrologue +
-        "<PROGRESS>\n<TEXT>Job \"1\"</TEXT>\n<PERCENTAGE>42.456</PERCENTAGE>\n"
-        "<HOSTNAME>h</HOSTNAME>\n<PID>7</PID>\n</PROGRESS>\n" +
-        "<LOG>\n<TIME>2026-12-06 10:00:01</TIME>\n<TYPE>WARNING</TYPE>\n<TEXT>w</TEXT>\n</LOG>\n";
+    const std::string document = g_sPrologue + "<PROGRESS>\n<TEXT>Job \"1\"</TEXT>\n<PERCENTAGE>42.456</PERCENTAGE>\n"
+                                               "<HOSTNAME>h</HOSTNAME>\n<PID>7</PID>\n</PROGRESS>\n";
     ASSERT_TRUE(stream.Receive(document.data(), document.size(), 10.0));
-    const std::string head = "\"source\":\"127.0.0.1:40112\",\"stream\":\"h/7\",\"host\":\"h\",\"pid\":\"7\"";
-    SLogRecord log;
-    log.m_sTime = "2026-12-06 10:00:01";
-    log.m_sType = "ERROR";
-    log.m_sTaskId = "t1";
-    log.m_sText = "x";
-    EXPECT_EQ("{\"type\":\"log\"," + head +
-                  ",\"time\":\"2026-12-06 10:00:01\",\"level\":\"ERROR\",\"task\":\"t1\",\"text\":\"x\"}",
-              FormatJsonLog(stream, log));
-    EXPECT_EQ("{\"type\":\"progress\"," + head +
-                  ",\"percent\":42.46,\"text\":\"Job \\\"1\\\"\",\"eta\":14,\"stalled\":false}",
+    EXPECT_EQ("{\"type\":\"progress\",\"source\":\"127.0.0.1:40112\",\"stream\":\"h/7\",\"host\":\"h\",\"pid\":\"7\","
+              "\"percent\":42.46,\"text\":\"Job \\\"1\\\"\",\"eta\":14,\"stalled\":false}",
               FormatJsonProgress(stream, 10.0));
-    EXPECT_EQ("{\"type\":\"end\"," + head + ",\"state\":\"lost\"}", (stream.EndOfInput(11.0), FormatJsonEnd(stream)));
-    EXPECT_EQ(1, stream.GetWarningCount());
-    EXPECT_EQ(0, stream.GetErrorCount());
-    EXPECT_TRUE(stream.IsLost());
 }
 
 TEST(WatchSaveFile, StopsAtTheFirstRefusedWriteAndSaysSo)
@@ -345,39 +297,6 @@ TEST(WatchLabels, NumberRepeatsAndForgetEndedStreamsBeyondALimit)
     EXPECT_LE(labels.GetSize(), 1001u);
     // A name still in use is never forgotten.
     EXPECT_EQ("h/1#3", labels.Claim("h/1"));
-}
-
-TEST(WatchTerminalView, ShowsOneBarPerStreamAndTheLatestMessages)
-{
-    const int sink = ::open("/dev/null", O_WRONLY);
-    ASSERT_GE(sink, 0);
-    {
-        CTerminalView view(sink, "127.0.0.1:5140", 7);
-        CLabelRegistry labels;
-        std::vector<std::unique_ptr<CStream>> streams;
-        for (int i = 0; i < 3; ++i) {
-            streams.emplace_back(new CStream("peer" + std::to_string(i), "", labels, view, 0.0));
-            const std::string document = g_sPrologue + "<PROGRESS>\n<TEXT>Job " + std::to_string(i) +
-                                         "</TEXT>\n<PERCENTAGE>" + std::to_string(25 * (i + 1)) +
-                                         "</PERCENTAGE>\n<HOSTNAME>h</HOSTNAME>\n<PID>" + std::to_string(i) +
-                                         "</PID>\n</PROGRESS>\n\n" + LogRecord("hello from " + std::to_string(i));
-            ASSERT_TRUE(streams.back()->Receive(document.data(), document.size(), 1.0));
-        }
-        streams[2]->Receive(g_sEpilogue.data(), g_sEpilogue.size(), 2.0);
-        const std::vector<std::string> lines = view.RenderLines(2.0);
-        ASSERT_GE(lines.size(), 8u);
-        EXPECT_NE(std::string::npos, lines[0].find("2 running, 1 ended")) << lines[0];
-        EXPECT_EQ(0u, lines[1].find("h/0  Job 0"));
-        EXPECT_NE(std::string::npos, lines[1].find("25.0%"));
-        EXPECT_NE(std::string::npos, lines[2].find("50.0%"));
-        EXPECT_NE(std::string::npos, lines[3].find("75.0%"));
-        EXPECT_NE(std::string::npos, lines[3].find("finished"));
-        EXPECT_EQ(0u, lines[4].find("-- messages"));
-        EXPECT_EQ("10:00:01 h/2 INFO    hello from 2", lines[7]);
-        for (const std::string& line : lines)
-            EXPECT_LT(line.size(), 80u);
-    }
-    ::close(sink);
 }
 
 TEST(WatchTerminalView, KeepsLittleOfLongTextsAndDrawsOnlyChangedFrames)

@@ -1,5 +1,6 @@
 // vidoderavev-watch listening on the loopback address for several streams at
-// once, fed by simulated senders and by demo processes.
+// once, fed by simulated senders and by a demo process; and on a terminal, run
+// inside tmux and read back with capture-pane.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -7,11 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <memory>
 #include <chrono>
-#include <csignal>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +28,17 @@ namespace {
 
 const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
 const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
+const std::string g_sTmux = "/usr/bin/tmux";
+const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
+
+// The port the watcher reported after the prefix on its standard error; 0
+// until it has.
+int PortAfter(const std::string& errorFile, const std::string& prefix)
+{
+    const std::string errors = ReadFileOrEmpty(errorFile);
+    const std::size_t at = errors.find(prefix);
+    return at == std::string::npos ? 0 : std::atoi(errors.c_str() + at + prefix.size());
+}
 
 // A watcher on 127.0.0.1 with a port of the system's choosing.
 class CListeningWatcher
@@ -43,25 +53,17 @@ public:
         if (!limits.empty())
             argv.insert(argv.begin(), {"/bin/sh", "-c", limits + "exec \"$0\" \"$@\""});
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        m_pProcess.reset(
-            new ToolTest::CChildProcess(argv, "", directory.File("watch.out"), directory.File("watch.err")));
-        const std::string prefix = "listening on 127.0.0.1:";
-        ToolTest::WaitFor(10.0,
-                          [&] { return ReadFileOrEmpty(directory.File("watch.err")).find('\n') != std::string::npos; });
-        const std::string errors = ReadFileOrEmpty(directory.File("watch.err"));
-        const std::size_t at = errors.find(prefix);
-        if (at != std::string::npos)
-            m_nPort = std::atoi(errors.c_str() + at + prefix.size());
+        m_pProcess.reset(new ToolTest::CChildProcess(argv, "", directory / "watch.out", directory / "watch.err"));
+        ToolTest::WaitFor(10.0, [&] { return Port() > 0; });
     }
 
-    int Port() const { return m_nPort; }
+    int Port() const { return PortAfter(m_oDirectory / "watch.err", "listening on 127.0.0.1:"); }
     ToolTest::CChildProcess& Process() { return *m_pProcess; }
-    std::string Output() const { return ReadFileOrEmpty(m_oDirectory.File("watch.out")); }
+    std::string Output() const { return ReadFileOrEmpty(m_oDirectory / "watch.out"); }
 
 private:
     const CTemporaryDirectory& m_oDirectory;
     std::unique_ptr<ToolTest::CChildProcess> m_pProcess;
-    int m_nPort = 0;
 };
 
 // A connection to the watcher; -1 when it fails.
@@ -77,6 +79,8 @@ int Connect(int port)
     ::close(descriptor);
     return -1;
 }
+
+void SendAll(int descriptor, const std::string& bytes) { ::send(descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
 
 // Sends the document in small pieces with pauses, as a slow producer would.
 void Send(int port, const std::string& document, std::size_t piece)
@@ -96,7 +100,7 @@ void Send(int port, const std::string& document, std::size_t piece)
 std::string NetworkDocument(const std::string& host, int pid, int records)
 {
     const std::string id = "<HOSTNAME>" + host + "</HOSTNAME>\n<PID>" + std::to_string(pid) + "</PID>\n";
-    std::string document = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
+    std::string document = g_sPrologue;
     for (int i = 1; i <= records; ++i) {
         document += "<LOG>\n<TIME>2026-12-06 10:00:00</TIME>\n<TYPE>INFO</TYPE>\n" + id +
                     "<TID>7</TID>\n<TEXT>record " + std::to_string(i) + " &amp; more</TEXT>\n</LOG>\n\n";
@@ -115,15 +119,6 @@ std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const st
     return result;
 }
 
-// File names keep letters, digits, '.', '-' and '_' of the host name.
-std::string MakeStem(const std::string& host)
-{
-    std::string stem;
-    for (char c : host)
-        stem += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ? c : '_';
-    return stem;
-}
-
 // The time remaining depends on when a record arrived; the rest of a line
 // does not.
 std::string StripEta(std::string line)
@@ -134,9 +129,43 @@ std::string StripEta(std::string line)
     return line;
 }
 
+// A tmux server of the test's own, so that nothing of the user's is touched.
+class CTmux
+{
+public:
+    CTmux() : m_sSocket("vidoderavev-test-" + std::to_string(::getpid())) {}
+    ~CTmux() { Run({"kill-server"}); }
+
+    ToolTest::SProcessResult Run(const std::vector<std::string>& arguments) const
+    {
+        std::vector<std::string> argv = {g_sTmux, "-L", m_sSocket};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return ToolTest::RunProcess(argv, "", 20.0);
+    }
+    std::string Capture() const { return Run({"capture-pane", "-p", "-t", "watch"}).m_sOutput; }
+
+private:
+    std::string m_sSocket;
+};
+
+std::string Progress(const std::string& host, const std::string& text, const std::string& percentage)
+{
+    return "<PROGRESS>\n<TEXT>" + text + "</TEXT>\n<PERCENTAGE>" + percentage + "</PERCENTAGE>\n<HOSTNAME>" + host +
+           "</HOSTNAME>\n<PID>1</PID>\n</PROGRESS>\n\n";
+}
+
+std::vector<std::string> LinesWith(const std::string& screen, const std::string& part)
+{
+    std::vector<std::string> result;
+    for (const std::string& line : ToolTest::SplitLines(screen))
+        if (line.find(part) != std::string::npos)
+            result.push_back(line);
+    return result;
+}
+
 } // namespace
 
-TEST(WatchListen, CollectsAThousandStreamsAndDropsOnlyTheMalformedOne)
+TEST(WatchListen, CollectsAThousandStreamsAndADemoAndDropsOnlyTheMalformedOne)
 {
     const int crowd = 1000;
     // The test holds every connection open at once.
@@ -148,8 +177,12 @@ TEST(WatchListen, CollectsAThousandStreamsAndDropsOnlyTheMalformedOne)
         GTEST_SKIP() << "the descriptor limit is below " << crowd + 100;
     CTemporaryDirectory directory;
     CTemporaryDirectory saved;
-    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", std::to_string(4 + crowd)});
-    ASSERT_GT(watcher.Port(), 0) << ReadFile(directory.File("watch.err"));
+    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", std::to_string(5 + crowd)});
+    ASSERT_GT(watcher.Port(), 0) << ReadFileOrEmpty(directory / "watch.err");
+    const std::string log = directory / "demo";
+    ToolTest::CChildProcess demo({g_sDemo, "--net", "127.0.0.1:" + std::to_string(watcher.Port()), "--log", log,
+                                  "--duration", "2", "--threads", "2"},
+                                 "", log + ".out", log + ".err");
     // One sends half a record and then nothing: it must hold no other back.
     const std::string half = NetworkDocument("stalled", 1, 1).substr(0, 90);
     const int stalled = Connect(watcher.Port());
@@ -176,6 +209,7 @@ TEST(WatchListen, CollectsAThousandStreamsAndDropsOnlyTheMalformedOne)
     for (std::thread& sender : senders)
         sender.join();
 
+    EXPECT_EQ(0, demo.Wait(60.0));
     EXPECT_EQ(0, watcher.Process().Wait(60.0));
     ::close(stalled);
     const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
@@ -183,7 +217,7 @@ TEST(WatchListen, CollectsAThousandStreamsAndDropsOnlyTheMalformedOne)
         const std::string stem = "n" + std::to_string(i) + "-" + std::to_string(i);
         ASSERT_EQ(NetworkDocument("n" + std::to_string(i), i, 2), ReadFileOrEmpty(saved.File(stem + ".xml"))) << stem;
     }
-    EXPECT_EQ(3 + crowd, std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+    EXPECT_EQ(4 + crowd, std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
                   return line.size() > 9 && line.compare(line.size() - 9, 9, " FINISHED") == 0;
               }));
     // The stalled stream has not named itself: its copy is under its address.
@@ -213,73 +247,35 @@ TEST(WatchListen, CollectsAThousandStreamsAndDropsOnlyTheMalformedOne)
     const std::string badFile = ReadFile(saved.File("bad-9.xml"));
     EXPECT_EQ(0u, broken.find(badFile.substr(0, 600)));
     EXPECT_GE(badFile.size(), 600u);
-}
 
-TEST(WatchListen, StopsOnSigintWhileStreamsAreOpen)
-{
-    CTemporaryDirectory directory;
-    CListeningWatcher watcher(directory, {});
-    ASSERT_GT(watcher.Port(), 0);
-    std::thread sender([&] { Send(watcher.Port(), NetworkDocument("slow", 1, 3).substr(0, 300), 300); });
-    sender.join();
-    ToolTest::WaitFor(5.0, [&] { return watcher.Output().find("slow/1") != std::string::npos; });
-    watcher.Process().Signal(SIGINT);
-    EXPECT_EQ(0, watcher.Process().Wait(10.0));
-}
-
-TEST(WatchListen, ThreeDemoProcessesStreamingAtOnce)
-{
-    CTemporaryDirectory directory;
-    CTemporaryDirectory saved;
-    CListeningWatcher watcher(directory, {"--save", saved.Path(), "--exit-after", "3"});
-    ASSERT_GT(watcher.Port(), 0);
-    const std::string target = "127.0.0.1:" + std::to_string(watcher.Port());
-    std::vector<std::unique_ptr<ToolTest::CChildProcess>> demos;
-    for (int i = 0; i < 3; ++i) {
-        const std::string log = directory.File("demo" + std::to_string(i));
-        demos.emplace_back(new ToolTest::CChildProcess(
-            {g_sDemo, "--net", target, "--log", log, "--duration", "2", "--threads", std::to_string(i + 1)}, "",
-            log + ".out", log + ".err"));
-    }
-    for (auto& demo : demos)
-        EXPECT_EQ(0, demo->Wait(60.0));
-    EXPECT_EQ(0, watcher.Process().Wait(30.0));
-
+    // Every message line of the demo reached the collector: as many as its own
+    // log file holds, each with the same text; its saved copy, read again,
+    // gives the same lines.
     char host[256] = {};
     ::gethostname(host, sizeof(host) - 1);
-    const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
-    for (int i = 0; i < 3; ++i) {
-        const std::string pid = std::to_string(demos[i]->Pid());
-        const std::string label = std::string(host) + "/" + pid;
-        const std::vector<std::string> own = LinesOf(lines, label);
-        ASSERT_FALSE(own.empty()) << label << "\n" << watcher.Output();
-        EXPECT_EQ(label + " FINISHED", own.back());
-        // Every message line of the run reached the collector: as many as the
-        // demo's own log file holds, each with the same text.
-        const std::string log = ReadFile(directory.File("demo" + std::to_string(i) + ".log"));
-        std::size_t messages = 0;
-        for (const std::string& line : own) {
-            if (line.find(" PROGRESS ") != std::string::npos || line == label + " FINISHED")
-                continue;
-            ++messages;
-            const std::string text = line.substr(label.size() + 1 + 19);
-            EXPECT_TRUE(text.find("Total Runtime") != std::string::npos || log.find(text + "\r\n") != std::string::npos)
-                << line;
-        }
-        EXPECT_EQ(ToolTest::SplitLines(log).size(), messages) << label;
-        // The saved copy is the complete document as sent.
-        const std::string file = ReadFile(saved.File(MakeStem(host) + "-" + pid + ".xml"));
-        EXPECT_EQ(0u, file.find("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n"));
-        EXPECT_EQ("</LOG_STREAM>\n\n", file.substr(file.size() - 15));
-        const ToolTest::SProcessResult reread = ToolTest::RunProcess({g_sWatch}, file);
-        std::vector<std::string> rereadLines = ToolTest::SplitLines(reread.m_sOutput);
-        std::vector<std::string> ownWithoutEta;
-        for (std::string line : own)
-            ownWithoutEta.push_back(StripEta(line));
-        for (std::string& line : rereadLines)
-            line = StripEta(line);
-        EXPECT_EQ(ownWithoutEta, rereadLines) << label;
+    const std::string label = std::string(host) + "/" + std::to_string(demo.Pid());
+    const std::vector<std::string> own = LinesOf(lines, label);
+    ASSERT_FALSE(own.empty()) << label;
+    EXPECT_EQ(label + " FINISHED", own.back());
+    const std::string demoLog = ReadFile(log + ".log");
+    std::size_t messages = 0;
+    std::vector<std::string> ownWithoutEta;
+    for (const std::string& line : own) {
+        ownWithoutEta.push_back(StripEta(line));
+        if (line.find(" PROGRESS ") != std::string::npos || line == label + " FINISHED")
+            continue;
+        ++messages;
+        const std::string text = line.substr(label.size() + 1 + 19);
+        EXPECT_TRUE(text.find("Total Runtime") != std::string::npos || demoLog.find(text + "\r\n") != std::string::npos)
+            << line;
     }
+    EXPECT_EQ(ToolTest::SplitLines(demoLog).size(), messages);
+    // A host name has only the characters that a file name keeps.
+    const std::string copy = ReadFile(saved / (std::string(host) + "-" + std::to_string(demo.Pid()) + ".xml"));
+    std::vector<std::string> reread = ToolTest::SplitLines(ToolTest::RunProcess({g_sWatch}, copy).m_sOutput);
+    for (std::string& line : reread)
+        line = StripEta(line);
+    EXPECT_EQ(ownWithoutEta, reread);
 }
 
 TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
@@ -298,8 +294,7 @@ TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
     std::vector<int> idle;
     for (int i = 0; i < 30; ++i) {
         idle.push_back(Connect(watcher.Port()));
-        const std::string prologue = NetworkDocument("idle", i, 1).substr(0, 70);
-        ::send(idle.back(), prologue.data(), prologue.size(), MSG_NOSIGNAL);
+        SendAll(idle.back(), NetworkDocument("idle", i, 1).substr(0, 70));
     }
     Send(watcher.Port(), NetworkDocument("late", 1, 2), 1000);
     EXPECT_EQ(0, watcher.Process().Wait(30.0));
@@ -317,4 +312,89 @@ TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
     EXPECT_EQ(NetworkDocument("late", 1, 2), ReadFileOrEmpty(saved.File("late-1.xml")));
     const std::string errors = ReadFile(directory.File("watch.err"));
     EXPECT_EQ(std::string::npos, errors.find("cannot create")) << errors;
+}
+
+TEST(WatchTerminal, ShowsBarsCountsLostAndStalledStreamsAndRestoresTheScreen)
+{
+    if (::access(g_sTmux.c_str(), X_OK) != 0)
+        GTEST_SKIP() << "no " << g_sTmux << " to run the watcher on a terminal in (apt-get install tmux)";
+    CTemporaryDirectory directory;
+    CTmux tmux;
+    const std::string command = g_sWatch + " --listen 127.0.0.1:0 --level WARNING 2>" + directory.File("err") +
+                                "; echo WATCH-EXIT=$?; sleep 60";
+    ASSERT_EQ(0, tmux.Run({"new-session", "-d", "-s", "watch", "-x", "100", "-y", "24", command}).m_nStatus);
+    int port = 0;
+    ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] { return (port = PortAfter(directory / "err", "127.0.0.1:")) > 0; }));
+
+    std::vector<int> senders;
+    const char* const percentages[] = {"10", "50", "90"};
+    for (int i = 0; i < 3; ++i) {
+        senders.push_back(Connect(port));
+        ASSERT_GE(senders.back(), 0);
+        SendAll(senders.back(),
+                g_sPrologue + Progress("node" + std::to_string(i), "Job " + std::to_string(i), percentages[i]));
+    }
+    SendAll(senders[1], "<LOG>\n<TIME>2026-12-06 10:00:09</TIME>\n<TYPE>WARNING</TYPE>\n<HOSTNAME>node1</HOSTNAME>\n"
+                        "<PID>1</PID>\n<TID>3</TID>\n<TEXT>disk nearly full</TEXT>\n</LOG>\n\n"
+                        "<LOG>\n<TIME>2026-12-06 10:00:09</TIME>\n<TYPE>INFO</TYPE>\n<HOSTNAME>node1</HOSTNAME>\n"
+                        "<PID>1</PID>\n<TID>3</TID>\n<TEXT>filtered out</TEXT>\n</LOG>\n\n");
+
+    std::string screen;
+    const bool shown = ToolTest::WaitFor(10.0, [&] {
+        screen = tmux.Capture();
+        return LinesWith(screen, "] ").size() == 3 && screen.find("disk nearly full") != std::string::npos;
+    });
+    ASSERT_TRUE(shown) << screen;
+    const std::vector<std::string> bars = LinesWith(screen, "] ");
+    EXPECT_EQ(0u, bars[0].find("node0/1 Job 0")) << bars[0];
+    EXPECT_NE(std::string::npos, bars[0].find("10.0%")) << bars[0];
+    EXPECT_NE(std::string::npos, bars[1].find("50.0%")) << bars[1];
+    EXPECT_NE(std::string::npos, bars[2].find("90.0%")) << bars[2];
+    // The bars grow with the percentage.
+    EXPECT_LT(std::count(bars[0].begin(), bars[0].end(), '#'), std::count(bars[1].begin(), bars[1].end(), '#'));
+    EXPECT_LT(std::count(bars[1].begin(), bars[1].end(), '#'), std::count(bars[2].begin(), bars[2].end(), '#'));
+    EXPECT_NE(std::string::npos, screen.find("10:00:09 node1/1 WARNING disk nearly full")) << screen;
+    EXPECT_EQ(std::string::npos, screen.find("filtered out"));
+    EXPECT_NE(std::string::npos, screen.find("3 running, 0 ended"));
+    // Filtered or not, every warning counts.
+    EXPECT_NE(std::string::npos, bars[1].find("E:0 W:1")) << bars[1];
+    EXPECT_NE(std::string::npos, bars[0].find("E:0 W:0")) << bars[0];
+
+    // One stream ends properly; its line says so.
+    SendAll(senders[2], "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n\n");
+    ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] {
+        screen = tmux.Capture();
+        return screen.find("finished") != std::string::npos;
+    })) << screen;
+    EXPECT_NE(std::string::npos, screen.find("2 running, 1 ended"));
+
+    // One is cut off without its closing record: lost, at its last percentage.
+    ::close(senders[0]);
+    ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] {
+        screen = tmux.Capture();
+        return LinesWith(screen, " lost").size() == 1;
+    })) << screen;
+    EXPECT_NE(std::string::npos, LinesWith(screen, " lost")[0].find("node0/1 Job 0")) << screen;
+    EXPECT_NE(std::string::npos, LinesWith(screen, " lost")[0].find("10.0%")) << screen;
+    // The last has not moved since it began: after ten seconds it is stalled
+    // instead of showing a time that keeps growing.
+    ASSERT_TRUE(ToolTest::WaitFor(20.0, [&] {
+        screen = tmux.Capture();
+        return LinesWith(screen, "stalled").size() == 1;
+    })) << screen;
+    EXPECT_NE(std::string::npos, LinesWith(screen, "stalled")[0].find("node1/1 Job 1")) << screen;
+
+    // Ctrl-C gives the normal screen back with a summary line per stream.
+    tmux.Run({"send-keys", "-t", "watch", "C-c"});
+    ASSERT_TRUE(ToolTest::WaitFor(10.0, [&] {
+        screen = tmux.Capture();
+        return screen.find("WATCH-EXIT=") != std::string::npos;
+    })) << screen;
+    EXPECT_NE(std::string::npos, screen.find("WATCH-EXIT=0"));
+    EXPECT_NE(std::string::npos, screen.find("node0/1 LOST at 10.0% (E:0 W:0): node0/1 TRUNCATED after")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("node1/1 PROGRESS 50% [stalled] Job 1 (E:0 W:1)")) << screen;
+    EXPECT_NE(std::string::npos, screen.find("node2/1 FINISHED (at 90.0%; E:0 W:0)")) << screen;
+    EXPECT_EQ(std::string::npos, screen.find("-- messages")) << screen;
+    for (std::size_t i = 1; i < senders.size(); ++i)
+        ::close(senders[i]);
 }

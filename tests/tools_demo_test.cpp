@@ -67,25 +67,13 @@ void ExpectClosedOutputs(const CTemporaryDirectory& directory, const std::string
 
 TEST(DemoOptions, BadOptionsAndHelp)
 {
-    const std::vector<std::vector<std::string>> bad = {{"--bogus"},
-                                                       {"--duration", "0"},
-                                                       {"--duration", "soon"},
-                                                       {"--threads", "0"},
-                                                       {"--threads", "65"},
-                                                       {"--level", "LOUD"},
-                                                       {"--verbosity-offset", "x"},
-                                                       {"--buffered", "/tmp"},
-                                                       {"--buffered", "/nonexistent-dir", "stem"},
-                                                       {"--dated"},
-                                                       {"--net", "localhost"},
-                                                       {"--net", "localhost:0"},
-                                                       {"--net", "localhost:http"},
-                                                       {"--journal", "one", "two"},
-                                                       {"--log", "/nonexistent-dir/run"},
-                                                       {"--log"},
-                                                       {"--log", "/tmp/a", "--log", "/tmp/b"},
-                                                       {"positional"}};
-    for (const auto& arguments : bad) {
+    // Each refused command line, its words separated by spaces.
+    for (const char* line :
+         {"--bogus", "--duration 0", "--duration soon", "--threads 0", "--threads 65", "--level LOUD",
+          "--verbosity-offset x", "--buffered /tmp", "--buffered /nonexistent-dir stem", "--dated", "--net localhost",
+          "--net localhost:0", "--net localhost:http", "--journal one two", "--log /nonexistent-dir/run", "--log",
+          "--log /tmp/a --log /tmp/b", "positional"}) {
+        const std::vector<std::string> arguments = SplitLines(line, " ");
         const ToolTest::SProcessResult result = Demo(arguments);
         EXPECT_EQ(2, result.m_nStatus) << arguments[0];
         EXPECT_EQ(0u, result.m_sErrors.find("vidoderavev-demo: ")) << result.m_sErrors;
@@ -100,14 +88,14 @@ TEST(DemoOptions, BadOptionsAndHelp)
         EXPECT_TRUE(Contains(help.m_sOutput, option)) << option;
 }
 
-TEST(DemoOutputs, LogFilesSimpleDatedAndBuffered)
+// Every file output at once, with the XML stream on standard output.
+TEST(DemoOutputs, LogFilesAndTheXmlStream)
 {
     CTemporaryDirectory directory;
     const ToolTest::SProcessResult result =
-        Demo({"--log", directory / "run.txt", "--dated-log", directory / "daily", "--buffered", directory.Path(), "buf",
-              "--duration", "1", "--threads", "2"});
+        Demo({"--xml", "--log", directory / "run.txt", "--dated-log", directory / "daily", "--buffered",
+              directory.Path(), "buf", "--duration", "1", "--threads", "2"});
     ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
-    EXPECT_EQ("", result.m_sOutput);
     const std::vector<std::string> files = directory.Entries();
     ASSERT_EQ(6u, files.size());
     const std::string simple = ReadFile(directory / "run.log"), buffered = ReadFile(directory / "buf.log");
@@ -127,40 +115,6 @@ TEST(DemoOutputs, LogFilesSimpleDatedAndBuffered)
     }
     EXPECT_EQ("\n\n", ReadFile(directory / "run.progress").substr(ReadFile(directory / "run.progress").size() - 2));
 
-    CTemporaryDirectory dated;
-    ASSERT_EQ(0, Demo({"--buffered", dated.Path(), "run", "--dated", "--duration", "1"}).m_nStatus);
-    const std::string day = ReadFile(dated / dated.Entries().at(0)).substr(0, 10);
-    EXPECT_EQ((std::vector<std::string>{"run" + day + ".log", "run" + day + ".progress"}), dated.Entries());
-}
-
-TEST(DemoOutputs, LevelVerbosityOffsetAndLayerTrace)
-{
-    CTemporaryDirectory directory;
-    const ToolTest::SProcessResult traced = Demo(
-        {"--log", directory / "warn", "--level", "warning", "--trace-layers", "--duration", "1", "--threads", "1"});
-    ASSERT_EQ(0, traced.m_nStatus);
-    const std::string warnings = ReadFile(directory / "warn.log");
-    EXPECT_TRUE(Contains(warnings, " FATAL: ") && Contains(warnings, " WARNING: "));
-    EXPECT_FALSE(Contains(warnings, " INFO: "));
-    EXPECT_TRUE(
-        Contains(traced.m_sErrors, "    Pushing layer \"Loading input\" with parent quota: 15, and max value: 8"));
-    EXPECT_TRUE(Contains(traced.m_sErrors, "        Poping layer \"Reading chunk 8 of 8\"\n"));
-    // With offset 1 the run's INFO messages arrive as LOG and are filtered at
-    // INFO; the outputs' own notes are not the logger's and stay.
-    ASSERT_EQ(0, Demo({"--log", directory / "quiet", "--level", "INFO", "--verbosity-offset", "1", "--duration", "1"})
-                     .m_nStatus);
-    const std::string quiet = ReadFile(directory / "quiet.log");
-    EXPECT_TRUE(Contains(quiet, " INFO: Startup\r\n") && Contains(quiet, " INFO: Total Runtime: "));
-    EXPECT_TRUE(Contains(quiet, " WARNING: "));
-    EXPECT_FALSE(Contains(quiet, "Worker 1 started"));
-}
-
-TEST(DemoOutputs, StreamsOnStandardOutput)
-{
-    CTemporaryDirectory directory;
-    const ToolTest::SProcessResult result =
-        Demo({"--xml", "--log", directory / "run", "--duration", "1", "--threads", "3"});
-    ASSERT_EQ(0, result.m_nStatus) << result.m_sErrors;
     const std::string& stream = result.m_sOutput;
     EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n", stream.substr(0, 70));
     const std::string epilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
@@ -170,7 +124,7 @@ TEST(DemoOutputs, StreamsOnStandardOutput)
     std::size_t records = 0;
     for (std::size_t at = stream.find("<LOG>\n"); at != std::string::npos; at = stream.find("<LOG>\n", at + 1))
         ++records;
-    EXPECT_EQ(SplitLines(ReadFile(directory / "run.log")).size(), records);
+    EXPECT_EQ(SplitLines(simple).size(), records);
     const ToolTest::SProcessResult watched = ToolTest::RunProcess({g_sWatch}, stream);
     EXPECT_EQ(0, watched.m_nStatus);
     EXPECT_EQ("stdin FINISHED", SplitLines(watched.m_sOutput).back());
@@ -178,15 +132,38 @@ TEST(DemoOutputs, StreamsOnStandardOutput)
                 Contains(watched.m_sOutput, "stdin PROGRESS 100% Demo run: done\n"))
         << watched.m_sOutput;
     EXPECT_TRUE(Contains(watched.m_sOutput, " DEBUG: [item-0000] "));
+}
 
-    const ToolTest::SProcessResult console = Demo({"--console", "--duration", "1"});
+TEST(DemoOutputs, LevelVerbosityOffsetLayerTraceAndConsole)
+{
+    CTemporaryDirectory directory;
+    const ToolTest::SProcessResult traced =
+        Demo({"--log", directory / "warn", "--buffered", directory.Path(), "run", "--dated", "--level", "warning",
+              "--trace-layers", "--duration", "1", "--threads", "1"});
+    ASSERT_EQ(0, traced.m_nStatus);
+    const std::string warnings = ReadFile(directory / "warn.log");
+    EXPECT_TRUE(Contains(warnings, " FATAL: ") && Contains(warnings, " WARNING: "));
+    EXPECT_FALSE(Contains(warnings, " INFO: "));
+    EXPECT_TRUE(
+        Contains(traced.m_sErrors, "    Pushing layer \"Loading input\" with parent quota: 15, and max value: 8"));
+    EXPECT_TRUE(Contains(traced.m_sErrors, "        Poping layer \"Reading chunk 8 of 8\"\n"));
+    const std::string day = ReadFile(directory / directory.Entries().at(0)).substr(0, 10);
+    EXPECT_EQ((std::vector<std::string>{"run" + day + ".log", "run" + day + ".progress", "warn.log", "warn.progress"}),
+              directory.Entries());
+
+    // With offset 1 the run's INFO messages arrive as LOG and are filtered at
+    // INFO; the outputs' own notes are not the logger's and stay.
+    const ToolTest::SProcessResult console =
+        Demo({"--console", "--level", "INFO", "--verbosity-offset", "1", "--duration", "1"});
     ASSERT_EQ(0, console.m_nStatus) << console.m_sErrors;
     const std::vector<std::string> lines = SplitLines(console.m_sOutput);
     ASSERT_GT(lines.size(), 20u);
     EXPECT_EQ(" INFO: Startup", lines.front().substr(19));
     EXPECT_EQ(0u, lines.back().substr(19).find(" INFO: Total Runtime: "));
-    for (const char* part : {"\nProgress: Demo run: loading\n", "\nProgress: Demo run: transforming\n", "%\n"})
+    for (const char* part :
+         {"\nProgress: Demo run: loading\n", "\nProgress: Demo run: transforming\n", "%\n", " WARNING: "})
         EXPECT_TRUE(Contains(console.m_sOutput, part)) << part;
+    EXPECT_FALSE(Contains(console.m_sOutput, "Worker 1 started"));
     // Without any output option the demo writes console lines.
     const ToolTest::SProcessResult fallback = Demo({"--duration", "1", "--level", "ERROR"});
     EXPECT_EQ(0, fallback.m_nStatus);
@@ -194,9 +171,9 @@ TEST(DemoOutputs, StreamsOnStandardOutput)
     EXPECT_FALSE(Contains(fallback.m_sOutput, " WARNING: "));
 }
 
-TEST(DemoOutputs, SigintAndSighupFinishTheStepAndCloseEveryOutput)
+TEST(DemoOutputs, SignalsFinishTheStepAndCloseEveryOutput)
 {
-    for (const int signalNumber : {SIGINT, SIGHUP}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         CTemporaryDirectory directory;
         ToolTest::CChildProcess demo({g_sDemo, "--log", directory / "run", "--xml", "--buffered", directory.Path(),
                                       "queued", "--duration", "30"},
@@ -218,17 +195,17 @@ TEST(DemoOutputs, AFailingLogFileStopsTheRunAndClosesTheOtherOutputs)
         CTemporaryDirectory directory;
         const std::string logs = directory / "logs";
         ASSERT_EQ(0, ::mkdir(logs.c_str(), 0755));
-        ToolTest::CChildProcess demo({g_sDemo, "--log", logs + "/run", "--xml", "--buffered", directory.Path(),
-                                      "queued", "--duration", "4"},
-                                     "", directory / "out", directory / "err");
+        ToolTest::CChildProcess demo(
+            {g_sDemo, "--log", logs + "/run", "--xml", "--buffered", directory.Path(), "queued", "--duration", "4"}, "",
+            directory / "out", directory / "err");
         ASSERT_TRUE(
             ToolTest::WaitFor(20.0, [&] { return Contains(::Test::ReadFileOrEmpty(logs + "/run.log"), failAfter); }));
         for (const char* file : {"/run.log", "/run.progress"})
             ASSERT_EQ(0, ::unlink((logs + file).c_str()));
         ASSERT_EQ(0, ::rmdir(logs.c_str()));
         EXPECT_EQ(1, demo.Wait(20.0)) << failAfter;
-        const std::string report = "vidoderavev-demo: the log file output failed: Failed to open the file \"" +
-                                   logs + "/run.log\" (No such file or directory)\n";
+        const std::string report = "vidoderavev-demo: the log file output failed: Failed to open the file \"" + logs +
+                                   "/run.log\" (No such file or directory)\n";
         EXPECT_EQ(report, ReadFile(directory / "err"));
         ExpectClosedOutputs(directory, "Stopped: the log file output failed: ");
     }

@@ -110,15 +110,6 @@ std::string NetworkDocument(const std::string& host, int pid, int records)
     return document + "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n\n";
 }
 
-std::vector<std::string> LinesOf(const std::vector<std::string>& lines, const std::string& label)
-{
-    std::vector<std::string> result;
-    for (const std::string& line : lines)
-        if (line.compare(0, label.size() + 1, label + " ") == 0)
-            result.push_back(line);
-    return result;
-}
-
 // The time remaining depends on when a record arrived; the rest of a line
 // does not.
 std::string StripEta(std::string line)
@@ -154,10 +145,10 @@ std::string Progress(const std::string& host, const std::string& text, const std
            "</HOSTNAME>\n<PID>1</PID>\n</PROGRESS>\n\n";
 }
 
-std::vector<std::string> LinesWith(const std::string& screen, const std::string& part)
+std::vector<std::string> LinesWith(const std::string& text, const std::string& part)
 {
     std::vector<std::string> result;
-    for (const std::string& line : ToolTest::SplitLines(screen))
+    for (const std::string& line : ToolTest::SplitLines(text))
         if (line.find(part) != std::string::npos)
             result.push_back(line);
     return result;
@@ -212,14 +203,12 @@ TEST(WatchListen, CollectsAThousandStreamsAndADemoAndDropsOnlyTheMalformedOne)
     EXPECT_EQ(0, demo.Wait(60.0));
     EXPECT_EQ(0, watcher.Process().Wait(60.0));
     ::close(stalled);
-    const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
+    const std::string output = watcher.Output();
     for (int i = 0; i < crowd; ++i) {
         const std::string stem = "n" + std::to_string(i) + "-" + std::to_string(i);
         ASSERT_EQ(NetworkDocument("n" + std::to_string(i), i, 2), ReadFileOrEmpty(saved.File(stem + ".xml"))) << stem;
     }
-    EXPECT_EQ(4 + crowd, std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-                  return line.size() > 9 && line.compare(line.size() - 9, 9, " FINISHED") == 0;
-              }));
+    EXPECT_EQ(4u + crowd, LinesWith(output, " FINISHED").size());
     // The stalled stream has not named itself: its copy is under its address.
     const std::vector<std::string> files = saved.Entries();
     const auto stalledFile = std::find_if(
@@ -228,7 +217,7 @@ TEST(WatchListen, CollectsAThousandStreamsAndADemoAndDropsOnlyTheMalformedOne)
     EXPECT_EQ(half, ReadFile(saved.File(*stalledFile)));
     for (int i = 0; i < 3; ++i) {
         const std::string label = "host" + std::to_string(i) + "/" + std::to_string(100 + i);
-        const std::vector<std::string> own = LinesOf(lines, label);
+        const std::vector<std::string> own = LinesWith(output, label + " ");
         // 40 log and 40 progress records, then the end.
         ASSERT_EQ(81u, own.size()) << label;
         EXPECT_EQ(label + " 2026-12-06 10:00:00 INFO: record 1 & more", own[0]);
@@ -238,11 +227,10 @@ TEST(WatchListen, CollectsAThousandStreamsAndADemoAndDropsOnlyTheMalformedOne)
         const std::string file = saved.File("host" + std::to_string(i) + "-" + std::to_string(100 + i) + ".xml");
         EXPECT_EQ(documents[i], ReadFile(file)) << file;
     }
-    const std::vector<std::string> bad = LinesOf(lines, "bad/9");
+    const std::vector<std::string> bad = LinesWith(output, "bad/9 ");
     ASSERT_FALSE(bad.empty());
     EXPECT_EQ(0u, bad.back().find("bad/9 MALFORMED at line ")) << bad.back();
-    EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(),
-                               [](const std::string& line) { return line.find("MALFORMED") != std::string::npos; }));
+    EXPECT_EQ(1u, LinesWith(output, "MALFORMED").size());
     // What arrived of the malformed stream up to the drop is kept as well.
     const std::string badFile = ReadFile(saved.File("bad-9.xml"));
     EXPECT_EQ(0u, broken.find(badFile.substr(0, 600)));
@@ -254,7 +242,7 @@ TEST(WatchListen, CollectsAThousandStreamsAndADemoAndDropsOnlyTheMalformedOne)
     char host[256] = {};
     ::gethostname(host, sizeof(host) - 1);
     const std::string label = std::string(host) + "/" + std::to_string(demo.Pid());
-    const std::vector<std::string> own = LinesOf(lines, label);
+    const std::vector<std::string> own = LinesWith(output, label + " ");
     ASSERT_FALSE(own.empty()) << label;
     EXPECT_EQ(label + " FINISHED", own.back());
     const std::string demoLog = ReadFile(log + ".log");
@@ -300,15 +288,10 @@ TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
     EXPECT_EQ(0, watcher.Process().Wait(30.0));
     for (int descriptor : idle)
         ::close(descriptor);
-    const std::vector<std::string> lines = ToolTest::SplitLines(watcher.Output());
-    EXPECT_EQ(30,
-              std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& line) {
-                                return line.find(" IDLE TIMEOUT after 70 bytes at line 2: nothing received for 1 s") !=
-                                       std::string::npos;
-                            }))
-        << watcher.Output();
-    EXPECT_EQ("late/1 FINISHED", LinesOf(lines, "late/1").back());
+    const std::string output = watcher.Output();
+    EXPECT_EQ(30u, LinesWith(output, " IDLE TIMEOUT after 70 bytes at line 2: nothing received for 1 s").size())
+        << output;
+    EXPECT_EQ("late/1 FINISHED", LinesWith(output, "late/1 ").back());
     EXPECT_EQ(NetworkDocument("late", 1, 2), ReadFileOrEmpty(saved.File("late-1.xml")));
     const std::string errors = ReadFile(directory.File("watch.err"));
     EXPECT_EQ(std::string::npos, errors.find("cannot create")) << errors;

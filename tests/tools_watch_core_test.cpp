@@ -183,7 +183,6 @@ TEST(WatchText, NeutralisesFitsAndFormats)
         {"[----------]", MakeBar(-5.0, 10)},
         {"99.9%", FormatPercentage(99.96)},
         {"100%", FormatPercentage(100.0)},
-        {"10:00:01", TimeOfDay("2026-12-06 10:00:01")},
         {"_._.._etc_passwd", MakeFileStem("../../etc/passwd")},
         {"stream", MakeFileStem("")},
     };

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <functional>
 #include <future>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,11 +80,10 @@ TEST(Locking, VerbosityOffsetChangesWhileMessagesFlow)
                 logger->Message(VerbosityInfo, "m");
         });
     // INFO moved by an offset of 0, 1 or 2, never by anything else.
-    const std::set<std::string> expected = {"Message 4|m|", "Message 5|m|", "Message 6|m|"};
     const ::Test::TEvents events = visualizer->Take();
-    for (const std::string& event : events)
-        EXPECT_TRUE(expected.count(event)) << event;
     EXPECT_EQ(events.size(), static_cast<size_t>(g_nRounds));
+    for (const std::string& event : events)
+        EXPECT_TRUE(event == "Message 4|m|" || event == "Message 5|m|" || event == "Message 6|m|") << event;
     EXPECT_EQ(logger->GetVerbosityOffset(), 2);
 }
 

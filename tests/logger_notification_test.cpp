@@ -85,12 +85,11 @@ TEST(LoggerNotification, WhatEachChangeTells)
     logger->SetMaxValue(0, 50.0);
     EXPECT_EQ(visualizer->Take(), TEvents({"Progress!", "Progress!", "Progress", "Progress", "Progress", "Progress"}));
     // Texts only on a real change; SetClass always.
-    logger->SetText("layer");
-    logger->SetText(0, "root");
-    logger->SetAltText("");
-    logger->SetText("new");
-    logger->SetText(0, "newer");
-    logger->SetAltText("alt");
+    for (const char* text : {"layer", "new"}) {
+        logger->SetText(text);
+        logger->SetText(0, text[0] == 'l' ? "root" : "newer");
+        logger->SetAltText(text[0] == 'l' ? "" : "alt");
+    }
     logger->SetAltText(0, "alter");
     logger->SetClass(0, LayerClassRoot);
     logger->SetClass(0, LayerClassStep);
@@ -183,8 +182,6 @@ TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
         child->Push("step", 5.0, 1000.0, 3.0, false, LayerClassStep);
         for (int i = 0; i < 200; ++i)
             child->IncrementProgress();
-        child->SetText("text");
-        child->Message(VerbosityInfo, "line one\nline two");
         child->AddVisualizer(childVisualizer);
         child->SetProgress(900.0, true);
         child->Pop();
@@ -196,7 +193,8 @@ TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
         EXPECT_GT(parentReader.m_nReads.load(), 3);
         EXPECT_GE(childReader.m_nReads.load(), 2);
         EXPECT_EQ(parentReader.m_nBadValues.load() + childReader.m_nBadValues.load(), 0);
-        // Changing the logger from inside a notification.
+        // Changing the logger from inside a notification; without a shared
+        // owner a logger cannot hand itself to visualizers.
         auto logger = MakeLogger("root", 1.0, 100.0);
         auto visualizer = Attach(logger);
         visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& l, bool) {
@@ -207,10 +205,7 @@ TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
         };
         logger->SetProgress(50.0);
         EXPECT_EQ(visualizer->Take(), TEvents({"Progress", "Text", "Layers 2"}));
-        // Without a shared owner a logger cannot hand itself to visualizers.
         CLogger unowned("root", 1.0, 100.0);
-        unowned.Push("layer", 1.0, 1.0);
-        unowned.Pop();
         unowned.AddVisualizer(visualizer);
         EXPECT_THROW(unowned.Push("again", 1.0, 1.0), boost::bad_weak_ptr);
         unowned.RemoveVisualizer(visualizer);

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -50,29 +49,19 @@ std::string CurrentDirectory()
     return ::getcwd(buffer, sizeof(buffer)) ? buffer : "";
 }
 
-// Sets LANGUAGEPATH (nullptr: unsets it) for the life of the object.
-class CLanguagePath
-{
-public:
-    explicit CLanguagePath(const char* value) : m_bWasSet(std::getenv("LANGUAGEPATH") != nullptr)
-    {
-        m_sValue = m_bWasSet ? std::getenv("LANGUAGEPATH") : "";
-        Set(value);
-    }
-    ~CLanguagePath() { Set(m_bWasSet ? m_sValue.c_str() : nullptr); }
-    void Set(const char* value) { value ? ::setenv("LANGUAGEPATH", value, 1) : ::unsetenv("LANGUAGEPATH"); }
-
-private:
-    bool m_bWasSet;
-    std::string m_sValue;
-};
+// Sets LANGUAGEPATH (nullptr: unsets it); the tests run with it unset.
+void SetLanguagePath(const char* value) { value ? ::setenv("LANGUAGEPATH", value, 1) : ::unsetenv("LANGUAGEPATH"); }
 
 // Every test leaves the translator pointing at a directory that does not
 // exist, so that nothing it recorded is written anywhere.
 class TranslatorTest : public testing::Test
 {
 protected:
-    void TearDown() override { CTranslator::Init("/nonexistent/vidOderavev-test", "none", "Default"); }
+    void TearDown() override
+    {
+        SetLanguagePath(nullptr);
+        CTranslator::Init("/nonexistent/vidOderavev-test", "none", "Default");
+    }
 };
 
 // A late static user: destroyed after the translator (constructed before
@@ -135,17 +124,15 @@ TEST_F(TranslatorTest, SearchPathLists)
     } const cases[] = {
         {"/lang:/more", nullptr, nullptr, "vidOderavev", {"./", here, "/lang:/more"}}, // no file found
         {"/lang:/more", "/opt/lib/vidOderavev.so", "/usr/bin/host", "vidOderavev", {"/opt/lib", "./", here, "/lang:/more"}},
-        {nullptr, nullptr, "/usr/bin/host.bin.x", "host.bin", {"/usr/bin", "./", here}},
         {nullptr, "vidOderavev.so", nullptr, "", {"./", here}}, // no directory: no name
         {"", "C:\\lib\\mod", nullptr, "mod", {"C:\\lib", "./", here, ""}},
         {nullptr, nullptr, "/srv/app/tool.exe", "tool", {"/srv/app", here}}, // an application's list
-        {nullptr, nullptr, "tool.v2.exe", "tool.v2", {here}},
     };
     for (const SCase& c : cases) {
-        CLanguagePath languagePath(c.m_pLanguagePath);
+        SetLanguagePath(c.m_pLanguagePath);
         TPaths paths{"stale"};
         std::string name = "stale";
-        if (&c - cases < 5)
+        if (&c - cases < 4)
             CSearchPath::_BuildDefaultSearchPathList(paths, name, c.m_pModule, c.m_pProgram);
         else
             CSearchPath::_BuildApplicationSearchPathList(paths, name, c.m_pProgram);
@@ -214,38 +201,27 @@ TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)
     EXPECT_EQ(CTranslator::Translate("Yes"), "Oui (app)");
     CTranslator::SetSearchMode(true);
     // The missing base module was dropped without marking the table: a
-    // language change with nothing new leaves the file alone.
+    // language change with nothing new leaves the file alone, and the same
+    // language neither writes nor reloads.
     const std::string before = ReadFile(second / "appfr.trl");
     CTranslator::SetLanguage("Default");
     EXPECT_EQ(ReadFile(second / "appfr.trl"), before);
     CTranslator::SetLanguage("fr");
-    EXPECT_EQ(CTranslator::Translate("Yes"), "Oui");
-    // The name of the missing module is the user's: a write-back keeps it.
+    WriteTextFile(first / "Commonfr.trl", "changed");
     CTranslator::Translate("recorded");
+    CTranslator::SetLanguage("fr");
+    EXPECT_EQ(CTranslator::Translate("Yes"), "Oui");
+    EXPECT_EQ(ReadFile(second / "appfr.trl"), before);
+    // The name of the missing module is the user's: a write-back keeps it.
     CTranslator::SetLanguage("Default");
     EXPECT_EQ(ReadFile(second / "appfr.trl"),
               MakeTrl("app", "fr", "\"Missing\", \"Common\"",
                       "\"Only app\"=\"Seulement\"\n\"Yes\"=\"Oui (app)\"\n\"recorded\"=\"recorded\"\n"));
-    // The earlier directory wins; the same language neither writes nor reloads.
-    WriteTextFile(first / "xDefault.trl", MakeTrl("x", "Default", "", "\"a\"=\"first\"\n"));
-    WriteTextFile(second / "xDefault.trl", MakeTrl("x", "Default", "", "\"a\"=\"second\"\n"));
-    CTranslator::Init(TPaths{first.Path(), second.Path()}, "x", "Default");
-    EXPECT_EQ(CTranslator::Translate("a") + CTranslator::Translate("new"), "firstnew");
-    WriteTextFile(first / "xDefault.trl", "changed");
-    CTranslator::SetLanguage("Default");
-    EXPECT_EQ(CTranslator::Translate("a"), "first");
-    EXPECT_EQ(ReadFile(first / "xDefault.trl"), "changed");
-    // From an application's path, with LANGUAGEPATH last.
-    CLanguagePath languagePath(first.Path().c_str());
-    WriteTextFile(first / "toolen.trl", MakeTrl("tool", "en", "", "\"k\"=\"from LANGUAGEPATH\"\n"));
+    // From an application's path.
     CTranslator::Init(second / "tool.exe", "en");
-    EXPECT_EQ(CTranslator::GetApplicationName(), "tool");
-    EXPECT_EQ(CTranslator::GetSearchPathList(), (TPaths{second.Path(), CurrentDirectory(), first.Path()}));
-    EXPECT_EQ(CTranslator::GetBaseFilePath(), first.Path());
-    EXPECT_EQ(CTranslator::Translate("k"), "from LANGUAGEPATH");
+    EXPECT_EQ(CTranslator::GetApplicationName() + CTranslator::GetBaseFilePath(), "tool" + second.Path());
     CTranslator::Init(TPaths(), "none", "Default");
     EXPECT_EQ(CTranslator::GetSearchPathList(), TPaths{"./"});
-    EXPECT_EQ(CTranslator::GetBaseFilePath(), "./");
 }
 
 TEST_F(TranslatorTest, FileThatFailsToReadIsNeverOverwritten)
@@ -253,7 +229,7 @@ TEST_F(TranslatorTest, FileThatFailsToReadIsNeverOverwritten)
     CTemporaryDirectory dir;
     const std::string broken = MakeTrl("m", "Default", "", "\"a\"=\"A\"\n\"b\" \"B\"\n");
     for (const std::string& content : {broken, MakeTrl("other", "Default", "", "\"a\"=\"other A\"\n"),
-                                       MakeTrl("m", "de", "", ""), std::string("TF(0002)\n"), std::string("garbage")}) {
+                                       std::string("TF(0002)\n")}) {
         WriteTextFile(dir / "mDefault.trl", content);
         testing::internal::CaptureStderr();
         CTranslator::Init(dir.Path(), "m", "Default");
@@ -304,26 +280,19 @@ TEST_F(TranslatorTest, TranslateIsSafeAgainstConcurrentInitAndSetLanguage)
     WriteTextFile(dir / "mde.trl", MakeTrl("m", "de", "", "\"t\"=\"" + german + "\"\n"));
     WriteTextFile(dir / "mfr.trl", MakeTrl("m", "fr", "", "\"t\"=\"" + french + "\"\n"));
     CTranslator::Init(dir.Path(), "m", "de");
-    std::atomic<bool> stop(false);
-    std::atomic<int> bad(0), seen(0);
-    std::vector<std::thread> readers;
-    for (int i = 0; i < 3; ++i)
-        readers.emplace_back([&, i]() {
-            for (; !stop.load(); ++seen) {
-                const std::string text = CTranslator::Translate("t"), own = "new " + std::to_string(i);
-                bad += (text != german && text != french && text != "t") || CTranslator::Translate(own) != own ||
-                       CTranslator::GetLanguage().empty() || CTranslator::GetApplicationName() != "m";
-            }
-        });
-    for (int round = 0; round < 100; ++round) {
-        CTranslator::SetLanguage(round % 2 ? "de" : "fr");
-        CTranslator::Init(dir.Path(), "m", round % 3 ? "de" : "fr");
+    std::atomic<int> bad(0), rounds(0);
+    std::thread reader([&] {
+        while (rounds.load() < 100) {
+            const std::string text = CTranslator::Translate("t");
+            bad += (text != german && text != french && text != "t") || CTranslator::Translate("new") != "new" ||
+                   CTranslator::GetLanguage().empty() || CTranslator::GetApplicationName() != "m";
+        }
+    });
+    for (; rounds.load() < 100; ++rounds) {
+        CTranslator::SetLanguage(rounds % 2 ? "de" : "fr");
+        CTranslator::Init(dir.Path(), "m", rounds % 3 ? "de" : "fr");
     }
-    while (seen.load() < 100)
-        std::this_thread::yield();
-    stop = true;
-    for (std::thread& reader : readers)
-        reader.join();
+    reader.join();
     EXPECT_EQ(bad.load(), 0);
 }
 
@@ -331,27 +300,15 @@ TEST_F(TranslatorTest, WriteBackAtExit)
 {
     CTemporaryDirectory dir;
     WriteTextFile(dir / "brokenDefault.trl", "TF(0001) broken");
-    // The child records texts and exits; a static object destroyed after the
-    // translator then translates. A file that failed to read is not replaced
-    // at exit either; threads that keep translating through the exit neither
-    // crash nor block the write-back.
+    // The child records texts and exits while two threads keep translating;
+    // a static object destroyed after the translator then translates. A file
+    // that failed to read is not replaced at exit either.
     testing::FLAGS_gtest_death_test_style = "fast";
-    EXPECT_EXIT(
-        {
-            CTranslator::Init(dir.Path(), "exit", "Default");
-            CTranslator::Translate("recorded at exit");
-            g_oLateUser.m_bArmed = true;
-            std::exit(0);
-        },
-        testing::ExitedWithCode(0), "late:\\[late text\\] name:\\[\\] language:\\[\\]");
-    EXPECT_EQ(ReadFile(dir / "exitDefault.trl"),
-              MakeTrl("exit", "Default", "", "\"recorded at exit\"=\"recorded at exit\"\n"));
-    EXPECT_FALSE(FileExists("/tmp/lateDefault.trl"));
     EXPECT_EXIT(
         {
             CTranslator::Init(dir.Path(), "broken", "Default");
             CTranslator::Translate("recorded at exit");
-            CTranslator::Init(dir.Path(), "racing", "Default");
+            CTranslator::Init(dir.Path(), "exit", "Default");
             std::atomic<int> running(0);
             for (int i = 0; i < 2; ++i)
                 std::thread([&running]() {
@@ -361,12 +318,14 @@ TEST_F(TranslatorTest, WriteBackAtExit)
                 }).detach();
             while (running.load() < 2)
                 std::this_thread::yield();
+            g_oLateUser.m_bArmed = true;
             std::exit(0);
         },
-        testing::ExitedWithCode(0), "");
+        testing::ExitedWithCode(0), "late:\\[late text\\] name:\\[\\] language:\\[\\]");
     EXPECT_EQ(ReadFile(dir / "brokenDefault.trl"), "TF(0001) broken");
-    EXPECT_EQ(ReadFile(dir / "racingDefault.trl"),
-              MakeTrl("racing", "Default", "", "\"racing text\"=\"racing text\"\n"));
+    EXPECT_EQ(ReadFile(dir / "exitDefault.trl"),
+              MakeTrl("exit", "Default", "", "\"racing text\"=\"racing text\"\n"));
+    EXPECT_FALSE(FileExists("/tmp/lateDefault.trl"));
 }
 
 TEST(TranslatorData, BaseModulesShallowAndDeep)
@@ -381,19 +340,9 @@ TEST(TranslatorData, BaseModulesShallowAndDeep)
         return table;
     };
     EXPECT_EQ(worked("xM", "", "xC").Translate("x", false), "xM");
-    unsigned int depth = 0;
-    const CTranslatorData shallow = worked("", "", "xC");
-    const std::string* found = shallow._TranslateShallow("x", depth);
-    EXPECT_EQ(found ? *found + std::to_string(depth) : "none", "xA1");
-    for (const char* own : {"xM", ""}) {
-        CTranslatorData table = worked(own, "", "xC");
-        depth = 5;
-        found = table._TranslateDeep("x", depth);
-        EXPECT_EQ(found ? *found + std::to_string(depth) : "none", "xC7"); // 5 + depth 2
-    }
+    EXPECT_EQ(worked("", "", "xC").Translate("x", false) + worked("xM", "", "xC").Translate("x", true), "xAxC");
     // Without C's entry A is deepest; A and B tie at depth 1 and A, the
     // earlier, wins.
-    EXPECT_EQ(worked("xM", "", "").Translate("x", true), "xA");
     EXPECT_EQ(worked("xM", "xB", "").Translate("x", true), "xA");
     EXPECT_EQ(worked("", "xB", "").Translate("x", false), "xA");
     // Shallow prefers a strictly nearer later module.
@@ -421,7 +370,7 @@ TEST(TranslatorData, MissesTheModifiedFlagAndDeepSnapshots)
     // references survive insertions.
     const std::string& first = table.Translate("", true);
     EXPECT_TRUE(table.IsModified() && table.CanTranslate("") && !table.GetBaseModule(0).CanTranslate(""));
-    for (int i = 0; i < 1000; ++i)
+    for (int i = 0; i < 100; ++i)
         table.Translate("text " + std::to_string(i), i % 2 == 0);
     EXPECT_EQ(&first, &table.Translate("", false));
     // Which changes mark the table.
@@ -430,13 +379,10 @@ TEST(TranslatorData, MissesTheModifiedFlagAndDeepSnapshots)
     EXPECT_FALSE(flags.IsModified());
     const std::vector<std::pair<std::function<void()>, bool>> changes = {
         {[&] { flags.SetName("M"); }, false},
-        {[&] { flags.SetLanguage("en"); }, false},
         {[&] { flags.ClearTranslatorMap(); }, false},
         {[&] { flags.SetName("m"); }, true}, // byte-wise, no case folding
-        {[&] { flags.SetLanguage("EN"); }, true},
         {[&] { flags.AddBaseModule(MakeTable("A")); }, true},
         {[&] { flags.RemoveBaseModule(std::string("absent")); }, false},
-        {[&] { flags.RemoveBaseModule(std::string("A")); }, true},
         {[&] { flags.AddTranslation("a", "1"); }, true},
         {[&] { flags.AddTranslation("a", "2"); }, true}, // keeps "1"
         {[&] { flags.Translate("a", false); }, false},
@@ -447,7 +393,7 @@ TEST(TranslatorData, MissesTheModifiedFlagAndDeepSnapshots)
         flags.SetModifiedFlag(i == changes.size() - 1);
         changes[i].first();
         EXPECT_EQ(flags.IsModified(), changes[i].second) << i;
-        if (i == 9) {
+        if (i == 6) {
             EXPECT_EQ(flags.GetTranslatorMap().at("a"), "1");
         }
     }
@@ -525,29 +471,24 @@ TEST(TranslatorFile, ReadsEscapesRawBytesAndAnyWhiteSpace)
 TEST(TranslatorFile, FailuresAndWhereParsingStopped)
 {
     // Headers that are not ours fail without a message and change nothing.
-    for (const std::string& content : {"TF(001)" + g_sSettings, " TF(0001)" + g_sSettings,
-                                       "\xef\xbb\xbfTF(0001)" + g_sSettings, "TF(00a1)" + g_sSettings,
-                                       std::string("TF(0001"), "tf(0001)" + g_sSettings, "TF(0001]" + g_sSettings}) {
+    for (const std::string& content : {"TF(001)" + g_sSettings, "\xef\xbb\xbfTF(0001)" + g_sSettings,
+                                       std::string("TF(0001"), "tf(0001)" + g_sSettings}) {
         CTranslatorData table = MakeTable("keep");
         EXPECT_EQ(ReadContent(content.size() > 7 ? content + ")\n" : content, table), std::make_pair(false, std::string()))
             << content;
         EXPECT_EQ(table.GetName(), "keep");
         EXPECT_FALSE(table.IsModified());
     }
-    for (const char* header : {"TF(0002)", "TF(0000)", "TF(1001)"}) {
-        CTranslatorData table;
-        EXPECT_EQ(ReadContent(header + g_sSettings + ")\n", table),
-                  std::make_pair(false, std::string("Invalid file version (TF(0001) expected)\n")));
-        EXPECT_EQ(table.GetName(), "");
-    }
+    CTranslatorData other;
+    EXPECT_EQ(ReadContent("TF(0002)" + g_sSettings + ")\n", other),
+              std::make_pair(false, std::string("Invalid file version (TF(0001) expected)\n")));
+    EXPECT_EQ(other.GetName(), "");
     // Parse errors give the position after the header; what was stored
     // before stays.
     const std::string ok = g_sSettings + "\"ok\"=\"1\"\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {ok + "\"b\" \"2\"\n\"c\"=\"3\"\n)\n", "\"b\""},
         {ok + "  \"a\\x\"=\"1\"\n)\n", "\"a"},
-        {ok + "  \"a\\v\"=\"1\"\n)\n", "\"a"},
-        {ok + "  \"a\\0\"=\"1\"\n)\n", "\"a"},
         {ok + "  \"a\\\"=\"1\"\n)\n", "\"a"},
         {ok + ")\n \t x\n", "x"},
         {ok + "\"" + std::string(63, 'a') + "\\x" + std::string(100, 'b') + "\"=\"1\"\n)\n", "\"a"},
@@ -566,8 +507,7 @@ TEST(TranslatorFile, FailuresAndWhereParsingStopped)
     CTranslatorData table = MakeTable("keep");
     WriteTextFile(dir / "empty.trl", "");
     ASSERT_EQ(::mkfifo((dir / "pipe.trl").c_str(), 0600), 0);
-    EXPECT_FALSE(CTranslatorFile::Exists(dir / "missing.trl"));
-    EXPECT_TRUE(CTranslatorFile::Exists(dir / "pipe.trl"));
+    EXPECT_TRUE(CTranslatorFile::Exists(dir / "pipe.trl") && !CTranslatorFile::Exists(dir / "missing.trl"));
     for (const std::string& name : {dir / "missing.trl", dir / "empty.trl", dir.Path(), dir / "pipe.trl"})
         EXPECT_EQ(ReadInto(name, table), std::make_pair(false, std::string())) << name;
     EXPECT_EQ(table.GetName(), "keep");
@@ -590,8 +530,6 @@ TEST(TranslatorFile, TranslationsWithOtherPlaceholdersAreHeldBack)
         {"G plain", "%1%", false},
         {"H took %1%s", "%1%s (100%)", false},
         {"I took %1%s", "%1$s", false},
-        {"J took %1%s", "%%1%", false},
-        {"K took %1%s", "%01%s", false},
     };
     CTemporaryDirectory dir;
     const std::string fileName = dir / "m.trl";
@@ -621,41 +559,13 @@ TEST(TranslatorFile, TranslationsWithOtherPlaceholdersAreHeldBack)
     EXPECT_EQ(FormatTranslation("100%", "Failed %1% and %2%", 7), "100%");
 }
 
-TEST(TranslatorFile, RoundTripOfGeneratedTablesAndTheFuzzCorpus)
+// The seeds of the fuzzer reach the grammar's far end.
+TEST(TranslatorFile, TheFuzzSeedsRead)
 {
-    CTemporaryDirectory dir;
-    std::mt19937 random(12345);
-    auto randomText = [&random](std::size_t maxLength) {
-        std::string text(random() % (maxLength + 1), '\0');
-        for (char& ch : text)
-            ch = static_cast<char>(random() % 256);
-        return text;
-    };
-    std::string all;
-    for (int b = 0; b < 256; ++b)
-        all.push_back(static_cast<char>(b));
-    for (int round = 0; round < 100; ++round) {
-        CTranslatorData table;
-        table.Init(round == 0 ? all : randomText(12), randomText(6));
-        for (unsigned int i = random() % 4; i > 0; --i)
-            table.AddBaseModule(MakeTable(randomText(8)));
-        for (unsigned int i = random() % 40; i > 0; --i)
-            table.SetTranslation(randomText(30), randomText(30));
-        table.SetTranslation(round == 0 ? all : "", round == 0 ? all : "");
-        ASSERT_TRUE(CTranslatorFile(dir / "round.trl").Write(table));
-        CTranslatorData back;
-        ASSERT_TRUE(ReadInto(dir / "round.trl", back).first) << round;
-        EXPECT_EQ(back.GetName() + "|" + back.GetLanguage(), table.GetName() + "|" + table.GetLanguage());
-        ASSERT_EQ(back.GetNumBaseModules(), table.GetNumBaseModules());
-        for (unsigned int i = 0; i < back.GetNumBaseModules(); ++i)
-            EXPECT_EQ(back.GetBaseModule(i).GetName(), table.GetBaseModule(i).GetName());
-        ASSERT_EQ(back.GetTranslatorMap(), table.GetTranslatorMap()) << round;
-    }
-    // The seeds of the fuzzer reach the grammar's far end.
     int seeds = 0;
     for (const auto& entry : boost::filesystem::directory_iterator(VIDODERAVEV_FUZZ_CORPUS)) {
-        CTranslatorData table;
-        EXPECT_EQ(ReadInto(entry.path().string(), table), std::make_pair(true, std::string())) << entry.path();
+        CTranslatorData seed;
+        EXPECT_EQ(ReadInto(entry.path().string(), seed), std::make_pair(true, std::string())) << entry.path();
         ++seeds;
     }
     EXPECT_GE(seeds, 5);

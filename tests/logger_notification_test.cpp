@@ -3,7 +3,6 @@
 // that several threads may report at once (run under ThreadSanitizer too).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -59,14 +58,14 @@ TEST(LoggerNotification, WhatEachChangeTells)
         const int top = l->GetNumberOfLayers() - 1;
         seen += " " + std::to_string(top) + ":" + std::to_string(l->GetProgress(top) == l->GetMaxValue(top));
     };
-    for (double maxValue : {10.0, 10.0, 0.0}) {
+    for (double maxValue : {10.0, 0.0}) {
         logger->Push("layer", 10.0, maxValue);
-        logger->SetProgress(maxValue == 10.0 && seen.empty() ? 3.0 : 10.0);
+        logger->SetProgress(maxValue ? 3.0 : 10.0);
         logger->Pop();
     }
     EXPECT_EQ(visualizer->Take(), TEvents({"Layers 2", "Progress", "Progress!", "Layers 1", "Layers 2", "Progress",
-                                           "Progress!", "Layers 1", "Layers 2", "Progress", "Progress!", "Layers 1"}));
-    EXPECT_EQ(seen, " 1:0 1:1 1:1 1:1 1:1 1:1");
+                                           "Progress!", "Layers 1"}));
+    EXPECT_EQ(seen, " 1:0 1:1 1:1 1:1");
     EXPECT_EQ(visualizer->m_pLastLogger, logger.get());
     visualizer->m_fnOnProgress = nullptr;
     // A getter's flush tells immediate progress once; setters tell it
@@ -108,11 +107,7 @@ TEST(LoggerNotification, VisualizersInListOrderAndTwiceWhenAddedTwice)
     second->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>&, bool) { order.push_back("second"); };
     logger->SetProgress(50.0);
     logger->RemoveVisualizer(first); // the first entry only
-    logger->RemoveVisualizer(boost::make_shared<CRecordingVisualizer>());
     logger->SetProgress(60.0);
-    logger->RemoveVisualizer(first);
-    logger->RemoveVisualizer(second);
-    logger->SetProgress(70.0);
     EXPECT_EQ(order, TEvents({"first", "second", "first", "second", "first"}));
 }
 
@@ -193,22 +188,15 @@ TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
         EXPECT_GT(parentReader.m_nReads.load(), 3);
         EXPECT_GE(childReader.m_nReads.load(), 2);
         EXPECT_EQ(parentReader.m_nBadValues.load() + childReader.m_nBadValues.load(), 0);
-        // Changing the logger from inside a notification; without a shared
-        // owner a logger cannot hand itself to visualizers.
+        // Changing the logger from inside a notification.
         auto logger = MakeLogger("root", 1.0, 100.0);
         auto visualizer = Attach(logger);
         visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& l, bool) {
-            if (l->GetNumberOfLayers() == 1) {
-                l->SetText("from inside");
+            if (l->GetNumberOfLayers() == 1)
                 l->Push("inner", 10.0, 10.0);
-            }
         };
         logger->SetProgress(50.0);
-        EXPECT_EQ(visualizer->Take(), TEvents({"Progress", "Text", "Layers 2"}));
-        CLogger unowned("root", 1.0, 100.0);
-        unowned.AddVisualizer(visualizer);
-        EXPECT_THROW(unowned.Push("again", 1.0, 1.0), boost::bad_weak_ptr);
-        unowned.RemoveVisualizer(visualizer);
+        EXPECT_EQ(visualizer->Take(), TEvents({"Progress", "Layers 2"}));
     });
     if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         std::fprintf(stderr, "scenario did not finish: deadlock\n");
@@ -219,57 +207,31 @@ TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
 
 TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
 {
-    // Plain steps with messages and a reader thread, then forced updates from
-    // every thread with a slow output: every forced child update is held back
+    // Forced updates from every thread with a slow output: each is held back
     // in the parent's top layer and flushed by the getter inside the parent's
     // notification, so without a bound the nesting would grow with the run.
-    for (const bool forced : {false, true}) {
-        const int threads = 4, steps = forced ? 1500 : 2000;
-        auto parent = MakeLogger("parent", 1.0, 100.0);
-        auto visualizer = Attach(parent);
-        SReader reader;
-        reader.m_nWorkMicroseconds = forced ? 50 : 0;
-        visualizer->m_fnOnProgress = std::ref(reader);
-        std::vector<boost::shared_ptr<CLogger>> children;
-        for (int i = 0; i < threads; ++i) {
-            children.push_back(MakeLogger("child", 100.0 / threads, forced ? steps : 1.0));
-            parent->AddChildLogger(children.back());
-        }
-        std::atomic<bool> running(true);
-        std::thread getters([&] {
-            for (; running; std::this_thread::yield())
-                reader.m_nBadValues +=
-                    parent->GetRelativeProgressValue(0) > 1.0 || parent->GetTimeRemaining(0).is_neg_infinity();
+    const int threads = 3, steps = 500;
+    auto parent = MakeLogger("parent", 1.0, 100.0);
+    auto visualizer = Attach(parent);
+    SReader reader;
+    reader.m_nWorkMicroseconds = 50;
+    visualizer->m_fnOnProgress = std::ref(reader);
+    std::vector<boost::shared_ptr<CLogger>> children;
+    std::vector<std::thread> workers;
+    for (int i = 0; i < threads; ++i) {
+        children.push_back(MakeLogger("child", 100.0 / threads, steps));
+        parent->AddChildLogger(children.back());
+        workers.emplace_back([child = children.back()] {
+            for (int step = 1; step <= steps; ++step)
+                child->SetProgress(step, true);
         });
-        std::vector<std::thread> workers;
-        for (int i = 0; i < threads; ++i)
-            workers.emplace_back([&, i] {
-                const boost::shared_ptr<CLogger>& child = children[i];
-                if (!forced)
-                    child->Push("phase", 1.0, steps, 0.0, false, LayerClassStep);
-                for (int step = 1; step <= steps; ++step) {
-                    forced ? child->SetProgress(step, true) : child->IncrementProgress();
-                    if (!forced && step % 100 == 0)
-                        child->Message(VerbosityInfo, "step " + std::to_string(step) + "\nof " + std::to_string(i));
-                }
-                if (!forced)
-                    child->Pop(); // completes the phase: the child's root is at 1.0
-            });
-        for (std::thread& worker : workers)
-            worker.join();
-        running = false;
-        getters.join();
-        for (const auto& child : children) {
-            EXPECT_EQ(child->GetRelativeProgressValue(0), 1.0);
-            parent->RemoveChildLogger(child);
-        }
-        EXPECT_NEAR(parent->GetRelativeProgressValue(0), 1.0, 1e-9);
-        EXPECT_EQ(reader.m_nBadValues.load(), 0);
-        EXPECT_LE(reader.m_nMaxDepth.load(), g_nNestingBound);
-        const TEvents events = visualizer->Take();
-        EXPECT_EQ(std::count_if(events.begin(), events.end(),
-                                [](const std::string& event) { return event.compare(0, 8, "Message ") == 0; }),
-                  forced ? 0 : threads * steps / 100 * 2);
-        EXPECT_GE(std::count(events.begin(), events.end(), "Progress"), forced ? threads * steps : 1);
     }
+    for (std::thread& worker : workers)
+        worker.join();
+    for (const auto& child : children)
+        parent->RemoveChildLogger(child);
+    EXPECT_NEAR(parent->GetRelativeProgressValue(0), 1.0, 1e-9);
+    EXPECT_EQ(reader.m_nBadValues.load(), 0);
+    EXPECT_LE(reader.m_nMaxDepth.load(), g_nNestingBound);
+    EXPECT_GE(visualizer->Count("Progress"), threads * steps);
 }

@@ -193,24 +193,6 @@ TEST(Fileio, ConsoleDialogue)
         EXPECT_EQ(child.m_sStderr, c[1]) << c[0];
         EXPECT_EQ(child.m_sReport, c[2]) << c[0];
     }
-    // An answered retry succeeds once the cause is gone.
-    const std::string name = dir / "busy";
-    ASSERT_EQ(::mkdir(name.c_str(), 0777), 0);
-    const SChildResult retried = RunInChild(
-        [&] {
-            g_oFailHandler.reset(new CStdioFailHandler);
-            CloseFile(OpenForWriting(name));
-            return std::string("opened");
-        },
-        "",
-        [&](const std::string& seen) {
-            if (seen.find("Retry (y/n) ") == std::string::npos)
-                return std::string();
-            ::rmdir(name.c_str());
-            return std::string("y\n");
-        });
-    EXPECT_EQ(retried.m_sStderr, "Failed to open the file " + name + "\nRetry (y/n) Retry opening\n");
-    EXPECT_EQ(retried.m_sReport, "opened");
     // A write failure names the descriptor.
     const SChildResult written = RunInChild(
         [&] {

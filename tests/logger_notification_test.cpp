@@ -5,9 +5,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <future>
 #include <thread>
 
 #include "support/RecordingVisualizer.h"
@@ -97,20 +94,6 @@ TEST(LoggerNotification, WhatEachChangeTells)
     EXPECT_EQ(logger->GetClass(0), LayerClassStep);
 }
 
-TEST(LoggerNotification, VisualizersInListOrderAndTwiceWhenAddedTwice)
-{
-    auto logger = MakeLogger("root", 1.0, 100.0);
-    TEvents order;
-    auto first = Attach(logger), second = Attach(logger);
-    logger->AddVisualizer(first);
-    first->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>&, bool) { order.push_back("first"); };
-    second->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>&, bool) { order.push_back("second"); };
-    logger->SetProgress(50.0);
-    logger->RemoveVisualizer(first); // the first entry only
-    logger->SetProgress(60.0);
-    EXPECT_EQ(order, TEvents({"first", "second", "first", "second", "first"}));
-}
-
 TEST(LoggerNotification, ChildLoggers)
 {
     // A child without visualizers tells its parent's, with the parent; a
@@ -162,47 +145,6 @@ TEST(LoggerNotification, GettersInsideNotificationsNestBoundedly)
     EXPECT_EQ(deepest, g_nNestingBound);
     EXPECT_EQ(nesting->Take(), TEvents({"Progress", "Progress!", "Progress!", "Progress!"}));
     EXPECT_EQ(logger->GetProgress(0), 101.0); // flushed without a notification all the same
-}
-
-TEST(LoggerNotification, VisualizersReadingAndChangingTheLoggerDoNotDeadlock)
-{
-    // A deadlock ends the program with a message instead of hanging it.
-    auto done = std::async(std::launch::async, [] {
-        auto parent = MakeLogger("parent", 1.0, 100.0), child = MakeLogger("child", 50.0, 10.0);
-        auto parentVisualizer = Attach(parent), childVisualizer = boost::make_shared<CRecordingVisualizer>();
-        SReader parentReader, childReader;
-        parentVisualizer->m_fnOnProgress = std::ref(parentReader);
-        childVisualizer->m_fnOnProgress = std::ref(childReader);
-        parent->AddChildLogger(child);
-        child->Push("step", 5.0, 1000.0, 3.0, false, LayerClassStep);
-        for (int i = 0; i < 200; ++i)
-            child->IncrementProgress();
-        child->AddVisualizer(childVisualizer);
-        child->SetProgress(900.0, true);
-        child->Pop();
-        parent->RemoveChildLogger(child);
-        parent->Push("zero", 10.0, 0.0);
-        parent->IncrementProgress();
-        parent->SetMaxValue(0.0);
-        parent->Pop();
-        EXPECT_GT(parentReader.m_nReads.load(), 3);
-        EXPECT_GE(childReader.m_nReads.load(), 2);
-        EXPECT_EQ(parentReader.m_nBadValues.load() + childReader.m_nBadValues.load(), 0);
-        // Changing the logger from inside a notification.
-        auto logger = MakeLogger("root", 1.0, 100.0);
-        auto visualizer = Attach(logger);
-        visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& l, bool) {
-            if (l->GetNumberOfLayers() == 1)
-                l->Push("inner", 10.0, 10.0);
-        };
-        logger->SetProgress(50.0);
-        EXPECT_EQ(visualizer->Take(), TEvents({"Progress", "Layers 2"}));
-    });
-    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
-        std::fprintf(stderr, "scenario did not finish: deadlock\n");
-        std::_Exit(1);
-    }
-    done.get();
 }
 
 TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)

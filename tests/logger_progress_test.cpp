@@ -181,18 +181,6 @@ TEST(LoggerProgress, PushAndPop)
     EXPECT_EQ(refusing->GetNumberOfLayers(), 2);
 }
 
-TEST(LoggerProgress, FixedTextIsInheritedWhileTracingIsOff)
-{
-    auto logger = MakeLogger("root", 1.0, 1.0, 0.0, true, LayerSecrecyPublic, "root alt");
-    logger->Push("own", 1.0, 1.0, 0.0, false, LayerClassStep, LayerSecrecyPublic, "own alt");
-    logger->Push("third", 1.0, 1.0);
-    logger->SetText("changed");
-    logger->Push("fourth", 1.0, 1.0); // takes the changed text
-    EXPECT_EQ(logger->GetText(1) + "|" + logger->GetAltText(1) + "|" + logger->GetText(),
-              "root|root alt|changed");
-    EXPECT_EQ(logger->GetClass(0) * 10 + logger->GetClass(1), LayerClassRoot * 10 + LayerClassStep);
-}
-
 TEST(LoggerTimeRemaining, EstimateFromValueMaxValueAndElapsedTime)
 {
     using boost::posix_time::microseconds;

@@ -338,14 +338,6 @@ TEST(TranslatorFile, WritesExactBytes)
                                   "\"Startup\"=\"Startup\"\n"
                                   "\"Total Runtime: %1%s\"=\"Total Runtime: %1%s\"\n"
                                   ")\n");
-    // Base modules by name only.
-    table.Init("M", "de");
-    CTranslatorData base = MakeTable("A\"");
-    base.SetTranslation("not", "written");
-    table.AddBaseModule(base);
-    table.AddBaseModule(MakeTable("B"));
-    ASSERT_TRUE(CTranslatorFile(dir / "a.trl").Write(table));
-    EXPECT_EQ(ReadFile(dir / "a.trl"), MakeTrl("M", "de", "\"A\\\"\", \"B\"", ""));
     EXPECT_EQ(_BuildQuotedString(std::string("\b\t\n\f\r\"'\\\x0b\0x", 11)),
               std::string("\"\\b\\t\\n\\f\\r\\\"\\'\\\\\x0b\0x\"", 21));
     EXPECT_EQ(CTranslatorFile::BuildFileName("", "m", "l") + CTranslatorFile::BuildFileName("/a//b///", "m//x", "l"),
@@ -366,19 +358,16 @@ TEST(TranslatorFile, ReadsEscapesRawBytesAndAnyWhiteSpace)
     EXPECT_EQ(table.GetTranslatorMap(), (TMap{{"\b\r\n\t\f\\\"'", raw}, {longText, "x\\"}}));
     EXPECT_EQ(table.GetName() + table.GetLanguage(), "ml");
     EXPECT_TRUE(table.IsModified());
-    for (const std::string& layout : {std::string("TF(0001)Settings(ModuleName(\"m\")Language(\"l\")BaseModules(\"A\","
-                                                  "\"B\"))Translations(\"a\"=\"1\"\"b\"=\"2\")"),
-                                      std::string("TF(0001) \r\n\v\f Settings \t ( \r\n ModuleName \n ( \"m\" ) "
-                                                  "Language(\"l\"\r\n) BaseModules ( \"A\" , \"B\" \r\n) \r\n) "
-                                                  "Translations ( \"a\" \r\n = \"1\" \r\n \"b\"=\n\"2\" ) \r\n\t")}) {
-        CTranslatorData spaced;
-        ASSERT_EQ(ReadContent(layout, spaced), std::make_pair(true, std::string()));
-        EXPECT_EQ(spaced.GetTranslatorMap(), (TMap{{"a", "1"}, {"b", "2"}}));
-        ASSERT_EQ(spaced.GetNumBaseModules(), 2u);
-        // Base modules start empty in the table's language.
-        EXPECT_EQ(spaced.GetBaseModule(0).GetName() + spaced.GetBaseModule(1).GetName() +
-                      spaced.GetBaseModule(1).GetLanguage(), "ABl");
-    }
+    // Any white space between the tokens, none needed.
+    const std::string spaced = "TF(0001) \r\n\v\f Settings \t ( \r\n ModuleName \n ( \"m\" ) Language(\"l\"\r\n) "
+                               "BaseModules ( \"A\" , \"B\"\r\n)) Translations(\"a\" \r\n = \"1\"\"b\"=\n\"2\" ) \r\n\t";
+    CTranslatorData other;
+    ASSERT_EQ(ReadContent(spaced, other), std::make_pair(true, std::string()));
+    EXPECT_EQ(other.GetTranslatorMap(), (TMap{{"a", "1"}, {"b", "2"}}));
+    ASSERT_EQ(other.GetNumBaseModules(), 2u);
+    // Base modules start empty in the table's language.
+    EXPECT_EQ(other.GetBaseModule(0).GetName() + other.GetBaseModule(1).GetName() + other.GetBaseModule(1).GetLanguage(),
+              "ABl");
 }
 
 TEST(TranslatorFile, FailuresAndWhereParsingStopped)

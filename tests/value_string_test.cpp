@@ -1,12 +1,8 @@
 // The number texts of the outputs: percentages, ports and process numbers.
-
 #include <clocale>
-#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <string>
-
-#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
@@ -16,65 +12,38 @@
 
 using namespace Qz::Varnel::Strings;
 
-namespace {
-
-std::string Fixed(double value, int32_t precision)
+// Digits after the point without trailing zeros, never "-0" or an exponent;
+// a host that sets a locale with a decimal comma (as many do with
+// setlocale(LC_ALL, "")) still gets points, which readers parse as numbers.
+TEST(ValueString, DigitsAfterThePointWhateverTheHostsNumericLocale)
 {
-    SMakeValueStringParameter parameter;
-    parameter.m_nPrecision = precision;
-    return Detail::SMakeValueStringImpl<double>()(value, parameter);
-}
-
-} // namespace
-
-TEST(ValueString, DigitsAfterThePointWithoutTrailingZeros)
-{
-    const std::pair<std::string, std::string> cases[] = {{MakePercentString(0.123456, 3), "12.346"},
-                                                         {MakePercentString(0.123456, 4), "12.3456"},
-                                                         {MakePercentString(1.0, 3), "100"},
-                                                         {MakePercentString(0.429, 3), "42.9"},
-                                                         {MakePercentString(0.0, 3), "0"},
-                                                         {Fixed(-0.0001, 3), "0"}, // no "-0"
-                                                         {Fixed(-1.5, 3), "-1.5"},
-                                                         {Fixed(1e20, 3), "100000000000000000000"}, // no exponent
-                                                         {Fixed(std::numeric_limits<double>::quiet_NaN(), 3), "0"},
-                                                         {Fixed(std::numeric_limits<double>::infinity(), 3), "0"},
-                                                         {MakeValueString<int>(-7), "-7"},
-                                                         {MakeValueString<unsigned int>(4294967295u), "4294967295"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(c.first, c.second);
-}
-
-// A host that sets a locale with a decimal comma (as many do with
-// setlocale(LC_ALL, "")) still gets points in streams and files, which
-// readers parse as numbers.
-TEST(ValueString, IgnoresTheHostsNumericLocale)
-{
+    auto fixed = [](double value) {
+        SMakeValueStringParameter parameter;
+        parameter.m_nPrecision = 3;
+        return Detail::SMakeValueStringImpl<double>()(value, parameter);
+    };
+    auto texts = [&] {
+        return MakePercentString(0.123456, 3) + " " + MakePercentString(0.123456, 4) + " " + MakePercentString(1.0, 3) +
+               " " + MakePercentString(0.429, 3) + " " + MakePercentString(0.0, 3) + " " + fixed(-0.0001) + " " +
+               fixed(-1.5) + " " + fixed(1e20) + " " + fixed(std::numeric_limits<double>::quiet_NaN()) + " " +
+               fixed(std::numeric_limits<double>::infinity()) + " " + MakeValueString<int>(-7) + " " +
+               MakeValueString<unsigned int>(4294967295u);
+    };
+    const std::string expected = "12.346 12.3456 100 42.9 0 0 -1.5 100000000000000000000 0 0 -7 4294967295";
+    EXPECT_EQ(texts(), expected);
     ::Test::CTemporaryDirectory directory;
     const std::string command = "localedef -i de_DE -f UTF-8 " + directory.File("de_DE.UTF-8") + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0)
         GTEST_SKIP() << "no locale with a decimal comma can be built here";
-    // The library reads locales from LOCPATH; the test's own setting is put
-    // back however the test ends.
-    struct SLocalePath
-    {
-        explicit SLocalePath(const std::string& path)
-            : m_bHad(std::getenv("LOCPATH") != nullptr), m_sPrevious(m_bHad ? std::getenv("LOCPATH") : "")
-        {
-            ::setenv("LOCPATH", path.c_str(), 1);
-        }
-        ~SLocalePath() { m_bHad ? ::setenv("LOCPATH", m_sPrevious.c_str(), 1) : ::unsetenv("LOCPATH"); }
-        bool m_bHad;
-        std::string m_sPrevious;
-    } localePath(directory.Path());
-    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
-        GTEST_SKIP() << "the locale could not be set";
-    const std::string comma = std::localeconv()->decimal_point;
-    const std::string percent = MakePercentString(0.123456, 3);
-    const std::string whole = MakePercentString(1.0, 4);
+    const char* previousPath = std::getenv("LOCPATH");
+    const std::string savedPath = previousPath ? previousPath : "", saved = std::setlocale(LC_NUMERIC, nullptr);
+    ::setenv("LOCPATH", directory.Path().c_str(), 1);
+    const bool set = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+    const std::string comma = std::localeconv()->decimal_point, underComma = texts();
     std::setlocale(LC_NUMERIC, saved.c_str());
+    previousPath ? ::setenv("LOCPATH", savedPath.c_str(), 1) : ::unsetenv("LOCPATH");
+    if (!set)
+        GTEST_SKIP() << "the locale could not be set";
     ASSERT_EQ(",", comma); // the locale really has a decimal comma
-    EXPECT_EQ("12.346", percent);
-    EXPECT_EQ("100", whole);
+    EXPECT_EQ(underComma, expected);
 }

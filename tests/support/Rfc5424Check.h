@@ -1,11 +1,10 @@
 #ifndef VIDODERAVEV_TESTS_RFC5424CHECK_H
 #define VIDODERAVEV_TESTS_RFC5424CHECK_H
 
-// A small RFC 5424 reader for the syslog tests: checks a message against the
-// grammar (header fields, structured data, UTF-8) and hands back its parts,
-// with parameter values unescaped.
+// Checks a syslog message against the RFC 5424 grammar (header fields, one
+// structured-data element, UTF-8) and hands back its parts, with parameter
+// values unescaped.
 
-#include <cstddef>
 #include <map>
 #include <regex>
 #include <string>
@@ -15,139 +14,73 @@ namespace Test {
 struct SSyslogMessage
 {
     int m_nPri = -1;
-    std::string m_sTimestamp, m_sHostName, m_sAppName, m_sProcId, m_sMsgId, m_sSdId;
+    std::string m_sMsgId, m_sSdId, m_sMsg;
     std::map<std::string, std::string> m_oParams;
-    std::string m_sMsg;
 };
 
-// Whether bytes [i, end) of text are well-formed UTF-8.
-inline bool IsValidUtf8(const std::string& text, std::size_t i = 0, std::size_t end = std::string::npos)
+// Well-formed UTF-8: no overlong form, surrogate or code point above U+10FFFF.
+inline bool IsValidUtf8(const std::string& text)
 {
-    if (end == std::string::npos)
-        end = text.size();
-    while (i < end) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t n;
-        unsigned char low = 0x80, high = 0xBF;
-        if (c < 0x80)
-            n = 0;
-        else if (c >= 0xC2 && c <= 0xDF)
-            n = 1;
-        else if (c >= 0xE0 && c <= 0xEF) {
-            n = 2;
-            low = c == 0xE0 ? 0xA0 : 0x80;
-            high = c == 0xED ? 0x9F : 0xBF;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            n = 3;
-            low = c == 0xF0 ? 0x90 : 0x80;
-            high = c == 0xF4 ? 0x8F : 0xBF;
-        } else
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i++]);
+        const int more = c < 0x80                 ? 0
+                         : c >= 0xC2 && c <= 0xDF ? 1
+                         : c >= 0xE0 && c <= 0xEF ? 2
+                         : c >= 0xF0 && c <= 0xF4 ? 3
+                                                  : -1;
+        // The second byte's range depends on the first.
+        unsigned char low = c == 0xE0   ? 0xA0
+                            : c == 0xF0 ? 0x90
+                                        : 0x80,
+                      high = c == 0xED   ? 0x9F
+                             : c == 0xF4 ? 0x8F
+                                         : 0xBF;
+        if (more < 0 || i + static_cast<std::size_t>(more) > text.size())
             return false;
-        for (std::size_t k = 1; k <= n; ++k) {
-            if (i + k >= end)
-                return false;
-            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+        for (int k = 0; k < more; ++k, low = 0x80, high = 0xBF) {
+            const unsigned char d = static_cast<unsigned char>(text[i++]);
             if (d < low || d > high)
                 return false;
-            low = 0x80;
-            high = 0xBF;
         }
-        i += n + 1;
     }
     return true;
 }
 
-// Reads one token of printable US-ASCII up to a blank, at most maxLength long.
-inline bool ReadToken(const std::string& text, std::size_t& i, std::size_t maxLength, std::string& token)
-{
-    const std::size_t start = i;
-    while (i < text.size() && text[i] > 32 && text[i] < 127)
-        ++i;
-    token = text.substr(start, i - start);
-    if (token.empty() || token.size() > maxLength || i >= text.size() || text[i] != ' ')
-        return false;
-    ++i;
-    return true;
-}
-
-// Parses message; on a violation returns false and says where in why.
 inline bool ParseRfc5424(const std::string& message, SSyslogMessage& out, std::string& why)
 {
-    static const std::regex s_oHead("<([0-9]{1,3})>1 ");
-    static const std::regex s_oTime("-|[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}(\\.[0-9]{1,6})?"
-                                    "(Z|[+-][0-9]{2}:[0-9]{2})");
-    std::smatch match;
-    const std::size_t space = message.find(' ', 1);
-    const std::string head = message.substr(0, space == std::string::npos ? 0 : space + 1);
-    if (!std::regex_match(head, match, s_oHead))
-        return why = "PRI or VERSION", false;
-    out.m_nPri = std::stoi(match[1]);
-    if (out.m_nPri > 191)
-        return why = "PRI out of range", false;
-    std::size_t i = head.size();
-    if (!ReadToken(message, i, 64, out.m_sTimestamp) || !std::regex_match(out.m_sTimestamp, s_oTime))
-        return why = "TIMESTAMP", false;
-    if (!ReadToken(message, i, 255, out.m_sHostName) || !ReadToken(message, i, 48, out.m_sAppName) ||
-        !ReadToken(message, i, 128, out.m_sProcId) || !ReadToken(message, i, 32, out.m_sMsgId))
-        return why = "header field", false;
-    if (i < message.size() && message[i] == '-') {
-        ++i;
-    } else {
-        // One element (the output writes one): [SD-ID *(SP NAME="VALUE")]
-        if (i >= message.size() || message[i] != '[')
-            return why = "structured data", false;
-        ++i;
-        const auto isNameChar = [](char c) { return c > 32 && c < 127 && c != '=' && c != ']' && c != '"'; };
-        const std::size_t idStart = i;
-        while (i < message.size() && isNameChar(message[i]))
+    // PRI VERSION TIMESTAMP HOSTNAME APP-NAME PROCID MSGID, then "-" or "[SD-ID".
+    static const std::regex s_oHead("<([0-9]{1,3})>1 (-|[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}"
+                                    "(\\.[0-9]{1,6})?(Z|[+-][0-9]{2}:[0-9]{2})) [!-~]{1,255} [!-~]{1,48} "
+                                    "[!-~]{1,128} ([!-~]{1,32}) (-|\\[([!#-<>-\\\\^-~]{1,32}))");
+    static const std::regex s_oParamName(" ([!#-<>-\\\\^-~]{1,32})=\"");
+    std::smatch head;
+    if (!std::regex_search(message, head, s_oHead, std::regex_constants::match_continuous))
+        return why = "header", false;
+    out.m_nPri = std::stoi(head[1]);
+    out.m_sMsgId = head[5];
+    out.m_sSdId = head[7];
+    std::size_t i = head.length(0);
+    for (std::smatch name; head[7].matched;) {
+        if (message.compare(i, 1, "]") == 0) {
             ++i;
-        out.m_sSdId = message.substr(idStart, i - idStart);
-        if (out.m_sSdId.empty() || out.m_sSdId.size() > 32)
-            return why = "SD-ID", false;
-        while (i < message.size() && message[i] == ' ') {
-            ++i;
-            const std::size_t nameStart = i;
-            while (i < message.size() && isNameChar(message[i]))
-                ++i;
-            const std::string name = message.substr(nameStart, i - nameStart);
-            if (name.empty() || name.size() > 32 || message.compare(i, 2, "=\"") != 0)
-                return why = "PARAM-NAME", false;
-            i += 2;
-            std::string value;
-            for (;;) {
-                if (i >= message.size())
-                    return why = "unterminated PARAM-VALUE", false;
-                const char c = message[i++];
-                if (c == '"')
-                    break;
-                if (c == ']')
-                    return why = "unescaped ] in PARAM-VALUE", false;
-                if (c == '\\' && i < message.size() &&
-                    (message[i] == '"' || message[i] == '\\' || message[i] == ']')) {
-                    value.push_back(message[i++]);
-                    continue;
-                }
-                if (c == '\\')
-                    return why = "lone backslash in PARAM-VALUE", false;
-                value.push_back(c);
-            }
-            if (!IsValidUtf8(value))
-                return why = "PARAM-VALUE not UTF-8", false;
-            if (!out.m_oParams.emplace(name, value).second)
-                return why = "parameter twice", false;
+            break;
         }
-        if (i >= message.size() || message[i] != ']')
-            return why = "SD-ELEMENT end", false;
-        ++i;
+        if (!std::regex_search(message.begin() + static_cast<long>(i), message.end(), name, s_oParamName,
+                               std::regex_constants::match_continuous))
+            return why = "PARAM-NAME", false;
+        i += name.length(0);
+        std::string value;
+        for (; i < message.size() && message[i] != '"'; ++i) {
+            if (message[i] == ']' || (message[i] == '\\' && message.find_first_of("\"\\]", i + 1) != i + 1))
+                return why = "unescaped ] or \\ in PARAM-VALUE", false;
+            value.push_back(message[i] == '\\' ? message[++i] : message[i]);
+        }
+        if (i++ == message.size() || !IsValidUtf8(value) || !out.m_oParams.emplace(name[1], value).second)
+            return why = "PARAM-VALUE", false;
     }
-    if (i == message.size())
-        return true;
-    if (message[i] != ' ')
-        return why = "blank before MSG", false;
-    out.m_sMsg = message.substr(i + 1);
-    if (!IsValidUtf8(out.m_sMsg))
-        return why = "MSG not UTF-8", false;
-    return true;
+    if (i < message.size() && (message[i] != ' ' || !IsValidUtf8(out.m_sMsg = message.substr(i + 1))))
+        return why = "MSG", false;
+    return out.m_nPri <= 191 || (why = "PRI", false);
 }
 
 } // namespace Test

@@ -2,14 +2,9 @@
 // and over TCP, and the console progress lines, byte for byte.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <random>
 #include <regex>
@@ -22,6 +17,7 @@
 #include <vidOderavev/Progress/XmlEscape.h>
 #include <vidOderavev/Progress/ZevVisualizer.h>
 
+#include "support/Loopback.h"
 #include "support/RecordingVisualizer.h"
 #include "support/XmlStream.h"
 
@@ -71,53 +67,13 @@ std::string Wrap(const std::string& content)
     return g_sPrologue + "<LOG>\n<TEXT>" + content + "</TEXT>\n</LOG>\n</LOG_STREAM>\n";
 }
 
-// A TCP listener on 127.0.0.1 with a port chosen by the system.
-class CListener
+// A listening socket on a port that the system picks.
+struct SListener
 {
-public:
-    explicit CListener(int backlog = 16, bool listening = true) : m_nFd(socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address = Loopback(0);
-        bind(m_nFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        if (listening)
-            listen(m_nFd, backlog);
-        socklen_t length = sizeof address;
-        getsockname(m_nFd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_nPort = ntohs(address.sin_port);
-    }
-    ~CListener() { close(m_nFd); }
-    int Port() const { return m_nPort; }
-    // A connection that the output opened, or -1 after ten seconds.
-    int Accept() const { return HasData(m_nFd, 10000) ? accept(m_nFd, nullptr, nullptr) : -1; }
-    static bool HasData(int fd, int milliseconds)
-    {
-        pollfd ready{fd, POLLIN, 0};
-        return poll(&ready, 1, milliseconds) == 1;
-    }
-    static sockaddr_in Loopback(int port)
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        return address;
-    }
-
-private:
-    int m_nFd;
-    int m_nPort;
+    int m_nPort = 0, m_nFd;
+    explicit SListener(int backlog = 16) : m_nFd(::Test::BoundSocket(SOCK_STREAM, m_nPort, backlog)) {}
+    ~SListener() { close(m_nFd); }
 };
-
-// Everything the peer sends until it closes (ten seconds at most); closes.
-std::string ReadAll(int fd)
-{
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t got; CListener::HasData(fd, 10000) && (got = read(fd, buffer, sizeof buffer)) > 0;)
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    close(fd);
-    return bytes;
-}
 
 std::string ThisThread() { return std::to_string(static_cast<unsigned long>(pthread_self())); }
 
@@ -208,6 +164,10 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
         visualizer->ShowMessage("with task", VerbosityFatal, "2026-12-06 10:00:01", "job-7");
         visualizer->ShowMessage("unnamed", VerbosityNone, "2026-12-06 10:00:02", "");
         logger->Message(VerbosityDebug, "a < b && \"c\" > 'd'");
+        // A message cannot forge records or break the document, whatever its bytes.
+        visualizer->ShowMessage("</TEXT></LOG>\n<LOG><TEXT>forged", VerbosityInfo, "<now>", "a&b");
+        visualizer->ShowMessage(std::string("\x01\x7F \xFF\xC3 ok\xC3\xA9", 10), VerbosityInfo, "t",
+                                std::string("\0", 1));
         Step(other, *visualizer, 500);  // describes the first logger: 0 %
         Step(logger, *visualizer, 429); // 42.9 %
         Step(logger, *visualizer, 431); // 43.1 %: a new whole percent
@@ -221,16 +181,20 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
         logger->Message(VerbosityFatal, "not shown after Clear");
     }
     const std::string raw = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Normalise(raw), g_sPrologue + Log("INFO", "Startup") + Log("INFO", "first line") +
-                                  Log("INFO", "second line") + Log("FATAL", "with task", "job-7") + Log("", "unnamed") +
-                                  Log("DEBUG", "a &lt; b &amp;&amp; \"c\" &gt; 'd'") + Progress("0", "Job") +
-                                  Progress("42.9") + Progress("43.1") + Progress("43.9", "Job: phase &lt;2&gt;") +
-                                  Progress("30") + Progress("-0.1") + Progress("100") +
-                                  Log("INFO", "Total Runtime: RUNTIMEs") + g_sEpilogue);
+    EXPECT_EQ(Normalise(raw),
+              g_sPrologue + Log("INFO", "Startup") + Log("INFO", "first line") + Log("INFO", "second line") +
+                  Log("FATAL", "with task", "job-7") + Log("", "unnamed") +
+                  Log("DEBUG", "a &lt; b &amp;&amp; \"c\" &gt; 'd'") +
+                  Log("INFO", "&lt;/TEXT&gt;&lt;/LOG&gt;\n&lt;LOG&gt;&lt;TEXT&gt;forged", "a&amp;b", "&lt;now&gt;") +
+                  Log("INFO", R + "\x7F " + R + R + " ok\xC3\xA9", R, "t") + Progress("0", "Job") + Progress("42.9") +
+                  Progress("43.1") + Progress("43.9", "Job: phase &lt;2&gt;") + Progress("30") + Progress("-0.1") +
+                  Progress("100") + Log("INFO", "Total Runtime: RUNTIMEs") + g_sEpilogue);
     const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
     ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
     EXPECT_EQ(parsed.m_sRoot, "LOG_STREAM");
     EXPECT_EQ(parsed.m_oRecords.at(5).Field("TEXT"), "a < b && \"c\" > 'd'");
+    EXPECT_EQ(parsed.m_oRecords.at(6).Field("TEXT") + "|" + parsed.m_oRecords.at(6).Field("TASKID"),
+              "</TEXT></LOG>\n<LOG><TEXT>forged|a&b");
 
     // Within one whole percent and below one percent with an empty root text.
     auto quiet = MakeLogger("", 1.0, 1000.0);
@@ -246,36 +210,15 @@ TEST(StdoutVisualizer, WholeSessionByteForByte)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), g_sPrologue + Progress("1") + g_sEpilogue);
 }
 
-TEST(StdoutVisualizer, HostileContentIsEscaped)
-{
-    // A message cannot forge records or break the document, whatever its bytes.
-    const std::string forged = "</TEXT></LOG>\n\n<LOG><TEXT>forged";
-    const std::string bytes = std::string("& \x01\x1F\x7F \xFF\xC3 \xEF\xBF\xBF ok\xC3\xA9", 17);
-    testing::internal::CaptureStdout();
-    {
-        CStdoutVisualizer visualizer;
-        visualizer.ShowMessage(forged, VerbosityInfo, "<now>", "a&b");
-        visualizer.ShowMessage(bytes, VerbosityInfo, "t", std::string("\0", 1));
-    }
-    const std::string raw = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(raw,
-              g_sPrologue +
-                  Log("INFO", "&lt;/TEXT&gt;&lt;/LOG&gt;\n\n&lt;LOG&gt;&lt;TEXT&gt;forged", "a&amp;b", "&lt;now&gt;") +
-                  Log("INFO", "&amp; " + R + R + "\x7F " + R + R + " " + R + " ok\xC3\xA9", R, "t") + g_sEpilogue);
-    const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
-    ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
-    EXPECT_EQ(parsed.m_oRecords.at(0).Field("TEXT") + "|" + parsed.m_oRecords.at(0).Field("TASKID"), forged + "|a&b");
-}
-
 TEST(NetVisualizer, WholeDocumentByteForByte)
 {
-    CListener listener;
+    SListener listener;
     auto logger = MakeLogger("Job <1>", 1.0, 100.0);
     logger->SetNotificationLevel(VerbosityTrace);
-    auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.Port());
-    const int connection = listener.Accept();
+    auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.m_nPort);
+    const int connection = ::Test::AcceptOne(listener.m_nFd);
     ASSERT_GE(connection, 0);
-    EXPECT_FALSE(CListener::HasData(connection, 200)); // the prologue waits for the first record
+    EXPECT_FALSE(::Test::Readable(connection, 200)); // the prologue waits for the first record
     visualizer->AddLogger(logger);
     visualizer->ShowMessage("a&b", VerbosityError, "2026-12-06 10:00:01", "task<7>");
     Step(logger, *visualizer, 42.5);
@@ -285,7 +228,7 @@ TEST(NetVisualizer, WholeDocumentByteForByte)
     other.join();
     visualizer->Clear();
     visualizer.reset();
-    const std::string raw = ReadAll(connection);
+    const std::string raw = ::Test::ReadAll(connection);
     char host[1024] = {};
     gethostname(host, sizeof host - 1);
     const std::string ids =
@@ -305,62 +248,52 @@ TEST(NetVisualizer, WholeDocumentByteForByte)
     std::vector<std::thread> threads;
     for (int i = 0; i < 2; ++i)
         threads.emplace_back([&, i] {
-            visualizers[i] = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.Port());
+            visualizers[i] = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.m_nPort);
             tids[i] = ThisThread();
             together.wait(); // both alive until both exist: their identifiers differ
         });
     for (auto& thread : threads)
         thread.join();
-    const int connections[2] = {listener.Accept(), listener.Accept()};
+    const int connections[2] = {::Test::AcceptOne(listener.m_nFd), ::Test::AcceptOne(listener.m_nFd)};
     for (int i = 0; i < 2; ++i) {
         visualizers[i]->ShowMessage("x", VerbosityInfo, "2026-12-06 10:00:00", "");
         visualizers[i].reset();
     }
     std::vector<std::string> seen;
     for (int connection_ : connections)
-        seen.push_back(::Test::ParseXmlStream(ReadAll(connection_)).m_oRecords.at(0).Field("TID"));
+        seen.push_back(::Test::ParseXmlStream(::Test::ReadAll(connection_)).m_oRecords.at(0).Field("TID"));
     std::sort(seen.begin(), seen.end());
     std::sort(tids, tids + 2);
     EXPECT_EQ(seen, std::vector<std::string>(tids, tids + 2));
     EXPECT_NE(tids[0], tids[1]);
 }
 
+// A refused connection silences the output at once; a listener whose queue
+// is full drops connection requests, like a filtering firewall, and the
+// attempt is bounded (5 s by default).
 TEST(NetVisualizer, UnreachableCollectorsSilenceTheOutputInBoundedTime)
 {
-    // Bound but not listening: connections are refused at once.
-    auto logger = MakeLogger("root", 1.0, 10.0);
-    auto start = std::chrono::steady_clock::now();
-    {
-        CListener closed(0, false);
-        auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", closed.Port());
-        visualizer->AddLogger(logger);
-        Step(logger, *visualizer, 5);
-        visualizer->Clear();
-    }
-    EXPECT_LT(SecondsSince(start), 4.0);
-    // A listener whose queue is full drops connection requests, like a
-    // filtering firewall: the attempt is bounded (5 s by default).
-    CListener full(0);
-    const sockaddr_in address = CListener::Loopback(full.Port());
-    const int filler = socket(AF_INET, SOCK_STREAM, 0);
+    SListener full(0), closed(-1);
+    const sockaddr_in address = ::Test::Loopback(full.m_nPort);
+    const int filler = socket(AF_INET, SOCK_STREAM, 0), probe = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     ASSERT_EQ(connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    fcntl(probe, F_SETFL, O_NONBLOCK);
     connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     pollfd ready{probe, POLLOUT, 0};
-    const bool dropped = poll(&ready, 1, 300) == 0;
+    const bool dropping = poll(&ready, 1, 300) == 0;
     close(probe);
-    if (!dropped) {
-        close(filler);
-        GTEST_SKIP() << "the kernel does not drop connection requests on a full queue";
-    }
-    for (const double bound : {0.3, 5.0}) {
-        start = std::chrono::steady_clock::now();
+    auto logger = MakeLogger("root", 1.0, 10.0);
+    for (const double bound : {0.0, 0.3, 5.0}) {
+        if (bound > 0 && !dropping)
+            break; // the kernel does not drop connection requests on a full queue
+        const auto start = std::chrono::steady_clock::now();
         {
-            auto visualizer = bound < 1 ? boost::make_shared<CNetVisualizer>("127.0.0.1", full.Port(),
-                                                                             boost::posix_time::milliseconds(300))
-                                        : boost::make_shared<CNetVisualizer>("127.0.0.1", full.Port());
-            visualizer->ShowMessage("lost", VerbosityInfo, "2026-12-06 10:00:00", "");
+            const int port = bound > 0 ? full.m_nPort : closed.m_nPort;
+            auto visualizer = bound == 0.3 ? boost::make_shared<CNetVisualizer>("127.0.0.1", port,
+                                                                                boost::posix_time::milliseconds(300))
+                                           : boost::make_shared<CNetVisualizer>("127.0.0.1", port);
+            visualizer->AddLogger(logger);
+            Step(logger, *visualizer, 5);
+            visualizer->Clear();
         }
         EXPECT_GE(SecondsSince(start), bound - 0.05);
         EXPECT_LT(SecondsSince(start), bound * 2 + 2);
@@ -376,10 +309,10 @@ TEST(NetVisualizerDeathTest, PeerClosingMidwayLeavesTheHostRunning)
     EXPECT_EXIT(
         {
             signal(SIGPIPE, SIG_DFL);
-            CListener listener;
+            SListener listener;
             auto logger = MakeLogger("root", 1.0, 1000.0);
-            auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.Port());
-            const int connection = listener.Accept();
+            auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.m_nPort);
+            const int connection = ::Test::AcceptOne(listener.m_nFd);
             visualizer->AddLogger(logger);
             char buffer[256];
             if (read(connection, buffer, sizeof buffer) <= 0)

@@ -143,54 +143,44 @@ int ReportIntoPrivateJournald(const char* journald, const char* journalctl,
 
 } // namespace
 
-TEST(JournalEntry, MessageFieldsPerLevel)
+// The fields of every kind of entry; values are kept whole, whatever their
+// bytes, and the task identifier only when given.
+TEST(JournalEntry, FieldsOfEveryKind)
 {
-    struct SCase
-    {
-        _EVerbosityLevel m_eLevel;
-        const char* m_pPriority;
-        const char* m_pName;
+    const std::string bytes("x\xff\xfe=\n\0y", 7), big(100 * 1024, 'b');
+    const auto message = [](const std::string& text, const char* priority, const std::string& logger,
+                            const char* level) {
+        TFields fields = {"MESSAGE=" + text, std::string("PRIORITY=") + priority, "SYSLOG_IDENTIFIER=host",
+                          "VIDODERAVEV_LOGGER=" + logger};
+        if (level)
+            fields.push_back(std::string("VIDODERAVEV_LEVEL=") + level);
+        return fields;
     };
-    const SCase cases[] = {{VerbosityNone, "2", nullptr},  {VerbosityFatal, "2", "FATAL"},
-                           {VerbosityError, "3", "ERROR"}, {VerbosityWarning, "4", "WARNING"},
-                           {VerbosityInfo, "5", "INFO"},   {VerbosityLog, "6", "LOG"},
-                           {VerbosityDebug, "7", "DEBUG"}, {VerbosityTrace, "7", "TRACE"}};
+    const char* const names[] = {nullptr, "FATAL", "ERROR", "WARNING", "INFO", "LOG", "DEBUG", "TRACE"};
+    const char* const priorities[] = {"2", "2", "3", "4", "5", "6", "7", "7"};
     CJournalEntry entry;
-    for (const SCase& c : cases) {
-        SCOPED_TRACE(c.m_eLevel);
-        Detail::BuildJournalMessage(entry, "host", "a line", c.m_eLevel, "", "Root");
-        TFields expected = {"MESSAGE=a line", std::string("PRIORITY=") + c.m_pPriority, "SYSLOG_IDENTIFIER=host",
-                            "VIDODERAVEV_LOGGER=Root"};
-        if (c.m_pName)
-            expected.push_back(std::string("VIDODERAVEV_LEVEL=") + c.m_pName);
-        EXPECT_EQ(Fields(entry), expected);
+    for (int level = 0; level <= 7; ++level) {
+        Detail::BuildJournalMessage(entry, "host", "a line", static_cast<_EVerbosityLevel>(level), "", "Root");
+        EXPECT_EQ(Fields(entry), message("a line", priorities[level], "Root", names[level])) << level;
     }
-}
-
-TEST(JournalEntry, ValuesAreKeptWholeAndTaskIdOnlyWhenGiven)
-{
-    const std::string bytes("x\xff\xfe=\n\0y", 7);
-    const std::string big(100 * 1024, 'b');
-    CJournalEntry entry;
     Detail::BuildJournalMessage(entry, "host", big, VerbosityWarning, bytes, bytes);
-    EXPECT_EQ(Fields(entry),
-              TFields({"MESSAGE=" + big, "PRIORITY=4", "SYSLOG_IDENTIFIER=host", "VIDODERAVEV_LOGGER=" + bytes,
-                       "VIDODERAVEV_LEVEL=WARNING", "VIDODERAVEV_TASK_ID=" + bytes}));
-}
+    TFields expected = message(big, "4", bytes, "WARNING");
+    expected.push_back("VIDODERAVEV_TASK_ID=" + bytes);
+    EXPECT_EQ(Fields(entry), expected);
 
-TEST(JournalEntry, ProgressAndEndFields)
-{
-    CJournalEntry entry;
     Detail::BuildJournalProgress(entry, "host", "Loading", 0.4213376, boost::posix_time::seconds(90));
-    EXPECT_EQ(Fields(entry), TFields({"MESSAGE=Loading: 42.134 %", "PRIORITY=6", "SYSLOG_IDENTIFIER=host",
-                                      "VIDODERAVEV_LOGGER=Loading", "VIDODERAVEV_PROGRESS=0.421338",
-                                      "VIDODERAVEV_TIME_REMAINING_US=90000000"}));
+    expected = message("Loading: 42.134 %", "6", "Loading", nullptr);
+    expected.push_back("VIDODERAVEV_PROGRESS=0.421338");
+    expected.push_back("VIDODERAVEV_TIME_REMAINING_US=90000000");
+    EXPECT_EQ(Fields(entry), expected);
     Detail::BuildJournalProgress(entry, "host", "", 1.0, boost::posix_time::pos_infin);
-    EXPECT_EQ(Fields(entry), TFields({"MESSAGE=100 %", "PRIORITY=6", "SYSLOG_IDENTIFIER=host",
-                                      "VIDODERAVEV_LOGGER=", "VIDODERAVEV_PROGRESS=1"}));
+    expected = message("100 %", "6", "", nullptr);
+    expected.push_back("VIDODERAVEV_PROGRESS=1");
+    EXPECT_EQ(Fields(entry), expected);
     Detail::BuildJournalProgressEnd(entry, "host", "Loading");
-    EXPECT_EQ(Fields(entry), TFields({"MESSAGE=Loading: end of progress", "PRIORITY=6", "SYSLOG_IDENTIFIER=host",
-                                      "VIDODERAVEV_LOGGER=Loading", "VIDODERAVEV_PROGRESS=-1"}));
+    expected = message("Loading: end of progress", "6", "Loading", nullptr);
+    expected.push_back("VIDODERAVEV_PROGRESS=-1");
+    EXPECT_EQ(Fields(entry), expected);
 }
 
 TEST(JournalVisualizer, WithoutAJournalStaysSilentAndSaysSoOnce)

@@ -4,12 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +21,7 @@
 #include <vidOderavev/Progress/Logger.h>
 #include <vidOderavev/Progress/SyslogVisualizer.h>
 
+#include "support/Loopback.h"
 #include "support/Rfc5424Check.h"
 #include "support/TemporaryDirectory.h"
 
@@ -42,25 +39,16 @@ const char g_acDaemon[] = "/usr/sbin/rsyslogd";
 
 int FreePort(int type)
 {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
+    int port = 0;
+    ::close(::Test::BoundSocket(type, port, -1));
+    return port;
 }
 
 bool Accepts(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const sockaddr_in address = ::Test::Loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
 }
@@ -132,13 +120,10 @@ protected:
         }
         // Ready when the TCP input accepts and a probe datagram has come through.
         const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(m_nUdpPort));
+        const sockaddr_in address = ::Test::Loopback(m_nUdpPort);
         bool ready = false;
         for (int i = 0; i < 200 && !ready; ++i) {
-            ::sendto(probe, "probe", 5, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            ::sendto(probe, "probe", 5, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             ready = Accepts(m_nTcpPort) && !Lines(m_sOut + ".probe").empty();
         }
@@ -158,14 +143,7 @@ protected:
     // Waits (10 s at most, longer for the big run) until the file holds count lines.
     std::vector<std::string> WaitForLines(std::size_t count, int seconds = 10)
     {
-        std::vector<std::string> lines;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        do {
-            lines = Lines(m_sOut);
-            if (lines.size() >= count)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        } while (std::chrono::steady_clock::now() < end);
+        ::Test::WaitFor(seconds, [&] { return Lines(m_sOut).size() >= count; });
         std::this_thread::sleep_for(std::chrono::milliseconds(200)); // nothing more must come
         return Lines(m_sOut);
     }
@@ -202,8 +180,7 @@ TEST_F(CSyslogDaemon, MessagesArriveParsed)
         EXPECT_EQ(error.m_sPri, "11");
         EXPECT_EQ(error.m_sMsgId, "LOG");
         EXPECT_NE(error.m_sStructured.find("\"level\": \"ERROR\""), std::string::npos) << error.m_sStructured;
-        EXPECT_NE(error.m_sStructured.find("\"task\": \"task \\\"7\\\" ]\""), std::string::npos)
-            << error.m_sStructured;
+        EXPECT_NE(error.m_sStructured.find("\"task\": \"task \\\"7\\\" ]\""), std::string::npos) << error.m_sStructured;
         EXPECT_NE(error.m_sStructured.find("\"logger\": \"Job [1]\""), std::string::npos) << error.m_sStructured;
         EXPECT_EQ(error.m_sMsg, scheme + " failed \"quoted\" \\ here");
         ::Test::SSyslogMessage raw;
@@ -235,8 +212,7 @@ TEST_F(CSyslogDaemon, ManyMessagesFromFourThreads)
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&logger, t] {
                 for (int i = 0; i < g_nPerThread; ++i)
-                    logger->Message(static_cast<_EVerbosityLevel>(3), std::to_string(t) + "-" + std::to_string(i),
-                                    "");
+                    logger->Message(static_cast<_EVerbosityLevel>(3), std::to_string(t) + "-" + std::to_string(i), "");
             });
         for (std::thread& thread : threads)
             thread.join();

@@ -2,12 +2,9 @@
 // parsing, and what a TCP collector that is away or slow costs.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
 #include <regex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <boost/make_shared.hpp>
 
@@ -31,8 +28,7 @@ std::vector<std::string> ReceiveDatagrams(int fd)
 {
     std::vector<std::string> datagrams;
     char buffer[65536];
-    for (ssize_t n;
-         ::Test::Readable(fd, datagrams.empty() ? 2000 : 200) && (n = ::recv(fd, buffer, sizeof buffer, 0)) >= 0;)
+    for (ssize_t n; ::Test::Readable(fd, datagrams.empty() ? 2000 : 200) && (n = ::recv(fd, buffer, sizeof buffer, 0)) >= 0;)
         datagrams.emplace_back(buffer, static_cast<std::size_t>(n));
     ::close(fd);
     return datagrams;
@@ -53,22 +49,12 @@ std::string Repaired(const std::string& text)
     return out;
 }
 
-boost::shared_ptr<CSyslogVisualizer> Tcp(const boost::shared_ptr<CLogger>& logger, int port,
-                                         const SSyslogOptions& options)
-{
-    const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
-    output->SetNotificationLevel(g_eWarning);
-    output->AddLogger(logger);
-    return output;
-}
-
 } // namespace
 
 TEST(Syslog, UdpMessagesByteForByte)
 {
     int port = 0;
     const int receiver = ::Test::BoundSocket(SOCK_DGRAM, port);
-    ASSERT_GE(receiver, 0);
     SSyslogOptions options;
     options.m_nFacility = 16; // local0
     options.m_sAppName = "app";
@@ -113,7 +99,7 @@ TEST(Syslog, UdpMessagesByteForByte)
 
 // Random bytes in the line, the task identifier and the root text: every
 // message stays well-formed, parameter values read back as the repaired
-// text, and a datagram limit cuts only the text, at a character boundary.
+// text, and a size limit cuts only the text, at a character boundary.
 TEST(Syslog, RandomBytesStayWellFormed)
 {
     std::mt19937 random(20240611);
@@ -136,11 +122,8 @@ TEST(Syslog, RandomBytesStayWellFormed)
             if (limit == 0) {
                 ASSERT_EQ(msg, full);
                 ASSERT_EQ(parsed.m_oParams.count("task") ? parsed.m_oParams.at("task") : "", Repaired(entry.m_sTaskId));
-                continue;
-            }
-            ASSERT_LE(message.size(), limit);
-            if (msg != full) {
-                ASSERT_GE(msg.size(), 5u);
+            } else if (msg != full) {
+                ASSERT_LE(message.size(), limit);
                 ASSERT_EQ(msg.substr(msg.size() - 5), "[...]");
                 ASSERT_EQ(full.compare(0, msg.size() - 5, msg, 0, msg.size() - 5), 0);
             }
@@ -148,11 +131,10 @@ TEST(Syslog, RandomBytesStayWellFormed)
     }
 }
 
-TEST(Syslog, DatagramLimitCutsAtACharacterBoundaryAndAddressesAreParsed)
+TEST(Syslog, DatagramLimitAndAddresses)
 {
     int port = 0;
     const int receiver = ::Test::BoundSocket(SOCK_DGRAM, port);
-    ASSERT_GE(receiver, 0);
     const auto logger = boost::make_shared<CLogger>("r");
     {
         const auto output = CSyslogVisualizer::Create("udp://127.0.0.1:" + std::to_string(port));
@@ -160,7 +142,7 @@ TEST(Syslog, DatagramLimitCutsAtACharacterBoundaryAndAddressesAreParsed)
         output->AddLogger(logger);
         std::string text;
         for (int i = 0; i < 2000; ++i)
-            text += "\xC3\xA9"; // é, two bytes
+            text += "\xC3\xA9"; // two bytes
         logger->Message(static_cast<_EVerbosityLevel>(2), text, "");
         output->Clear();
     }
@@ -168,18 +150,25 @@ TEST(Syslog, DatagramLimitCutsAtACharacterBoundaryAndAddressesAreParsed)
     ASSERT_EQ(datagrams.size(), 1u);
     EXPECT_LE(datagrams[0].size(), 2048u);
     EXPECT_GT(datagrams[0].size(), 2040u);
-    const ::Test::SSyslogMessage m = Parsed(datagrams[0]);
-    EXPECT_EQ(m.m_sMsg.substr(m.m_sMsg.size() - 5), "[...]");
+    const std::string msg = Parsed(datagrams[0]).m_sMsg;
+    EXPECT_TRUE(std::regex_match(msg, std::regex("(\xC3\xA9)+\\[\\.\\.\\.\\]"))) << msg;
 
-    for (const char* bad : {"tcp://host", "udp://::1:514", "http://h:1", "udp://h:70000", "udp://h:", "udp://:5"})
-        EXPECT_THROW(CSyslogVisualizer::Create(bad), std::invalid_argument) << bad;
-    EXPECT_NO_THROW(CSyslogVisualizer::Create("udp://[::1]:514"));
-    EXPECT_NO_THROW(CSyslogVisualizer::Create("unix:/nonexistent/log"));
+    const std::pair<const char*, bool> addresses[] = {
+        {"udp://[::1]:514", true}, {"tcp://h:65535", true}, {"unix:/nonexistent/log", true}, {"unix:", false},
+        {"tcp://host", false},     {"udp://::1:514", false}, {"http://h:1", false},          {"udp://h:70000", false},
+        {"udp://h:0", false},      {"udp://h:", false},      {"udp://:5", false},            {"udp://h:5a4", false},
+        {"udp://[]:5", false}};
+    for (const auto& address : addresses)
+        if (address.second)
+            EXPECT_NO_THROW(CSyslogVisualizer::Create(address.first)) << address.first;
+        else
+            EXPECT_THROW(CSyslogVisualizer::Create(address.first), std::invalid_argument) << address.first;
 }
 
-// Nothing listens at first: the queue takes what it can hold, the rest is
-// dropped; once a collector listens, the sender connects on its next try
-// (after 1 s) and sends the drop WARNING before the queued messages.
+// Nothing listens at first: the queue takes what it can hold, the newest
+// are dropped; once a collector listens, the sender connects on its next
+// try (after 1 s) and sends the drop WARNING before the queued messages, in
+// octet-counted frames.
 TEST(Syslog, TcpAnnouncesDropsWhenTheCollectorComesBack)
 {
     int port = 0;
@@ -187,29 +176,25 @@ TEST(Syslog, TcpAnnouncesDropsWhenTheCollectorComesBack)
     SSyslogOptions options;
     options.m_nQueueCapacity = 5;
     const auto logger = boost::make_shared<CLogger>("r");
-    const auto output = Tcp(logger, port, options);
+    const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
+    output->SetNotificationLevel(g_eWarning);
+    output->AddLogger(logger);
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the first attempt has failed
     for (int i = 0; i < 12; ++i)
         logger->Message(g_eWarning, "m" + std::to_string(i), "");
     EXPECT_EQ(output->GetDroppedCount(), 7u);
     const int listener = ::Test::BoundSocket(SOCK_STREAM, port);
-    ASSERT_GE(listener, 0);
     const std::string stream = ::Test::ReadAll(::Test::AcceptOne(listener), 1000);
     ::close(listener);
     output->Clear();
-    // Octet-counted frames.
-    std::vector<std::string> messages;
+    std::string texts;
     for (std::size_t at = 0, space; (space = stream.find(' ', at)) != std::string::npos;) {
         const std::size_t length = std::stoul(stream.substr(at, space - at));
-        messages.push_back(stream.substr(space + 1, length));
+        const ::Test::SSyslogMessage message = Parsed(stream.substr(space + 1, length));
+        texts += std::to_string(message.m_nPri) + " " + message.m_sMsg + "\n";
         at = space + 1 + length;
-        ASSERT_LE(at, stream.size()) << stream;
     }
-    ASSERT_EQ(messages.size(), 6u) << stream;
-    EXPECT_EQ(Parsed(messages[0]).m_nPri, 8 + 4);
-    EXPECT_EQ(Parsed(messages[0]).m_sMsg, "7 messages were dropped while the collector was unreachable");
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(Parsed(messages[static_cast<std::size_t>(i) + 1]).m_sMsg, "m" + std::to_string(i));
+    EXPECT_EQ(texts, "12 7 messages were dropped while the collector was unreachable\n12 m0\n12 m1\n12 m2\n12 m3\n12 m4\n");
 }
 
 // A collector that accepts and never reads: messages pile up in the queue and
@@ -225,17 +210,17 @@ TEST(Syslog, TcpCollectorThatNeverReadsCostsDropsNotTime)
     options.m_nQueueCapacity = 100;
     options.m_oShutdownTimeout = boost::posix_time::milliseconds(300);
     const auto logger = boost::make_shared<CLogger>("r");
-    uint64_t dropped = 0;
     {
-        const auto output = Tcp(logger, port, options);
+        const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
+        output->SetNotificationLevel(g_eWarning);
+        output->AddLogger(logger);
         for (int i = 0; i < 2000; ++i)
             logger->Message(g_eWarning, std::string(60000, 'x'), "");
-        dropped = output->GetDroppedCount();
+        EXPECT_GT(output->GetDroppedCount(), 0u);
         output->Clear();
     } // only a hang fails here
     Qz::Varnel::Detail::SetDiagnosticSink(previous);
     ::close(listener);
-    EXPECT_GT(dropped, 0u);
     EXPECT_NE(diagnostics.find("syslog messages for 127.0.0.1:" + std::to_string(port) + " were dropped"),
               std::string::npos)
         << diagnostics;

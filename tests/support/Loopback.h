@@ -23,17 +23,14 @@ inline sockaddr_in Loopback(int port)
 }
 
 // A socket bound to the port (0: one the system picks, stored into port),
-// listening with the backlog when it is a stream socket and backlog >= 0;
-// -1 when the port cannot be bound.
+// listening with the backlog when it is a stream socket and backlog >= 0.
 inline int BoundSocket(int type, int& port, int backlog = 16)
 {
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0), one = 1;
     sockaddr_in address = Loopback(port);
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return ::close(fd), -1;
     socklen_t length = sizeof address;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
     if (type == SOCK_STREAM && backlog >= 0)

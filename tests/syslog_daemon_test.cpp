@@ -69,10 +69,12 @@ protected:
             << "template(name=\"t\" type=\"string\" string=\"%pri%\\t%msgid%\\t%$!rfc5424-sd%\\t%msg%\\n\")\n"
             << "ruleset(name=\"r\") {\n  if $rawmsg == \"probe\" then {\n"
             << "    action(type=\"omfile\" file=\"" << m_sOut << ".probe\" template=\"t\")\n    stop\n  }\n"
-            << "  action(type=\"mmpstrucdata\")\n  action(type=\"omfile\" file=\"" << m_sOut << "\" template=\"t\")\n}\n"
+            << "  action(type=\"mmpstrucdata\")\n  action(type=\"omfile\" file=\"" << m_sOut
+            << "\" template=\"t\")\n}\n"
             << "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" << tcp << "\" ruleset=\"r\")\n"
             << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << udp << "\" ruleset=\"r\")\n"
-            << "input(type=\"imuxsock\" Socket=\"" << m_oDirectory / "log" << "\" UseSpecialParser=\"off\" "
+            << "input(type=\"imuxsock\" Socket=\"" << m_oDirectory / "log"
+            << "\" UseSpecialParser=\"off\" "
             << "Ruleset=\"r\")\n";
         m_nPid = ::fork();
         if (m_nPid == 0) {

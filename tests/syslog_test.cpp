@@ -24,7 +24,8 @@ std::vector<std::string> ReceiveDatagrams(int fd)
 {
     std::vector<std::string> datagrams;
     char buffer[65536];
-    for (ssize_t n; ::Test::Readable(fd, datagrams.empty() ? 2000 : 200) && (n = ::recv(fd, buffer, sizeof buffer, 0)) >= 0;)
+    for (ssize_t n;
+         ::Test::Readable(fd, datagrams.empty() ? 2000 : 200) && (n = ::recv(fd, buffer, sizeof buffer, 0)) >= 0;)
         datagrams.emplace_back(buffer, static_cast<std::size_t>(n));
     ::close(fd);
     return datagrams;
@@ -62,17 +63,16 @@ TEST(Syslog, UdpMessagesByteForByte)
     const std::string ids = std::string(host) + " app " + std::to_string(getpid()) + " ";
     const auto log = [&](int pri, const std::string& level, const std::string& params, const std::string& text) {
         return "<" + std::to_string(pri) + ">1 T " + ids + "LOG [vidOderavev@32473" +
-               (level.empty() ? "" : " level=\"" + level + "\"") + params + " logger=\"Root \\\"x\\\" " + R + "\"] " + text +
-               "\n";
+               (level.empty() ? "" : " level=\"" + level + "\"") + params + " logger=\"Root \\\"x\\\" " + R + "\"] " +
+               text + "\n";
     };
     const std::string task = " task=\"t\\]\\\\" + R + "\"";
     EXPECT_EQ(std::regex_replace(bytes, std::regex("Total Runtime: [0-9:.]+s"), "Total Runtime: RUNTIMEs"),
               log(133, "INFO", "", "Startup") + log(130, "FATAL", task, "line 1") + log(131, "ERROR", task, "line 2") +
                   log(132, "WARNING", task, "line 3") + log(133, "INFO", task, "line 4") +
                   log(134, "LOG", "", "again") + log(135, "DEBUG", "", "again") + log(135, "TRACE", "", "again") +
-                  "<134>1 T " + ids +
-                  "PROGRESS [vidOderavev@32473 progress=\"0.42\" logger=\"Root \\\"x\\\" " + R + "\"] Root \"x\" " + R + ": 42 %\n" +
-                  log(133, "INFO", " progress=\"0.42\"", "bad " + R + " byte") +
+                  "<134>1 T " + ids + "PROGRESS [vidOderavev@32473 progress=\"0.42\" logger=\"Root \\\"x\\\" " + R +
+                  "\"] Root \"x\" " + R + ": 42 %\n" + log(133, "INFO", " progress=\"0.42\"", "bad " + R + " byte") +
                   log(133, "INFO", " progress=\"0.42\"", "Total Runtime: RUNTIMEs"));
 }
 
@@ -99,9 +99,10 @@ TEST(Syslog, DatagramLimitAndAddresses)
     EXPECT_TRUE(std::regex_match(msg, std::regex("(\xC3\xA9)+\\[\\.\\.\\.\\]"))) << msg;
 
     const std::pair<const char*, bool> addresses[] = {
-        {"udp://[::1]:514", true}, {"tcp://h:65535", true}, {"unix:/nonexistent/log", true}, {"unix:", false},
-        {"tcp://host", false},     {"udp://::1:514", false}, {"http://h:1", false},          {"udp://h:70000", false},
-        {"udp://h:0", false},      {"udp://h:", false},      {"udp://:5", false},            {"udp://h:5a4", false},
+        {"udp://[::1]:514", true}, {"tcp://h:65535", true},  {"unix:/nonexistent/log", true},
+        {"unix:", false},          {"tcp://host", false},    {"udp://::1:514", false},
+        {"http://h:1", false},     {"udp://h:70000", false}, {"udp://h:0", false},
+        {"udp://h:", false},       {"udp://:5", false},      {"udp://h:5a4", false},
         {"udp://[]:5", false}};
     for (const auto& address : addresses)
         if (address.second)
@@ -139,7 +140,8 @@ TEST(Syslog, TcpAnnouncesDropsWhenTheCollectorComesBack)
         texts += std::regex_replace(frame, std::regex("^<([0-9]+)>1 [^\\]]*\\] "), "$1 ") + "\n";
         at = space + 1 + length;
     }
-    EXPECT_EQ(texts, "12 7 messages were dropped while the collector was unreachable\n12 m0\n12 m1\n12 m2\n12 m3\n12 m4\n");
+    EXPECT_EQ(texts,
+              "12 7 messages were dropped while the collector was unreachable\n12 m0\n12 m1\n12 m2\n12 m3\n12 m4\n");
 }
 
 // A collector that accepts and never reads: messages pile up in the queue and

@@ -67,32 +67,25 @@ protected:
             << "module(load=\"imtcp\")\nmodule(load=\"imudp\")\nmodule(load=\"mmpstrucdata\")\n"
             << "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
             << "template(name=\"t\" type=\"string\" string=\"%pri%\\t%msgid%\\t%$!rfc5424-sd%\\t%msg%\\n\")\n"
-            << "ruleset(name=\"r\") {\n  if $rawmsg == \"probe\" then {\n"
-            << "    action(type=\"omfile\" file=\"" << m_sOut << ".probe\" template=\"t\")\n    stop\n  }\n"
-            << "  action(type=\"mmpstrucdata\")\n  action(type=\"omfile\" file=\"" << m_sOut
-            << "\" template=\"t\")\n}\n"
+            << "ruleset(name=\"r\") {\n  action(type=\"mmpstrucdata\")\n"
+            << "  action(type=\"omfile\" file=\"" << m_sOut << "\" template=\"t\")\n}\n"
             << "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" << tcp << "\" ruleset=\"r\")\n"
             << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << udp << "\" ruleset=\"r\")\n"
             << "input(type=\"imuxsock\" Socket=\"" << m_oDirectory / "log"
-            << "\" UseSpecialParser=\"off\" "
-            << "Ruleset=\"r\")\n";
+            << "\" UseSpecialParser=\"off\" Ruleset=\"r\")\n";
         m_nPid = ::fork();
         if (m_nPid == 0) {
             ::execl(g_acDaemon, g_acDaemon, "-n", "-f", config.c_str(), "-i", pidFile.c_str(), nullptr);
             ::_exit(127);
         }
-        // Ready when a probe datagram has come through and the TCP input accepts.
-        const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-        const sockaddr_in udpAddress = ::Test::Loopback(udp), tcpAddress = ::Test::Loopback(tcp);
+        // Every input has its socket once the TCP input accepts.
+        const sockaddr_in address = ::Test::Loopback(tcp);
         ASSERT_TRUE(::Test::WaitFor(10, [&] {
-            ::sendto(probe, "probe", 5, 0, reinterpret_cast<const sockaddr*>(&udpAddress), sizeof udpAddress);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            const bool accepts = ::connect(fd, reinterpret_cast<const sockaddr*>(&tcpAddress), sizeof tcpAddress) == 0;
+            const bool accepts = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
             ::close(fd);
-            return accepts && !Lines(m_sOut + ".probe").empty();
+            return accepts;
         }));
-        ::close(probe);
     }
 
     void TearDown() override

@@ -147,7 +147,8 @@ TEST(JournalEntry, FieldsOfEveryKind)
     Detail::BuildJournalMessage(entry, "host", big, VerbosityWarning, bytes, bytes);
     fields(big, '4', bytes, "|VIDODERAVEV_LEVEL=WARNING|VIDODERAVEV_TASK_ID=" + bytes);
     Detail::BuildJournalProgress(entry, "host", "Loading", 0.4213376, boost::posix_time::seconds(90));
-    fields("Loading: 42.134 %", '6', "Loading", "|VIDODERAVEV_PROGRESS=0.421338|VIDODERAVEV_TIME_REMAINING_US=90000000");
+    fields("Loading: 42.134 %", '6', "Loading",
+           "|VIDODERAVEV_PROGRESS=0.421338|VIDODERAVEV_TIME_REMAINING_US=90000000");
     Detail::BuildJournalProgress(entry, "host", "", 1.0, boost::posix_time::pos_infin);
     fields("100 %", '6', "", "|VIDODERAVEV_PROGRESS=1");
     Detail::BuildJournalProgressEnd(entry, "host", "Loading");

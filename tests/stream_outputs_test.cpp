@@ -2,60 +2,46 @@
 // and over TCP, and the console progress lines, byte for byte.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
+#include <functional>
 #include <random>
 #include <regex>
 #include <thread>
-
-#include <boost/thread/barrier.hpp>
 
 #include <vidOderavev/Progress/SocketVisualizer.h>
 #include <vidOderavev/Progress/StdoutVisualizer.h>
 #include <vidOderavev/Progress/XmlEscape.h>
 #include <vidOderavev/Progress/ZevVisualizer.h>
 
+#include "support/Loopback.h"
 #include "support/RecordingVisualizer.h"
 #include "support/XmlStream.h"
 
 using namespace Qz::Varnel::Progress;
-using Qz::Varnel::Progress::Detail::EscapeXml;
+using Detail::EscapeXml;
 using Test::MakeLogger;
 
 namespace {
 
 const std::string R = "\xEF\xBF\xBD";
+
+std::string Replaced(int count)
+{
+    std::string replaced;
+    while (count-- > 0)
+        replaced += R;
+    return replaced;
+}
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
-const std::string g_sStampPattern = "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}";
 
-// A LOG record; ids are the network output's identity fields.
-std::string Log(const std::string& type, const std::string& text, const std::string& task = "",
-                const std::string& time = "@", const std::string& ids = "")
-{
-    return "<LOG>\n<TIME>" + time + "</TIME>\n<TYPE>" + type + "</TYPE>\n" + ids +
-           (task.empty() ? "" : "<TASKID>" + task + "</TASKID>\n") + "<TEXT>" + text + "</TEXT>\n</LOG>\n\n";
-}
-
-std::string Progress(const std::string& percentage, const std::string& text = "", const std::string& ids = "")
-{
-    return "<PROGRESS>\n" + (text.empty() ? std::string() : "<TEXT>" + text + "</TEXT>\n") + "<PERCENTAGE>" +
-           percentage + "</PERCENTAGE>\n" + ids + "</PROGRESS>\n\n";
-}
-
-// Replaces the real time stamps of the notes and the run time.
+// Replaces the real time stamps and the run time.
 std::string Normalise(const std::string& bytes)
 {
-    return std::regex_replace(
-        std::regex_replace(bytes, std::regex("<TIME>" + g_sStampPattern + "</TIME>"), "<TIME>@</TIME>"),
-        std::regex("Total Runtime: \\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s"), "Total Runtime: RUNTIMEs");
+    const std::regex stamp("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}"), runtime("\\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s");
+    return std::regex_replace(std::regex_replace(bytes, stamp, "@"), runtime, "RUNTIMEs");
 }
 
 // Sets the progress, forced, and tells the output at once, so that the
@@ -66,64 +52,38 @@ void Step(const boost::shared_ptr<CLogger>& logger, Detail::CVisualizer& visuali
     visualizer.ProgressChanged(logger, true);
 }
 
-std::string Wrap(const std::string& content)
+struct SListener
 {
-    return g_sPrologue + "<LOG>\n<TEXT>" + content + "</TEXT>\n</LOG>\n</LOG_STREAM>\n";
-}
-
-// A TCP listener on 127.0.0.1 with a port chosen by the system.
-class CListener
-{
-public:
-    explicit CListener(int backlog = 16, bool listening = true) : m_nFd(socket(AF_INET, SOCK_STREAM, 0))
-    {
-        sockaddr_in address = Loopback(0);
-        bind(m_nFd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        if (listening)
-            listen(m_nFd, backlog);
-        socklen_t length = sizeof address;
-        getsockname(m_nFd, reinterpret_cast<sockaddr*>(&address), &length);
-        m_nPort = ntohs(address.sin_port);
-    }
-    ~CListener() { close(m_nFd); }
-    int Port() const { return m_nPort; }
-    // A connection that the output opened, or -1 after ten seconds.
-    int Accept() const { return HasData(m_nFd, 10000) ? accept(m_nFd, nullptr, nullptr) : -1; }
-    static bool HasData(int fd, int milliseconds)
-    {
-        pollfd ready{fd, POLLIN, 0};
-        return poll(&ready, 1, milliseconds) == 1;
-    }
-    static sockaddr_in Loopback(int port)
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        return address;
-    }
-
-private:
-    int m_nFd;
-    int m_nPort;
+    int m_nPort = 0, m_nFd;
+    explicit SListener(int backlog = 16) : m_nFd(::Test::BoundSocket(SOCK_STREAM, m_nPort, backlog)) {}
+    ~SListener() { close(m_nFd); }
 };
-
-// Everything the peer sends until it closes (ten seconds at most); closes.
-std::string ReadAll(int fd)
-{
-    std::string bytes;
-    char buffer[4096];
-    for (ssize_t got; CListener::HasData(fd, 10000) && (got = read(fd, buffer, sizeof buffer)) > 0;)
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    close(fd);
-    return bytes;
-}
 
 std::string ThisThread() { return std::to_string(static_cast<unsigned long>(pthread_self())); }
 
-double SecondsSince(std::chrono::steady_clock::time_point since)
+// Runs the session on the standard-output or the network XML output, built
+// on a thread of its own (stored into tid), and returns the bytes written.
+std::string XmlSession(bool network, std::string& tid, const std::function<void(Detail::CVisualizerBase&)>& session)
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+    SListener listener;
+    boost::shared_ptr<Detail::CVisualizerBase> visualizer;
+    if (!network)
+        testing::internal::CaptureStdout();
+    std::thread([&] {
+        visualizer = network ? boost::make_shared<CNetVisualizer>("127.0.0.1", listener.m_nPort)
+                             : boost::shared_ptr<Detail::CVisualizerBase>(boost::make_shared<CStdoutVisualizer>());
+        tid = ThisThread();
+    }).join();
+    const int connection = network ? ::Test::AcceptOne(listener.m_nFd) : -1;
+    EXPECT_FALSE(network && ::Test::Readable(connection, 200)); // the prologue waits for the first record
+    session(*visualizer);
+    visualizer.reset();
+    return network ? ::Test::ReadAll(connection) : testing::internal::GetCapturedStdout();
+}
+
+std::string Wrap(const std::string& content)
+{
+    return g_sPrologue + "<LOG>\n<TEXT>" + content + "</TEXT>\n</LOG>\n</LOG_STREAM>\n";
 }
 
 } // namespace
@@ -131,28 +91,17 @@ double SecondsSince(std::chrono::steady_clock::time_point since)
 TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
 {
     const std::string utf8 = "\xC3\xA9 \xE2\x82\xAC \xF0\x9D\x84\x9E \xC2\x80 \xED\x9F\xBF \xEE\x80\x80 "
-                             "\xEF\xBF\xBD \xEF\xB7\x90 \xF4\x8F\xBF\xBF";
+                             "\xEF\xBF\xBD \xEF\xB7\x90 \xF4\x8F\xBF\xBF tab\tline\ncarriage\r\n\x7F\"'%";
     const std::pair<std::string, std::string> cases[] = {
-        {"", ""},
-        {"Copy \"out\" isn't 100% done; [ok] {x} ~`!@#$^*()_+=|\\/?,.",
-         "Copy \"out\" isn't 100% done; [ok] {x} ~`!@#$^*()_+=|\\/?,."},
-        {"tab\tline\ncarriage\r\n\x7F", "tab\tline\ncarriage\r\n\x7F"},
         {utf8, utf8},
-        {"a&b<c>d", "a&amp;b&lt;c&gt;d"},
-        {"]]>&amp;", "]]&gt;&amp;amp;"},
-        {std::string("\0\0", 2), R + R},
+        {"a&b<c>d]]>&amp;", "a&amp;b&lt;c&gt;d]]&gt;&amp;amp;"},
+        {std::string("\0\x01\x1F", 3), Replaced(3)},
         {"a\xEF\xBF\xBE"
          "b\xEF\xBF\xBF",
          "a" + R + "b" + R}, // non-characters
-        {"\x80", R},
-        {"\xBF\x80", R + R},
-        {"\xC0\x80\xC1\xBF", R + R + R + R}, // overlong leads
-        {"\xE0\x80\x80", R + R + R},         // overlong three-byte form
-        {"\xED\xA0\x80", R + R + R},         // surrogate
-        {"\xF4\x90\x80\x80", R + R + R + R}, // above U+10FFFF
-        {"\xF5\x80\xFE\xFF", R + R + R + R},
-        {"\xE2\x82", R}, // truncated at the end
-        {"\xF0\x9D\x84", R},
+        // Overlong, surrogate, above U+10FFFF or no lead at all: each byte on its own.
+        {"\x80\xBF\xC0\x80\xC1\xBF\xE0\x80\x80\xED\xA0\x80\xF4\x90\x80\x80\xF5\x80\xFE\xFF", Replaced(20)},
+        {"\xF0\x9D\x84", R}, // truncated at the end
         {"\xE2\x82"
          "A\xE2\x82<",
          R + "A" + R + "&lt;"},
@@ -162,30 +111,20 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
     };
     for (const auto& c : cases)
         EXPECT_EQ(EscapeXml(c.first), c.second) << c.first;
-    for (int c = 0; c < 0x20; ++c) {
-        const std::string in = std::string("x") + static_cast<char>(c) + "y";
-        EXPECT_EQ(EscapeXml(in), c == 0x09 || c == 0x0A || c == 0x0D ? in : "x" + R + "y") << c;
-    }
     // Long plain texts are scanned a word at a time: a special byte must be
     // found at every offset within and across words.
-    const std::pair<std::string, std::string> special[] = {
-        {"&", "&amp;"},           {"<", "&lt;"}, {">", "&gt;"}, {"\x01", R}, {"\x1F", R},      {"\x80", R},
-        {"\xEF\xBF\xBE", R},      {"\t", "\t"},  {"\r", "\r"},  {"~", "~"},  {"\x7F", "\x7F"}, {"\xC3\xA9", "\xC3\xA9"},
-        {std::string(1, '\0'), R}};
+    const std::pair<std::string, std::string> special[] = {{"&", "&amp;"},      {">", "&gt;"}, {"\x1F", R}, {"\x80", R},
+                                                           {"\xEF\xBF\xBE", R}, {"\t", "\t"},  {"~", "~"}};
     for (const auto& one : special)
         for (std::size_t offset = 0; offset <= 24; ++offset) {
             const std::string before(offset, 'a'), after(24 - offset, 'z');
             EXPECT_EQ(EscapeXml(before + one.first + after), before + one.second + after) << offset;
         }
-    std::string out = "<TEXT>";
-    Detail::AppendXmlEscaped(out, "1 < 2");
-    EXPECT_EQ(out, "<TEXT>1 &lt; 2");
     // Any bytes give content that a conforming reader accepts; well-formed
     // text comes back exactly (line ends aside).
     std::mt19937 random(20261206);
     for (int round = 0; round < 3000; ++round) {
-        ASSERT_TRUE(::Test::ParseXmlStream(Wrap(EscapeXml(::Test::RandomText(random, false, 40)))).m_bWellFormed)
-            << round;
+        ASSERT_TRUE(::Test::ParseXmlStream(Wrap(EscapeXml(::Test::RandomText(random, false, 40)))).m_bWellFormed);
         const std::string text = ::Test::RandomText(random, true, 40);
         const ::Test::SXmlStream back = ::Test::ParseXmlStream(Wrap(EscapeXml(text)));
         ASSERT_TRUE(back.m_bWellFormed) << back.m_sError << " round " << round;
@@ -193,229 +132,132 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
     }
 }
 
-TEST(StdoutVisualizer, WholeSessionByteForByte)
+// The same session on both XML outputs; the network one adds the host, the
+// process and the constructing thread to its records and a last line end.
+TEST(XmlOutputs, WholeSessionByteForByte)
 {
-    auto logger = MakeLogger("Job", 1.0, 1000.0);
-    logger->SetNotificationLevel(VerbosityTrace);
-    auto other = MakeLogger("other", 1.0, 1000.0);
-    testing::internal::CaptureStdout();
-    {
-        auto visualizer = boost::make_shared<CStdoutVisualizer>();
-        visualizer->ProgressChanged(other, true); // no logger yet: ignored
-        visualizer->AddLogger(logger);
-        visualizer->AddLogger(other);
-        logger->Message(VerbosityInfo, "first line\nsecond line");
-        visualizer->ShowMessage("with task", VerbosityFatal, "2026-12-06 10:00:01", "job-7");
-        visualizer->ShowMessage("unnamed", VerbosityNone, "2026-12-06 10:00:02", "");
-        logger->Message(VerbosityDebug, "a < b && \"c\" > 'd'");
-        Step(other, *visualizer, 500);  // describes the first logger: 0 %
-        Step(logger, *visualizer, 429); // 42.9 %
-        Step(logger, *visualizer, 431); // 43.1 %: a new whole percent
-        Step(logger, *visualizer, 439); // 43.9 %: the same whole percent, nothing
-        logger->SetText(0, "Job: phase <2>");
-        visualizer->ProgressChanged(logger, true); // text changed, same percent
-        Step(logger, *visualizer, 300);            // back to 30 %
-        Step(logger, *visualizer, -1);             // -0.1 % counts as 0 %: a record
-        Step(logger, *visualizer, 1000);
-        visualizer->Clear();
-        logger->Message(VerbosityFatal, "not shown after Clear");
-    }
-    const std::string raw = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(Normalise(raw), g_sPrologue + Log("INFO", "Startup") + Log("INFO", "first line") +
-                                  Log("INFO", "second line") + Log("FATAL", "with task", "job-7") + Log("", "unnamed") +
-                                  Log("DEBUG", "a &lt; b &amp;&amp; \"c\" &gt; 'd'") + Progress("0", "Job") +
-                                  Progress("42.9") + Progress("43.1") + Progress("43.9", "Job: phase &lt;2&gt;") +
-                                  Progress("30") + Progress("-0.1") + Progress("100") +
-                                  Log("INFO", "Total Runtime: RUNTIMEs") + g_sEpilogue);
-    const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
-    ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
-    EXPECT_EQ(parsed.m_sRoot, "LOG_STREAM");
-    EXPECT_EQ(parsed.m_oRecords.at(5).Field("TEXT"), "a < b && \"c\" > 'd'");
-
-    // Within one whole percent and below one percent with an empty root text.
-    auto quiet = MakeLogger("", 1.0, 1000.0);
-    testing::internal::CaptureStdout();
-    {
-        auto visualizer = boost::make_shared<CStdoutVisualizer>();
-        visualizer->SetNotificationLevel(VerbosityNone); // no notes
-        visualizer->AddLogger(quiet);
-        for (double value : {9.0, 10.0, 19.0})
-            Step(quiet, *visualizer, value);
-        visualizer->Clear();
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), g_sPrologue + Progress("1") + g_sEpilogue);
-}
-
-TEST(StdoutVisualizer, HostileContentIsEscaped)
-{
-    // A message cannot forge records or break the document, whatever its bytes.
-    const std::string forged = "</TEXT></LOG>\n\n<LOG><TEXT>forged";
-    const std::string bytes = std::string("& \x01\x1F\x7F \xFF\xC3 \xEF\xBF\xBF ok\xC3\xA9", 17);
-    testing::internal::CaptureStdout();
-    {
-        CStdoutVisualizer visualizer;
-        visualizer.ShowMessage(forged, VerbosityInfo, "<now>", "a&b");
-        visualizer.ShowMessage(bytes, VerbosityInfo, "t", std::string("\0", 1));
-    }
-    const std::string raw = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(raw,
-              g_sPrologue +
-                  Log("INFO", "&lt;/TEXT&gt;&lt;/LOG&gt;\n\n&lt;LOG&gt;&lt;TEXT&gt;forged", "a&amp;b", "&lt;now&gt;") +
-                  Log("INFO", "&amp; " + R + R + "\x7F " + R + R + " " + R + " ok\xC3\xA9", R, "t") + g_sEpilogue);
-    const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
-    ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
-    EXPECT_EQ(parsed.m_oRecords.at(0).Field("TEXT") + "|" + parsed.m_oRecords.at(0).Field("TASKID"), forged + "|a&b");
-}
-
-TEST(NetVisualizer, WholeDocumentByteForByte)
-{
-    CListener listener;
-    auto logger = MakeLogger("Job <1>", 1.0, 100.0);
-    logger->SetNotificationLevel(VerbosityTrace);
-    auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.Port());
-    const int connection = listener.Accept();
-    ASSERT_GE(connection, 0);
-    EXPECT_FALSE(CListener::HasData(connection, 200)); // the prologue waits for the first record
-    visualizer->AddLogger(logger);
-    visualizer->ShowMessage("a&b", VerbosityError, "2026-12-06 10:00:01", "task<7>");
-    Step(logger, *visualizer, 42.5);
-    Step(logger, *visualizer, 42.9); // the same whole percent: nothing
-    Step(logger, *visualizer, 10);
-    std::thread other([&] { visualizer->ShowMessage("other thread", VerbosityInfo, "2026-12-06 10:00:02", ""); });
-    other.join();
-    visualizer->Clear();
-    visualizer.reset();
-    const std::string raw = ReadAll(connection);
-    char host[1024] = {};
+    char host[256] = {};
     gethostname(host, sizeof host - 1);
-    const std::string ids =
-        "<HOSTNAME>" + std::string(host) + "</HOSTNAME>\n<PID>" + std::to_string(getpid()) + "</PID>\n";
-    const std::string logIds = ids + "<TID>" + ThisThread() + "</TID>\n";
-    EXPECT_EQ(Normalise(raw), g_sPrologue + Log("INFO", "Startup", "", "@", logIds) +
-                                  Log("ERROR", "a&amp;b", "task&lt;7&gt;", "@", logIds) +
-                                  Progress("42.5", "Job &lt;1&gt;", ids) + Progress("10", "", ids) +
-                                  Log("INFO", "other thread", "", "@", logIds) +
-                                  Log("INFO", "Total Runtime: RUNTIMEs", "", "@", logIds) + g_sEpilogue + "\n");
-    EXPECT_TRUE(::Test::ParseXmlStream(raw).m_bWellFormed);
-
-    // Records carry the constructing thread, whichever thread sends them.
-    boost::shared_ptr<CNetVisualizer> visualizers[2];
-    std::string tids[2];
-    boost::barrier together(2);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 2; ++i)
-        threads.emplace_back([&, i] {
-            visualizers[i] = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.Port());
-            tids[i] = ThisThread();
-            together.wait(); // both alive until both exist: their identifiers differ
+    for (const bool network : {false, true}) {
+        SCOPED_TRACE(network ? "network" : "standard output");
+        auto logger = MakeLogger("Job", 1.0, 1000.0), other = MakeLogger("other", 1.0, 1000.0);
+        logger->SetNotificationLevel(VerbosityTrace);
+        std::string tid;
+        const std::string raw = XmlSession(network, tid, [&](Detail::CVisualizerBase& visualizer) {
+            visualizer.ProgressChanged(other, true); // no logger yet: ignored
+            visualizer.AddLogger(logger);
+            visualizer.AddLogger(other);
+            logger->Message(VerbosityInfo, "first line\nsecond line");
+            visualizer.ShowMessage("with task", VerbosityFatal, "2026-12-06 10:00:01", "job-7");
+            visualizer.ShowMessage("unnamed", VerbosityNone, "2026-12-06 10:00:02", "");
+            // A message cannot forge records or break the document, whatever its bytes.
+            visualizer.ShowMessage("</TEXT></LOG>\n<LOG><TEXT>\"forged\"", VerbosityDebug, "<now>", "a&b");
+            visualizer.ShowMessage(std::string("\x01\x7F \xFF\xC3 ok\xC3\xA9", 10), VerbosityInfo, "t",
+                                   std::string("\0", 1));
+            Step(other, visualizer, 500);              // describes the first logger: 0 %
+            for (double value : {429.0, 431.0, 439.0}) // 43.9 %: the same whole percent, nothing
+                Step(logger, visualizer, value);
+            logger->SetText(0, "Job: phase <2>");
+            visualizer.ProgressChanged(logger, true);  // text changed, same percent
+            for (double value : {300.0, -1.0, 1000.0}) // -0.1 % counts as 0 %: a record
+                Step(logger, visualizer, value);
+            visualizer.Clear();
+            logger->Message(VerbosityFatal, "not shown after Clear");
         });
-    for (auto& thread : threads)
-        thread.join();
-    const int connections[2] = {listener.Accept(), listener.Accept()};
-    for (int i = 0; i < 2; ++i) {
-        visualizers[i]->ShowMessage("x", VerbosityInfo, "2026-12-06 10:00:00", "");
-        visualizers[i].reset();
+        const std::string ids =
+            network ? "<HOSTNAME>" + std::string(host) + "</HOSTNAME>\n<PID>" + std::to_string(getpid()) + "</PID>\n"
+                    : "";
+        const std::string logIds = network ? ids + "<TID>" + tid + "</TID>\n" : "";
+        const auto log = [&](const std::string& type, const std::string& text, const std::string& task = "",
+                             const std::string& time = "@") {
+            return "<LOG>\n<TIME>" + time + "</TIME>\n<TYPE>" + type + "</TYPE>\n" + logIds +
+                   (task.empty() ? "" : "<TASKID>" + task + "</TASKID>\n") + "<TEXT>" + text + "</TEXT>\n</LOG>\n\n";
+        };
+        const auto progress = [&](const std::string& percentage, const std::string& text = "") {
+            return "<PROGRESS>\n" + (text.empty() ? "" : "<TEXT>" + text + "</TEXT>\n") + "<PERCENTAGE>" + percentage +
+                   "</PERCENTAGE>\n" + ids + "</PROGRESS>\n\n";
+        };
+        EXPECT_EQ(
+            Normalise(raw),
+            g_sPrologue + log("INFO", "Startup") + log("INFO", "first line") + log("INFO", "second line") +
+                log("FATAL", "with task", "job-7") + log("", "unnamed") +
+                log("DEBUG", "&lt;/TEXT&gt;&lt;/LOG&gt;\n&lt;LOG&gt;&lt;TEXT&gt;\"forged\"", "a&amp;b", "&lt;now&gt;") +
+                log("INFO", R + "\x7F " + R + R + " ok\xC3\xA9", R, "t") + progress("0", "Job") + progress("42.9") +
+                progress("43.1") + progress("43.9", "Job: phase &lt;2&gt;") + progress("30") + progress("-0.1") +
+                progress("100") + log("INFO", "Total Runtime: RUNTIMEs") + g_sEpilogue + (network ? "\n" : ""));
+        const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
+        ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
+        EXPECT_EQ(parsed.m_oRecords.at(5).Field("TEXT") + "|" + parsed.m_oRecords.at(5).Field("TASKID"),
+                  "</TEXT></LOG>\n<LOG><TEXT>\"forged\"|a&b");
     }
-    std::vector<std::string> seen;
-    for (int connection_ : connections)
-        seen.push_back(::Test::ParseXmlStream(ReadAll(connection_)).m_oRecords.at(0).Field("TID"));
-    std::sort(seen.begin(), seen.end());
-    std::sort(tids, tids + 2);
-    EXPECT_EQ(seen, std::vector<std::string>(tids, tids + 2));
-    EXPECT_NE(tids[0], tids[1]);
 }
 
+// A refused connection silences the output at once; a listener whose queue
+// is full drops connection requests, like a filtering firewall, and the
+// attempt is bounded (5 s by default).
 TEST(NetVisualizer, UnreachableCollectorsSilenceTheOutputInBoundedTime)
 {
-    // Bound but not listening: connections are refused at once.
-    auto logger = MakeLogger("root", 1.0, 10.0);
-    auto start = std::chrono::steady_clock::now();
-    {
-        CListener closed(0, false);
-        auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", closed.Port());
-        visualizer->AddLogger(logger);
-        Step(logger, *visualizer, 5);
-        visualizer->Clear();
-    }
-    EXPECT_LT(SecondsSince(start), 4.0);
-    // A listener whose queue is full drops connection requests, like a
-    // filtering firewall: the attempt is bounded (5 s by default).
-    CListener full(0);
-    const sockaddr_in address = CListener::Loopback(full.Port());
-    const int filler = socket(AF_INET, SOCK_STREAM, 0);
+    SListener full(0), closed(-1);
+    const sockaddr_in address = ::Test::Loopback(full.m_nPort);
+    const int filler = socket(AF_INET, SOCK_STREAM, 0), probe = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     ASSERT_EQ(connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    fcntl(probe, F_SETFL, O_NONBLOCK);
     connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
     pollfd ready{probe, POLLOUT, 0};
-    const bool dropped = poll(&ready, 1, 300) == 0;
+    const bool dropping = poll(&ready, 1, 300) == 0;
     close(probe);
-    if (!dropped) {
-        close(filler);
-        GTEST_SKIP() << "the kernel does not drop connection requests on a full queue";
-    }
-    for (const double bound : {0.3, 5.0}) {
-        start = std::chrono::steady_clock::now();
+    auto logger = MakeLogger("root", 1.0, 10.0);
+    for (const double bound : {0.0, 0.3, 5.0}) {
+        if (bound > 0 && !dropping)
+            break; // the kernel does not drop connection requests on a full queue
+        const auto start = std::chrono::steady_clock::now();
         {
-            auto visualizer = bound < 1 ? boost::make_shared<CNetVisualizer>("127.0.0.1", full.Port(),
-                                                                             boost::posix_time::milliseconds(300))
-                                        : boost::make_shared<CNetVisualizer>("127.0.0.1", full.Port());
-            visualizer->ShowMessage("lost", VerbosityInfo, "2026-12-06 10:00:00", "");
+            const int port = bound > 0 ? full.m_nPort : closed.m_nPort;
+            auto visualizer = bound == 0.3 ? boost::make_shared<CNetVisualizer>("127.0.0.1", port,
+                                                                                boost::posix_time::milliseconds(300))
+                                           : boost::make_shared<CNetVisualizer>("127.0.0.1", port);
+            visualizer->AddLogger(logger);
+            Step(logger, *visualizer, 5);
+            visualizer->Clear();
         }
-        EXPECT_GE(SecondsSince(start), bound - 0.05);
-        EXPECT_LT(SecondsSince(start), bound * 2 + 2);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(seconds, bound - 0.05);
+        EXPECT_LT(seconds, bound * 2 + 2);
     }
     close(filler);
 }
 
-// With the default SIGPIPE disposition a send to a vanished collector would
-// kill the process; the host must survive, keep computing and stay silent.
-TEST(NetVisualizerDeathTest, PeerClosingMidwayLeavesTheHostRunning)
+// A send to a vanished collector must not raise SIGPIPE, whose default
+// disposition would kill the host.
+TEST(NetVisualizer, PeerClosingMidwayLeavesTheHostRunning)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            signal(SIGPIPE, SIG_DFL);
-            CListener listener;
-            auto logger = MakeLogger("root", 1.0, 1000.0);
-            auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.Port());
-            const int connection = listener.Accept();
-            visualizer->AddLogger(logger);
-            char buffer[256];
-            if (read(connection, buffer, sizeof buffer) <= 0)
-                std::_Exit(3);
-            close(connection);
-            double sum = 0.0;
-            for (int i = 1; i <= 300; ++i) {
-                logger->Message(VerbosityInfo, "record " + std::to_string(i));
-                Step(logger, *visualizer, i);
-                sum += i;
-                if (i % 50 == 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-            visualizer->Clear();
-            visualizer.reset();
-            std::fprintf(stderr, "survived %.0f\n", sum);
-            std::exit(sum == 45150.0 ? 0 : 4);
-        },
-        ::testing::ExitedWithCode(0), "survived 45150");
+    signal(SIGPIPE, SIG_DFL);
+    SListener listener;
+    auto logger = MakeLogger("root", 1.0, 1000.0);
+    auto visualizer = boost::make_shared<CNetVisualizer>("127.0.0.1", listener.m_nPort);
+    visualizer->AddLogger(logger);
+    close(::Test::AcceptOne(listener.m_nFd));
+    for (int i = 1; i <= 300; ++i) {
+        logger->Message(VerbosityInfo, "record " + std::to_string(i));
+        Step(logger, *visualizer, i);
+        if (i % 50 == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 TEST(ZevVisualizer, MessageAndProgressLines)
 {
     auto logger = MakeLogger("", 1.0, 1000.0);
-    auto noted = MakeLogger("root");
-    noted->SetNotificationLevel(VerbosityTrace);
+    logger->SetNotificationLevel(VerbosityTrace);
     testing::internal::CaptureStdout();
     {
         auto visualizer = boost::make_shared<CZevVisualizer>();
         CZevVisualizer silent(true); // construction and destruction write nothing
         visualizer->ProgressChanged(MakeLogger("text", 1.0, 10.0, 5.0), true); // no logger yet: ignored
-        visualizer->ShowMessage("careful: the disk is almost full", VerbosityWarning, "2026-12-06 10:00:00", "");
-        visualizer->ShowMessage("same <&> bytes", VerbosityError, "2026-12-06 10:00:01", "task-9");
-        visualizer->ShowMessage("unnamed", VerbosityNone, "2026-12-06 10:00:02", "");
-        visualizer->SetNotificationLevel(VerbosityNone);
+        visualizer->ShowMessage("careful: the disk is almost full", VerbosityWarning, "10:00:00", "");
+        visualizer->ShowMessage("same <&> bytes", VerbosityError, "10:00:01", "task-9");
+        visualizer->ShowMessage("unnamed", VerbosityNone, "10:00:02", "");
         visualizer->AddLogger(logger);
+        logger->Message(VerbosityDebug, "one\ntwo", "task");
         // Every two percent, both ways; a new text first.
         for (double value : {19.0, 20.0, 39.0, 50.0, 30.0})
             Step(logger, *visualizer, value);
@@ -427,21 +269,8 @@ TEST(ZevVisualizer, MessageAndProgressLines)
         Step(logger, *visualizer, 1000);
         visualizer->Clear();
     }
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "2026-12-06 10:00:00 WARNING: careful: the disk is almost full\n"
-              "2026-12-06 10:00:01 ERROR: same <&> bytes\n2026-12-06 10:00:02 : unnamed\nProgress: 2%\nProgress: 5%\n"
-              "Progress: 3%\nProgress: Phase <1>\nProgress: 12.5%\nProgress: \nProgress: 100%\n");
-    testing::internal::CaptureStdout();
-    {
-        auto visualizer = boost::make_shared<CZevVisualizer>();
-        visualizer->AddLogger(noted);
-        noted->Message(VerbosityDebug, "one\ntwo", "task");
-        visualizer->Clear();
-    }
-    const std::string bytes = testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(
-        std::regex_match(bytes, std::regex(g_sStampPattern + " INFO: Startup\n" + g_sStampPattern + " DEBUG: one\n" +
-                                           g_sStampPattern + " DEBUG: two\n" + g_sStampPattern +
-                                           " INFO: Total Runtime: \\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s\n")))
-        << bytes;
+    EXPECT_EQ(Normalise(testing::internal::GetCapturedStdout()),
+              "10:00:00 WARNING: careful: the disk is almost full\n10:00:01 ERROR: same <&> bytes\n10:00:02 : unnamed\n"
+              "@ INFO: Startup\n@ DEBUG: one\n@ DEBUG: two\nProgress: 2%\nProgress: 5%\nProgress: 3%\n"
+              "Progress: Phase <1>\nProgress: 12.5%\nProgress: \nProgress: 100%\n@ INFO: Total Runtime: RUNTIMEs\n");
 }

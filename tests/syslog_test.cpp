@@ -1,290 +1,147 @@
+// The syslog output: the bytes of its messages, the datagram limit, address
+// parsing, and what a TCP collector that is away or slow costs.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <random>
-#include <string>
+#include <regex>
 #include <thread>
-#include <vector>
 
 #include <boost/make_shared.hpp>
 
 #include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Progress/Logger.h>
-#include <vidOderavev/Progress/Rfc5424.h>
 #include <vidOderavev/Progress/SyslogVisualizer.h>
-#include <vidOderavev/Progress/XmlEscape.h>
 
-#include "support/XmlStream.h"
-#include "support/Rfc5424Check.h"
+#include "support/Loopback.h"
 
 using namespace Qz::Varnel::Progress;
 
 namespace {
 
-// A loopback socket of the given type bound to a free port.
-int Bound(int type, int& port)
-{
-    const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    if (type == SOCK_STREAM)
-        ::listen(fd, 16);
-    return fd;
-}
-
-bool Readable(int fd, int milliseconds)
-{
-    pollfd state{fd, POLLIN, 0};
-    return ::poll(&state, 1, milliseconds) > 0;
-}
+const _EVerbosityLevel g_eWarning = static_cast<_EVerbosityLevel>(3);
+const std::string R = "\xEF\xBF\xBD";
 
 std::vector<std::string> ReceiveDatagrams(int fd)
 {
     std::vector<std::string> datagrams;
     char buffer[65536];
-    while (Readable(fd, 2000)) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0)
-            break;
+    for (ssize_t n;
+         ::Test::Readable(fd, datagrams.empty() ? 2000 : 200) && (n = ::recv(fd, buffer, sizeof buffer, 0)) >= 0;)
         datagrams.emplace_back(buffer, static_cast<std::size_t>(n));
-        if (!Readable(fd, 200))
-            break;
-    }
+    ::close(fd);
     return datagrams;
-}
-
-// Splits octet-counted frames; false on a malformed frame.
-bool Unframe(const std::string& stream, std::vector<std::string>& messages)
-{
-    std::size_t i = 0;
-    while (i < stream.size()) {
-        const std::size_t space = stream.find(' ', i);
-        if (space == std::string::npos || space == i || space - i > 9)
-            return false;
-        const std::size_t length = std::stoul(stream.substr(i, space - i));
-        if (space + 1 + length > stream.size())
-            return false;
-        messages.push_back(stream.substr(space + 1, length));
-        i = space + 1 + length;
-    }
-    return true;
-}
-
-::Test::SSyslogMessage Parsed(const std::string& message)
-{
-    ::Test::SSyslogMessage parsed;
-    std::string why;
-    EXPECT_TRUE(::Test::ParseRfc5424(message, parsed, why)) << why << " in: " << message;
-    return parsed;
-}
-
-std::string Repaired(const std::string& text)
-{
-    std::string out;
-    Detail::AppendUtf8Repaired(out, text);
-    return out;
 }
 
 } // namespace
 
-TEST(Syslog, UdpMessagesCarryPriMsgIdAndStructuredData)
+TEST(Syslog, UdpMessagesByteForByte)
 {
     int port = 0;
-    const int receiver = Bound(SOCK_DGRAM, port);
-    ASSERT_GE(receiver, 0);
+    const int receiver = ::Test::BoundSocket(SOCK_DGRAM, port);
     SSyslogOptions options;
     options.m_nFacility = 16; // local0
     options.m_sAppName = "app";
-    const auto logger = boost::make_shared<CLogger>("Root \"x\"", 1.0, 100.0);
+    const auto logger = boost::make_shared<CLogger>("Root \"x\" \xFF", 1.0, 100.0);
     {
         const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogUdp, "127.0.0.1", port, options);
         output->AddLogger(logger);
         for (int level = 1; level <= 7; ++level)
-            logger->Message(static_cast<_EVerbosityLevel>(level), "line " + std::to_string(level), "t]\\");
+            logger->Message(static_cast<_EVerbosityLevel>(level), "line " + std::to_string(level), "t]\\\xC3");
         logger->SetNotificationLevel(static_cast<_EVerbosityLevel>(7));
-        for (int level = 4; level <= 7; ++level)
-            logger->Message(static_cast<_EVerbosityLevel>(level), "again " + std::to_string(level), "");
+        for (int level = 5; level <= 7; ++level)
+            logger->Message(static_cast<_EVerbosityLevel>(level), "again", "");
         logger->SetProgress(42.0);
         output->ProgressChanged(logger, true);
         logger->Message(static_cast<_EVerbosityLevel>(4), std::string("bad \xC3 byte"), "");
         EXPECT_EQ(output->GetDroppedCount(), 0u);
         output->Clear();
     }
-    const std::vector<std::string> datagrams = ReceiveDatagrams(receiver);
-    ::close(receiver);
-    std::vector<::Test::SSyslogMessage> messages;
-    for (const std::string& datagram : datagrams)
-        messages.push_back(Parsed(datagram));
-    // Startup, the INFO and more severe lines, four more, progress, the bad byte, the run time.
-    ASSERT_EQ(messages.size(), 1u + 4u + 4u + 1u + 1u + 1u);
-    EXPECT_EQ(messages[0].m_sMsg, "Startup");
-    const int severities[] = {2, 3, 4, 5};
-    const char* const names[] = {"FATAL", "ERROR", "WARNING", "INFO"};
-    for (int level = 1; level <= 4; ++level) {
-        const ::Test::SSyslogMessage& m = messages[static_cast<std::size_t>(level)];
-        EXPECT_EQ(m.m_nPri, 16 * 8 + severities[level - 1]);
-        EXPECT_EQ(m.m_sAppName, "app");
-        EXPECT_EQ(m.m_sProcId, std::to_string(getpid()));
-        EXPECT_EQ(m.m_sMsgId, "LOG");
-        EXPECT_EQ(m.m_sSdId, "vidOderavev@32473");
-        EXPECT_EQ(m.m_oParams.at("level"), names[level - 1]);
-        EXPECT_EQ(m.m_oParams.at("task"), "t]\\");
-        EXPECT_EQ(m.m_oParams.at("logger"), "Root \"x\"");
-        EXPECT_EQ(m.m_sMsg, "line " + std::to_string(level));
-    }
-    EXPECT_EQ(messages[5].m_nPri, 16 * 8 + 5);
-    EXPECT_EQ(messages[6].m_nPri, 16 * 8 + 6);
-    EXPECT_EQ(messages[7].m_nPri, 16 * 8 + 7);
-    EXPECT_EQ(messages[8].m_nPri, 16 * 8 + 7);
-    EXPECT_EQ(messages[5].m_oParams.count("task"), 0u);
-    const ::Test::SSyslogMessage& progress = messages[9];
-    EXPECT_EQ(progress.m_sMsgId, "PROGRESS");
-    EXPECT_EQ(progress.m_nPri, 16 * 8 + 6);
-    EXPECT_EQ(progress.m_oParams.at("progress"), "0.42");
-    EXPECT_EQ(progress.m_sMsg, "Root \"x\": 42 %");
-    EXPECT_EQ(messages[10].m_oParams.at("progress"), "0.42");
-    EXPECT_EQ(messages[10].m_sMsg, "bad \xEF\xBF\xBD byte");
-    EXPECT_EQ(messages[11].m_sMsg.compare(0, 15, "Total Runtime: "), 0);
+    std::string bytes;
+    for (const std::string& datagram : ReceiveDatagrams(receiver))
+        bytes += std::regex_replace(datagram, std::regex("^(<[0-9]+>1 )[-+:.T0-9]{32} "), "$1T ") + "\n";
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string ids = std::string(host) + " app " + std::to_string(getpid()) + " ";
+    const auto log = [&](int pri, const std::string& level, const std::string& params, const std::string& text) {
+        return "<" + std::to_string(pri) + ">1 T " + ids + "LOG [vidOderavev@32473" +
+               (level.empty() ? "" : " level=\"" + level + "\"") + params + " logger=\"Root \\\"x\\\" " + R + "\"] " +
+               text + "\n";
+    };
+    const std::string task = " task=\"t\\]\\\\" + R + "\"";
+    EXPECT_EQ(std::regex_replace(bytes, std::regex("Total Runtime: [0-9:.]+s"), "Total Runtime: RUNTIMEs"),
+              log(133, "INFO", "", "Startup") + log(130, "FATAL", task, "line 1") + log(131, "ERROR", task, "line 2") +
+                  log(132, "WARNING", task, "line 3") + log(133, "INFO", task, "line 4") +
+                  log(134, "LOG", "", "again") + log(135, "DEBUG", "", "again") + log(135, "TRACE", "", "again") +
+                  "<134>1 T " + ids + "PROGRESS [vidOderavev@32473 progress=\"0.42\" logger=\"Root \\\"x\\\" " + R +
+                  "\"] Root \"x\" " + R + ": 42 %\n" + log(133, "INFO", " progress=\"0.42\"", "bad " + R + " byte") +
+                  log(133, "INFO", " progress=\"0.42\"", "Total Runtime: RUNTIMEs"));
 }
 
-// Random bytes in the line, the task identifier and the root text: every
-// message stays well-formed, parameter values read back as the repaired
-// text, and a datagram limit cuts only the text, at a character boundary.
-TEST(Syslog, RandomBytesStayWellFormed)
-{
-    std::mt19937 random(20240611);
-    const Detail::CRfc5424Format format(1, "x@1", "fuzz");
-    for (int round = 0; round < 2000; ++round) {
-        Detail::SSyslogEntry entry;
-        entry.m_nLevel = round % 8;
-        entry.m_bProgress = round % 5 == 0;
-        entry.m_bHasFraction = round % 3 == 0;
-        entry.m_dFraction = 0.5;
-        ::gettimeofday(&entry.m_oTime, nullptr);
-        entry.m_sText = ::Test::RandomText(random, false, 600);
-        entry.m_sTaskId = ::Test::RandomText(random, false, 400);
-        entry.m_sRootText = ::Test::RandomText(random, false, 400);
-        for (const std::size_t limit : {std::size_t(0), std::size_t(480)}) {
-            std::string message;
-            format.Append(message, entry, limit);
-            ::Test::SSyslogMessage parsed;
-            std::string why;
-            ASSERT_TRUE(::Test::ParseRfc5424(message, parsed, why)) << why;
-            if (limit == 0) {
-                EXPECT_EQ(parsed.m_sMsg, Repaired(entry.m_sText));
-                if (!entry.m_sTaskId.empty()) {
-                    EXPECT_EQ(parsed.m_oParams.at("task"), Repaired(entry.m_sTaskId));
-                }
-            } else {
-                EXPECT_LE(message.size(), limit);
-                const std::string full = Repaired(entry.m_sText);
-                if (parsed.m_sMsg != full) {
-                    ASSERT_GE(parsed.m_sMsg.size(), 5u);
-                    EXPECT_EQ(parsed.m_sMsg.substr(parsed.m_sMsg.size() - 5), "[...]");
-                    EXPECT_EQ(full.compare(0, parsed.m_sMsg.size() - 5, parsed.m_sMsg, 0, parsed.m_sMsg.size() - 5),
-                              0);
-                }
-            }
-        }
-    }
-}
-
-TEST(Syslog, DatagramLimitCutsAtACharacterBoundary)
+TEST(Syslog, DatagramLimitAndAddresses)
 {
     int port = 0;
-    const int receiver = Bound(SOCK_DGRAM, port);
-    ASSERT_GE(receiver, 0);
+    const int receiver = ::Test::BoundSocket(SOCK_DGRAM, port);
     const auto logger = boost::make_shared<CLogger>("r");
     {
         const auto output = CSyslogVisualizer::Create("udp://127.0.0.1:" + std::to_string(port));
-        output->SetNotificationLevel(static_cast<_EVerbosityLevel>(3));
+        output->SetNotificationLevel(g_eWarning);
         output->AddLogger(logger);
         std::string text;
         for (int i = 0; i < 2000; ++i)
-            text += "\xC3\xA9"; // é, two bytes
+            text += "\xC3\xA9"; // two bytes
         logger->Message(static_cast<_EVerbosityLevel>(2), text, "");
         output->Clear();
     }
     const std::vector<std::string> datagrams = ReceiveDatagrams(receiver);
-    ::close(receiver);
     ASSERT_EQ(datagrams.size(), 1u);
     EXPECT_LE(datagrams[0].size(), 2048u);
     EXPECT_GT(datagrams[0].size(), 2040u);
-    const ::Test::SSyslogMessage m = Parsed(datagrams[0]);
-    EXPECT_EQ(m.m_sMsg.substr(m.m_sMsg.size() - 5), "[...]");
+    const std::string msg = datagrams[0].substr(datagrams[0].find("] ") + 2);
+    EXPECT_TRUE(std::regex_match(msg, std::regex("(\xC3\xA9)+\\[\\.\\.\\.\\]"))) << msg;
+
+    const std::pair<const char*, bool> addresses[] = {
+        {"udp://[::1]:514", true}, {"tcp://h:65535", true},  {"unix:/nonexistent/log", true},
+        {"unix:", false},          {"tcp://host", false},    {"udp://::1:514", false},
+        {"http://h:1", false},     {"udp://h:70000", false}, {"udp://h:0", false},
+        {"udp://h:", false},       {"udp://:5", false},      {"udp://h:5a4", false},
+        {"udp://[]:5", false}};
+    for (const auto& address : addresses)
+        if (address.second)
+            EXPECT_NO_THROW(CSyslogVisualizer::Create(address.first)) << address.first;
+        else
+            EXPECT_THROW(CSyslogVisualizer::Create(address.first), std::invalid_argument) << address.first;
 }
 
-TEST(Syslog, AddressesAreParsed)
-{
-    EXPECT_THROW(CSyslogVisualizer::Create("tcp://host"), std::invalid_argument);
-    EXPECT_THROW(CSyslogVisualizer::Create("udp://::1:514"), std::invalid_argument);
-    EXPECT_THROW(CSyslogVisualizer::Create("http://h:1"), std::invalid_argument);
-    EXPECT_THROW(CSyslogVisualizer::Create("udp://h:70000"), std::invalid_argument);
-    EXPECT_NO_THROW(CSyslogVisualizer::Create("udp://[::1]:514"));
-    EXPECT_NO_THROW(CSyslogVisualizer::Create("unix:/nonexistent/log"));
-}
-
-// Nothing listens at first: the queue takes what it can hold, the rest is
-// dropped; once a collector listens, the sender connects on its next try
-// (after 1 s) and sends the drop WARNING before the queued messages.
+// Nothing listens at first: the queue takes what it can hold, the newest
+// are dropped; once a collector listens, the sender connects on its next
+// try (after 1 s) and sends the drop WARNING before the queued messages, in
+// octet-counted frames.
 TEST(Syslog, TcpAnnouncesDropsWhenTheCollectorComesBack)
 {
     int port = 0;
-    const int probe = Bound(SOCK_STREAM, port);
-    ASSERT_GE(probe, 0);
-    ::close(probe);
+    ::close(::Test::BoundSocket(SOCK_STREAM, port, -1));
     SSyslogOptions options;
     options.m_nQueueCapacity = 5;
     const auto logger = boost::make_shared<CLogger>("r");
-    std::string stream;
-    {
-        const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
-        output->SetNotificationLevel(static_cast<_EVerbosityLevel>(3));
-        output->AddLogger(logger);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the first attempt has failed
-        for (int i = 0; i < 12; ++i)
-            logger->Message(static_cast<_EVerbosityLevel>(3), "m" + std::to_string(i), "");
-        EXPECT_EQ(output->GetDroppedCount(), 7u);
-        const int listener = Bound(SOCK_STREAM, port);
-        ASSERT_GE(listener, 0);
-        ASSERT_TRUE(Readable(listener, 10000));
-        const int connection = ::accept(listener, nullptr, nullptr);
-        char buffer[4096];
-        while (Readable(connection, 1000)) {
-            const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            stream.append(buffer, static_cast<std::size_t>(n));
-        }
-        ::close(connection);
-        ::close(listener);
-        output->Clear();
+    const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
+    output->SetNotificationLevel(g_eWarning);
+    output->AddLogger(logger);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the first attempt has failed
+    for (int i = 0; i < 12; ++i)
+        logger->Message(g_eWarning, "m" + std::to_string(i), "");
+    EXPECT_EQ(output->GetDroppedCount(), 7u);
+    const int listener = ::Test::BoundSocket(SOCK_STREAM, port);
+    const std::string stream = ::Test::ReadAll(::Test::AcceptOne(listener), 1000);
+    ::close(listener);
+    output->Clear();
+    std::string texts;
+    for (std::size_t at = 0, space; (space = stream.find(' ', at)) != std::string::npos;) {
+        const std::size_t length = std::stoul(stream.substr(at, space - at));
+        const std::string frame = stream.substr(space + 1, length);
+        texts += std::regex_replace(frame, std::regex("^<([0-9]+)>1 [^\\]]*\\] "), "$1 ") + "\n";
+        at = space + 1 + length;
     }
-    std::vector<std::string> messages;
-    ASSERT_TRUE(Unframe(stream, messages)) << stream;
-    ASSERT_EQ(messages.size(), 6u);
-    const ::Test::SSyslogMessage warning = Parsed(messages[0]);
-    EXPECT_EQ(warning.m_nPri, 8 + 4);
-    EXPECT_EQ(warning.m_sMsg, "7 messages were dropped while the collector was unreachable");
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(Parsed(messages[static_cast<std::size_t>(i) + 1]).m_sMsg, "m" + std::to_string(i));
+    EXPECT_EQ(texts,
+              "12 7 messages were dropped while the collector was unreachable\n12 m0\n12 m1\n12 m2\n12 m3\n12 m4\n");
 }
 
 // A collector that accepts and never reads: messages pile up in the queue and
@@ -293,31 +150,24 @@ TEST(Syslog, TcpAnnouncesDropsWhenTheCollectorComesBack)
 TEST(Syslog, TcpCollectorThatNeverReadsCostsDropsNotTime)
 {
     int port = 0;
-    const int listener = Bound(SOCK_STREAM, port);
-    ASSERT_GE(listener, 0);
+    const int listener = ::Test::BoundSocket(SOCK_STREAM, port);
     std::string diagnostics;
     const auto previous = Qz::Varnel::Detail::SetDiagnosticSink([&](const std::string& text) { diagnostics += text; });
     SSyslogOptions options;
     options.m_nQueueCapacity = 100;
     options.m_oShutdownTimeout = boost::posix_time::milliseconds(300);
     const auto logger = boost::make_shared<CLogger>("r");
-    const std::string text(60000, 'x');
-    uint64_t dropped = 0;
-    const auto start = std::chrono::steady_clock::now();
     {
         const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
-        output->SetNotificationLevel(static_cast<_EVerbosityLevel>(3));
+        output->SetNotificationLevel(g_eWarning);
         output->AddLogger(logger);
         for (int i = 0; i < 2000; ++i)
-            logger->Message(static_cast<_EVerbosityLevel>(3), text, "");
-        dropped = output->GetDroppedCount();
+            logger->Message(g_eWarning, std::string(60000, 'x'), "");
+        EXPECT_GT(output->GetDroppedCount(), 0u);
         output->Clear();
-    }
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    } // only a hang fails here
     Qz::Varnel::Detail::SetDiagnosticSink(previous);
     ::close(listener);
-    EXPECT_GT(dropped, 0u);
-    EXPECT_LT(seconds, 60.0); // only a hang fails this
     EXPECT_NE(diagnostics.find("syslog messages for 127.0.0.1:" + std::to_string(port) + " were dropped"),
               std::string::npos)
         << diagnostics;

@@ -20,16 +20,6 @@
 
 namespace Test {
 
-// The names in a directory, sorted.
-inline std::vector<std::string> EntriesOf(const std::string& directory)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // A fresh directory under $TMPDIR (or /tmp), removed with everything in it
 // when the object goes.
 class CTemporaryDirectory
@@ -53,7 +43,15 @@ public:
     const std::string& Path() const { return m_sPath; }
     std::string File(const std::string& name) const { return m_sPath + "/" + name; }
     std::string operator/(const std::string& name) const { return File(name); }
-    std::vector<std::string> Entries() const { return EntriesOf(m_sPath); }
+    // The names in the directory, sorted.
+    std::vector<std::string> Entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_sPath))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
 private:
     std::string m_sPath;

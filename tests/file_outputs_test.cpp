@@ -25,7 +25,12 @@ using namespace Test::FileSupport;
 namespace {
 
 const std::string g_sStamp = "2026-12-05 03:49:11";
-enum EKind { Simple, Dated, Buffered };
+enum EKind
+{
+    Simple,
+    Dated,
+    Buffered
+};
 
 // The clock of the buffered output: local time on 5 or 6 December 2026.
 std::atomic<std::time_t> g_nFakeTime(0);
@@ -122,10 +127,12 @@ TEST_P(FileOutputs, LogLinesAreAppendedByteForByte)
     logger->Message(VerbosityError, "first\nsecond", "job");
     visualizer->Clear();
     visualizer.reset();
-    std::string log = std::regex_replace(ReadFile(LogFile()), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d"), g_sStamp);
+    std::string log =
+        std::regex_replace(ReadFile(LogFile()), std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d"), g_sStamp);
     log = std::regex_replace(log, std::regex("Runtime: [0-9:.]+s"), "Runtime: T");
-    EXPECT_EQ(log, "earlier\r\n" + Line("Disk full", "WARNING", "7") + Line("odd\rbytes\x01\xff", "") + Line("Startup") +
-                       Line("first", "ERROR", "job") + Line("second", "ERROR", "job") + Line("Total Runtime: T"));
+    EXPECT_EQ(log, "earlier\r\n" + Line("Disk full", "WARNING", "7") + Line("odd\rbytes\x01\xff", "") +
+                       Line("Startup") + Line("first", "ERROR", "job") + Line("second", "ERROR", "job") +
+                       Line("Total Runtime: T"));
     EXPECT_EQ(ReadFile(m_oDir / "run.progress"), "old\n");
 }
 
@@ -147,7 +154,8 @@ protected:
             m_oVisualizer->ProgressChanged(m_oLogger, true);
         const std::string wanted = GetParam() == Buffered && buffered != "\x01" ? buffered : expected;
         auto content = [&] {
-            return std::regex_replace(ReadFileOrEmpty(m_oDir / "run.progress"), std::regex(" \\[ETA: [0-9hms ]+\\]"), "");
+            return std::regex_replace(ReadFileOrEmpty(m_oDir / "run.progress"), std::regex(" \\[ETA: [0-9hms ]+\\]"),
+                                      "");
         };
         if (auto* writer = dynamic_cast<CBufferedVisualizer*>(m_oVisualizer.get()))
             WaitFor(5.0, [&] { return !writer->Changed() && content() == wanted; });
@@ -229,7 +237,8 @@ TEST(FileOutputNames, FromTheGivenNameTheStemAndTheDayOfWriting)
     ASSERT_EQ(::mkdir((dir / "run.progress").c_str(), 0777), 0);
     ASSERT_EQ(::mkdir((dir / "run_1.progress").c_str(), 0777), 0);
     Send(*Make(Simple, dir.Path()), "x");
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"run.progress", "run_1.progress", "run_2.log", "run_2.progress"}));
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"run.progress", "run_1.progress", "run_2.log", "run_2.progress"}));
 
     EXPECT_EQ(CBufferedVisualizer("/tmp/logs", "job").Name(".log"), "/tmp/logs/job.log");
     EXPECT_EQ(CBufferedVisualizer("", "job").Name(".log"), "job.log");
@@ -276,17 +285,18 @@ TEST_P(FileOutputs, MissingDirectoryAndFullDisk)
     CStderrRedirect errors;
     const int before = CountOpenDescriptors();
     std::string raised;
+    auto run = [&](const std::string& directory) {
+        auto visualizer = ::Make(GetParam(), directory);
+        for (int i = 0; i < 2; ++i)
+            raised += DescribeFileioError([&] { Send(*visualizer, "lost"); }) + "\n";
+        if (directory == missing) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ASSERT_EQ(::mkdir(missing.c_str(), 0777), 0);
+            Send(*visualizer, "kept");
+        }
+    };
     for (const std::string& directory : {missing, m_oDir.Path()}) {
-        raised += DescribeFileioError([&] {
-            auto visualizer = ::Make(GetParam(), directory);
-            for (int i = 0; i < 2; ++i)
-                raised += DescribeFileioError([&] { Send(*visualizer, "lost"); }) + "\n";
-            if (directory == missing) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                ASSERT_EQ(::mkdir(missing.c_str(), 0777), 0);
-                Send(*visualizer, "kept");
-            }
-        }) + "\n";
+        raised += DescribeFileioError([&] { run(directory); }) + "\n";
         EXPECT_EQ(CountOpenDescriptors(), before);
     }
     const std::string open = "Failed to open the file \"" + missing, full = "Failed to write to a file";
@@ -337,8 +347,8 @@ TEST_P(FileOutputs, AFailedWriteLeavesNoTornLine)
         },
         "y\ny\ny\ny\n");
     const std::string none = "no exception\n", cut = "Failed to write enough data to a file";
-    const std::string report = GetParam() == Buffered ? Lost(LogFile(), cut) + none + none + none + none
-                                                      : none + none + cut + "|0\n" + none;
+    const std::string report =
+        GetParam() == Buffered ? Lost(LogFile(), cut) + none + none + none + none : none + none + cut + "|0\n" + none;
     EXPECT_EQ(child.m_sStderr + child.m_sReport, report + Line("whole") + Line("a") + Line("next"));
 }
 

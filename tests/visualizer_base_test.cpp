@@ -70,8 +70,8 @@ TEST(VisualizerBase, NotesAndTheLevelFilter)
     first->Message(VerbosityWarning, "warning", "task");
     first->Message(VerbosityInfo, "info");
     filtered->Clear();
-    EXPECT_EQ(filtered->m_oMessages, (TEvents{"0|direct||ts", "1|direct||ts", "2|direct||ts", "3|direct||ts",
-                                              "3|warning|task"}));
+    EXPECT_EQ(filtered->m_oMessages,
+              (TEvents{"0|direct||ts", "1|direct||ts", "2|direct||ts", "3|direct||ts", "3|warning|task"}));
     CBaseRecorder unowned;
     EXPECT_THROW(unowned.AddLogger(first), boost::bad_weak_ptr);
 }

@@ -2,27 +2,37 @@
 #define VIDODERAVEV_TESTS_FILETESTSUPPORT_H
 
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
 
 #include <vidOderavev/Companion/FailHandler.h>
+#include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 
 #include "support/TemporaryDirectory.h"
 
 namespace Test {
 namespace FileSupport {
 
-// Entries of /proc/self/fd.
-int CountOpenDescriptors();
+// Entries of /proc/self/fd, the one this count opens included.
+inline int CountOpenDescriptors()
+{
+    std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(entries), end(entries)));
+}
 
 // Installs a fail handler for the life of the object and puts back the one
 // that was there before.
 class CFailHandlerScope
 {
 public:
-    explicit CFailHandlerScope(const boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler>& handler);
-    ~CFailHandlerScope();
+    explicit CFailHandlerScope(const boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler>& handler)
+        : m_oPrevious(Qz::Varnel::Fileio::g_oFailHandler)
+    {
+        Qz::Varnel::Fileio::g_oFailHandler = handler;
+    }
+    ~CFailHandlerScope() { Qz::Varnel::Fileio::g_oFailHandler = m_oPrevious; }
 
 private:
     boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler> m_oPrevious;
@@ -34,9 +44,22 @@ class CScriptedFailHandler : public Qz::Varnel::Fileio::CFailHandler
 {
 public:
     explicit CScriptedFailHandler(const std::string& answers = std::string(),
-                                  std::function<void()> onQuestion = std::function<void()>());
-    bool WriteFailure(int handle) override;
-    bool OpenFailure(const std::string& fileName) override;
+                                  std::function<void()> onQuestion = std::function<void()>())
+        : m_sAnswers(answers), m_oOnQuestion(std::move(onQuestion))
+    {
+    }
+    bool WriteFailure(int handle) override
+    {
+        ++m_nWriteQuestions;
+        m_nLastHandle = handle;
+        return Answer();
+    }
+    bool OpenFailure(const std::string& fileName) override
+    {
+        ++m_nOpenQuestions;
+        m_sLastFileName = fileName;
+        return Answer();
+    }
 
     int m_nWriteQuestions = 0;
     int m_nOpenQuestions = 0;
@@ -44,7 +67,14 @@ public:
     std::string m_sLastFileName;
 
 private:
-    bool Answer();
+    bool Answer()
+    {
+        if (m_oOnQuestion)
+            m_oOnQuestion();
+        const bool yes = !m_sAnswers.empty() && m_sAnswers[0] == 'y';
+        m_sAnswers.erase(0, m_sAnswers.empty() ? 0 : 1);
+        return yes;
+    }
 
     std::string m_sAnswers;
     std::function<void()> m_oOnQuestion;
@@ -68,7 +98,15 @@ SChildResult RunInChild(
     const std::function<std::string(const std::string&)>& interact = std::function<std::string(const std::string&)>());
 
 // "description|error code" of the CFileioError that call raises, or "no exception".
-std::string DescribeFileioError(const std::function<void()>& call);
+inline std::string DescribeFileioError(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const Qz::Varnel::Fileio::CFileioError& error) {
+        return error.GetDescription() + "|" + std::to_string(error.GetErrorCode());
+    }
+    return "no exception";
+}
 
 } // namespace FileSupport
 } // namespace Test

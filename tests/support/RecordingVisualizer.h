@@ -1,8 +1,10 @@
 #ifndef VIDODERAVEV_TESTS_RECORDINGVISUALIZER_H
 #define VIDODERAVEV_TESTS_RECORDINGVISUALIZER_H
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -27,16 +29,39 @@ template <typename... TArguments> boost::shared_ptr<CLogger> MakeLogger(TArgumen
 class CRecordingVisualizer : public Qz::Varnel::Progress::Detail::CVisualizer
 {
 public:
-    void LoggerChanged(const boost::shared_ptr<CLogger>& logger) override;
+    void LoggerChanged(const boost::shared_ptr<CLogger>& logger) override
+    {
+        Record("Layers " + std::to_string(logger->GetNumberOfLayers()), logger);
+    }
     void TextChanged(const boost::shared_ptr<CLogger>& logger) override { Record("Text", logger); }
-    void ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate) override;
+    void ProgressChanged(const boost::shared_ptr<CLogger>& logger, bool immediate) override
+    {
+        Record(immediate ? "Progress!" : "Progress", logger);
+        if (m_fnOnProgress)
+            m_fnOnProgress(logger, immediate);
+    }
     void ShowMessage(const std::string& text, Qz::Varnel::Progress::_EVerbosityLevel level,
-                     const std::string& timeStamp, const std::string& taskId) override;
+                     const std::string& timeStamp, const std::string& taskId) override
+    {
+        Record("Message " + std::to_string(static_cast<int>(level)) + "|" + text + "|" + taskId, nullptr, &timeStamp);
+    }
 
     // The events so far, which are then forgotten.
-    TEvents Take();
-    TEvents TimeStamps() const;
-    int Count(const std::string& event) const;
+    TEvents Take()
+    {
+        boost::mutex::scoped_lock lock(m_oMutex);
+        return std::exchange(m_oEvents, TEvents());
+    }
+    TEvents TimeStamps() const
+    {
+        boost::mutex::scoped_lock lock(m_oMutex);
+        return m_oTimeStamps;
+    }
+    int Count(const std::string& event) const
+    {
+        boost::mutex::scoped_lock lock(m_oMutex);
+        return static_cast<int>(std::count(m_oEvents.begin(), m_oEvents.end(), event));
+    }
 
     // Called inside ProgressChanged after recording, without the recorder's
     // mutex: lets a test read getters or change the logger from inside.
@@ -44,14 +69,28 @@ public:
     const CLogger* m_pLastLogger = nullptr;
 
 private:
-    void Record(const std::string& event, const boost::shared_ptr<CLogger>& logger);
+    void Record(const std::string& event, const boost::shared_ptr<CLogger>& logger,
+                const std::string* timeStamp = nullptr)
+    {
+        boost::mutex::scoped_lock lock(m_oMutex);
+        m_oEvents.push_back(event);
+        if (logger)
+            m_pLastLogger = logger.get();
+        if (timeStamp)
+            m_oTimeStamps.push_back(*timeStamp);
+    }
 
     mutable boost::mutex m_oMutex;
     TEvents m_oEvents, m_oTimeStamps;
 };
 
 // Registers a fresh recording visualizer with the logger.
-boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CLogger>& logger);
+inline boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CLogger>& logger)
+{
+    auto visualizer = boost::make_shared<CRecordingVisualizer>();
+    logger->AddVisualizer(visualizer);
+    return visualizer;
+}
 
 // Makes child a child logger of parent for the life of the object; the
 // destructor breaks the link (the two hold each other) even when a failed

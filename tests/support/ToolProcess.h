@@ -1,10 +1,15 @@
 #ifndef VIDODERAVEV_TESTS_TOOLPROCESS_H
 #define VIDODERAVEV_TESTS_TOOLPROCESS_H
 
-#include <functional>
+#include <csignal>
+#include <stdexcept>
 #include <string>
-#include <sys/types.h>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "support/TemporaryDirectory.h"
 
@@ -19,19 +24,63 @@ class CChildProcess
 {
 public:
     CChildProcess(const std::vector<std::string>& argv, const std::string& inputFile, const std::string& outputFile,
-                  const std::string& errorFile);
+                  const std::string& errorFile)
+    {
+        std::vector<char*> arguments;
+        for (const std::string& argument : argv)
+            arguments.push_back(const_cast<char*>(argument.c_str()));
+        arguments.push_back(nullptr);
+        const std::string input = inputFile.empty() ? "/dev/null" : inputFile;
+        m_nPid = ::fork();
+        if (m_nPid < 0)
+            throw std::runtime_error("fork failed");
+        if (m_nPid != 0)
+            return;
+        const int in = ::open(input.c_str(), O_RDONLY);
+        const int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+            ::_exit(126);
+        // The test runner may ignore these; the programs under test must not
+        // inherit that.
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGPIPE, SIG_DFL);
+        ::execv(arguments[0], arguments.data());
+        ::_exit(127);
+    }
     // Kills the process if it still runs.
-    ~CChildProcess();
+    ~CChildProcess() { Wait(0.0); }
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
     pid_t Pid() const { return m_nPid; }
-    void Signal(int signalNumber);
+    void Signal(int signalNumber)
+    {
+        if (IsRunning())
+            ::kill(m_nPid, signalNumber);
+    }
     // Waits up to the timeout; returns the exit status, 128 + signal number
     // for a process ended by a signal, or -1 when it still runs (it is then
     // killed).
-    int Wait(double timeoutSeconds);
-    bool IsRunning();
+    int Wait(double timeoutSeconds)
+    {
+        if (WaitFor(timeoutSeconds, [this] { return !IsRunning(); }))
+            return m_nStatus;
+        ::kill(m_nPid, SIGKILL);
+        ::waitpid(m_nPid, nullptr, 0);
+        m_nStatus = -2;
+        return -1;
+    }
+    bool IsRunning()
+    {
+        int status = 0;
+        if (m_nStatus != -1 || m_nPid <= 0)
+            return false;
+        if (::waitpid(m_nPid, &status, WNOHANG) != m_nPid)
+            return true;
+        m_nStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
 
 private:
     pid_t m_nPid = -1;
@@ -46,8 +95,17 @@ struct SProcessResult
 };
 
 // Runs a program to its end with the given bytes on standard input.
-SProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = std::string(),
-                          double timeoutSeconds = 60.0);
+inline SProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = std::string(),
+                                 double timeoutSeconds = 60.0)
+{
+    Test::CTemporaryDirectory directory;
+    Test::WriteTextFile(directory / "in", input);
+    SProcessResult result;
+    result.m_nStatus = CChildProcess(argv, directory / "in", directory / "out", directory / "err").Wait(timeoutSeconds);
+    result.m_sOutput = Test::ReadFileOrEmpty(directory / "out");
+    result.m_sErrors = Test::ReadFileOrEmpty(directory / "err");
+    return result;
+}
 
 } // namespace ToolTest
 

@@ -20,7 +20,6 @@ struct SXmlRecord
     std::string m_sName; // LOG or PROGRESS
     std::vector<std::pair<std::string, std::string>> m_oFields;
 
-    bool Has(const std::string& name) const { return Field(name, "\x01") != "\x01"; }
     std::string Field(const std::string& name, const std::string& otherwise = std::string()) const
     {
         for (const auto& field : m_oFields)

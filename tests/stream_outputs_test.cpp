@@ -27,13 +27,7 @@ namespace {
 
 const std::string R = "\xEF\xBF\xBD";
 
-std::string Replaced(int count)
-{
-    std::string replaced;
-    while (count-- > 0)
-        replaced += R;
-    return replaced;
-}
+std::string Replaced(int count) { return count > 0 ? R + Replaced(count - 1) : ""; }
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
 
@@ -59,8 +53,6 @@ struct SListener
     ~SListener() { close(m_nFd); }
 };
 
-std::string ThisThread() { return std::to_string(static_cast<unsigned long>(pthread_self())); }
-
 // Runs the session on the standard-output or the network XML output, built
 // on a thread of its own (stored into tid), and returns the bytes written.
 std::string XmlSession(bool network, std::string& tid, const std::function<void(Detail::CVisualizerBase&)>& session)
@@ -72,18 +64,13 @@ std::string XmlSession(bool network, std::string& tid, const std::function<void(
     std::thread([&] {
         visualizer = network ? boost::make_shared<CNetVisualizer>("127.0.0.1", listener.m_nPort)
                              : boost::shared_ptr<Detail::CVisualizerBase>(boost::make_shared<CStdoutVisualizer>());
-        tid = ThisThread();
+        tid = std::to_string(static_cast<unsigned long>(pthread_self()));
     }).join();
     const int connection = network ? ::Test::AcceptOne(listener.m_nFd) : -1;
     EXPECT_FALSE(network && ::Test::Readable(connection, 200)); // the prologue waits for the first record
     session(*visualizer);
     visualizer.reset();
     return network ? ::Test::ReadAll(connection) : testing::internal::GetCapturedStdout();
-}
-
-std::string Wrap(const std::string& content)
-{
-    return g_sPrologue + "<LOG>\n<TEXT>" + content + "</TEXT>\n</LOG>\n</LOG_STREAM>\n";
 }
 
 } // namespace
@@ -123,12 +110,12 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
     // Any bytes give content that a conforming reader accepts; well-formed
     // text comes back exactly (line ends aside).
     std::mt19937 random(20261206);
+    std::string back;
     for (int round = 0; round < 3000; ++round) {
-        ASSERT_TRUE(::Test::ParseXmlStream(Wrap(EscapeXml(::Test::RandomText(random, false, 40)))).m_bWellFormed);
-        const std::string text = ::Test::RandomText(random, true, 40);
-        const ::Test::SXmlStream back = ::Test::ParseXmlStream(Wrap(EscapeXml(text)));
-        ASSERT_TRUE(back.m_bWellFormed) << back.m_sError << " round " << round;
-        ASSERT_EQ(back.m_oRecords.at(0).Field("TEXT"), ::Test::NormaliseLineEnds(text)) << round;
+        const std::string bytes = ::Test::RandomText(random, false, 40), text = ::Test::RandomText(random, true, 40);
+        ASSERT_TRUE(::Test::ReadXmlText(g_sPrologue + EscapeXml(bytes) + "</LOG_STREAM>", back)) << round;
+        ASSERT_TRUE(::Test::ReadXmlText(g_sPrologue + EscapeXml(text) + "</LOG_STREAM>", back)) << round;
+        ASSERT_EQ(back, ::Test::NormaliseLineEnds("\n" + text)) << round;
     }
 }
 
@@ -185,10 +172,6 @@ TEST(XmlOutputs, WholeSessionByteForByte)
                 log("INFO", R + "\x7F " + R + R + " ok\xC3\xA9", R, "t") + progress("0", "Job") + progress("42.9") +
                 progress("43.1") + progress("43.9", "Job: phase &lt;2&gt;") + progress("30") + progress("-0.1") +
                 progress("100") + log("INFO", "Total Runtime: RUNTIMEs") + g_sEpilogue + (network ? "\n" : ""));
-        const ::Test::SXmlStream parsed = ::Test::ParseXmlStream(raw);
-        ASSERT_TRUE(parsed.m_bWellFormed) << parsed.m_sError;
-        EXPECT_EQ(parsed.m_oRecords.at(5).Field("TEXT") + "|" + parsed.m_oRecords.at(5).Field("TASKID"),
-                  "</TEXT></LOG>\n<LOG><TEXT>\"forged\"|a&b");
     }
 }
 

@@ -40,15 +40,6 @@ int FreePort(int type)
     return port;
 }
 
-std::vector<std::string> Lines(const std::string& path)
-{
-    std::ifstream file(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 // Each line of the daemon's file holds PRI, MSGID, the parsed structured
 // data and MSG, separated by tabs.
 class CSyslogDaemon : public ::testing::Test
@@ -97,9 +88,10 @@ protected:
     // Waits until the file holds count lines, then a little longer: nothing more must come.
     std::vector<std::string> WaitForLines(std::size_t count, int seconds = 10)
     {
-        ::Test::WaitFor(seconds, [&] { return Lines(m_sOut).size() >= count; });
+        const auto lines = [&] { return ::Test::SplitLines(::Test::ReadFileOrEmpty(m_sOut)); };
+        ::Test::WaitFor(seconds, [&] { return lines().size() >= count; });
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        return Lines(m_sOut);
+        return lines();
     }
 
     ::Test::CTemporaryDirectory m_oDirectory;

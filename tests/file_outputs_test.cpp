@@ -229,14 +229,6 @@ TEST(FileOutputNames, FromTheGivenNameTheStemAndTheDayOfWriting)
                 made += (made.empty() ? "" : " ") + entry;
             EXPECT_EQ(made, names[kind + 1]) << names[0];
         }
-    // A busy progress file gives the simple output the next free numbered pair.
-    CTemporaryDirectory dir;
-    ASSERT_EQ(::mkdir((dir / "run.progress").c_str(), 0777), 0);
-    ASSERT_EQ(::mkdir((dir / "run_1.progress").c_str(), 0777), 0);
-    Send(*Make(Simple, dir.Path()), "x");
-    EXPECT_EQ(dir.Entries(),
-              (std::vector<std::string>{"run.progress", "run_1.progress", "run_2.log", "run_2.progress"}));
-
     EXPECT_EQ(CBufferedVisualizer("", "job").Name(".log"), "job.log");
     g_nFakeTime = December(5, 12);
     EXPECT_EQ(CBufferedVisualizer("/tmp/logs/", "", true).Name(".progress"), "/tmp/logs/2026-12-05.progress");

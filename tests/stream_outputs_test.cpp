@@ -177,7 +177,7 @@ TEST(XmlOutputs, WholeSessionByteForByte)
 
 // A refused connection silences the output at once; a listener whose queue
 // is full drops connection requests, like a filtering firewall, and the
-// attempt is bounded (5 s by default).
+// attempt is bounded by the given time.
 TEST(NetVisualizer, UnreachableCollectorsSilenceTheOutputInBoundedTime)
 {
     SListener full(0), closed(-1);
@@ -189,15 +189,14 @@ TEST(NetVisualizer, UnreachableCollectorsSilenceTheOutputInBoundedTime)
     const bool dropping = poll(&ready, 1, 300) == 0;
     close(probe);
     auto logger = MakeLogger("root", 1.0, 10.0);
-    for (const double bound : {0.0, 0.3, 5.0}) {
+    for (const double bound : {0.0, 0.3}) {
         if (bound > 0 && !dropping)
             break; // the kernel does not drop connection requests on a full queue
         const auto start = std::chrono::steady_clock::now();
         {
             const int port = bound > 0 ? full.m_nPort : closed.m_nPort;
-            auto visualizer = bound == 0.3 ? boost::make_shared<CNetVisualizer>("127.0.0.1", port,
-                                                                                boost::posix_time::milliseconds(300))
-                                           : boost::make_shared<CNetVisualizer>("127.0.0.1", port);
+            auto visualizer =
+                boost::make_shared<CNetVisualizer>("127.0.0.1", port, boost::posix_time::milliseconds(300));
             visualizer->AddLogger(logger);
             Step(logger, *visualizer, 5);
             visualizer->Clear();

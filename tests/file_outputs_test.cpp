@@ -66,7 +66,6 @@ public:
     {
         m_pTimeSource = &FakeTime;
     }
-    std::string Name(const std::string& extension) const { return _BuildLogFileName({}, extension).string(); }
     bool Changed() const { return m_oSlots.Changed(); }
 };
 
@@ -213,12 +212,10 @@ TEST_P(ProgressFile, ClearWritesTheDroppedProgress)
 
 TEST(FileOutputNames, FromTheGivenNameTheStemAndTheDayOfWriting)
 {
-    // The files that the simple and the dated output make for a given name.
     const std::vector<std::array<std::string, 3>> cases = {
         {"run.log", "run.log run.progress", "run.progress run2026-12-05.log"},
         {"run", "run.log run.progress", "run.progress run2026-12-05.log"},
         {"run.final.log", "run.final.log run.final.progress", "run.final.progress run.final2026-12-05.log"},
-        {".run", ".log .progress", ".progress 2026-12-05.log"},
     };
     for (const auto& names : cases)
         for (EKind kind : {Simple, Dated}) {
@@ -229,9 +226,6 @@ TEST(FileOutputNames, FromTheGivenNameTheStemAndTheDayOfWriting)
                 made += (made.empty() ? "" : " ") + entry;
             EXPECT_EQ(made, names[kind + 1]) << names[0];
         }
-    EXPECT_EQ(CBufferedVisualizer("", "job").Name(".log"), "job.log");
-    g_nFakeTime = December(5, 12);
-    EXPECT_EQ(CBufferedVisualizer("/tmp/logs/", "", true).Name(".progress"), "/tmp/logs/2026-12-05.progress");
 }
 
 // The day of writing names a dated log, not the message's time stamp.

@@ -143,12 +143,8 @@ TEST(JournalVisualizer, EntriesAsARealJournaldStoresThem)
         ToolTest::RunProcess({journalctl, "--directory=" + directory.Path() + "/run-log/journal", "-o", "export",
                               "--all", "SYSLOG_IDENTIFIER=" + identifier});
     ASSERT_EQ(read.m_nStatus, 0) << read.m_sErrors;
-    // Priority, level, logger, task, progress and text of each entry.
     std::vector<std::string> seen;
     for (TEntry& entry : ParseExport(read.m_sOutput)) {
-        // The time remaining depends on the clock: known and whole, or not there.
-        const std::string remaining = entry["VIDODERAVEV_TIME_REMAINING_US"];
-        EXPECT_EQ(remaining.find_first_not_of("0123456789"), std::string::npos) << remaining;
         if (entry["MESSAGE"].compare(0, 15, "Total Runtime: ") == 0)
             entry["MESSAGE"] = "Total Runtime";
         seen.push_back(entry["PRIORITY"] + "|" + entry["VIDODERAVEV_LEVEL"] + "|" + entry["VIDODERAVEV_LOGGER"] + "|" +

@@ -29,7 +29,6 @@ std::string Replaced(int count) { return count > 0 ? R + Replaced(count - 1) : "
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
 
-// Replaces the real time stamps and the run time.
 std::string Normalise(const std::string& bytes)
 {
     const std::regex stamp("\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}"), runtime("\\d{2,}:\\d{2}:\\d{2}(\\.\\d{6})?s");

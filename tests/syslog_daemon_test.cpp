@@ -32,13 +32,6 @@ const int g_nPerThread = 25000;
 const char g_acDaemon[] = "/usr/sbin/rsyslogd";
 const _EVerbosityLevel g_eWarning = static_cast<_EVerbosityLevel>(3);
 
-int FreePort(int type)
-{
-    int port = 0;
-    ::close(::Test::BoundSocket(type, port, -1));
-    return port;
-}
-
 // Each line of the daemon's file holds PRI, MSGID, the parsed structured
 // data and MSG, separated by tabs.
 class CSyslogDaemon : public ::testing::Test
@@ -48,7 +41,9 @@ protected:
     {
         if (::access(g_acDaemon, X_OK) != 0)
             GTEST_SKIP() << g_acDaemon << " is not installed (Debian's rsyslog; scripts/install-deps.sh installs it)";
-        const int tcp = FreePort(SOCK_STREAM), udp = FreePort(SOCK_DGRAM);
+        int tcp = 0, udp = 0; // free ports
+        ::close(::Test::BoundSocket(SOCK_STREAM, tcp, -1));
+        ::close(::Test::BoundSocket(SOCK_DGRAM, udp, -1));
         m_oAddresses = {"udp://127.0.0.1:" + std::to_string(udp), "tcp://127.0.0.1:" + std::to_string(tcp),
                         "unix:" + m_oDirectory / "log"};
         const std::string config = m_oDirectory / "rsyslog.conf", pidFile = m_oDirectory / "rsyslogd.pid";

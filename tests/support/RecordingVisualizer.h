@@ -84,7 +84,6 @@ private:
     TEvents m_oEvents, m_oTimeStamps;
 };
 
-// Registers a fresh recording visualizer with the logger.
 inline boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CLogger>& logger)
 {
     auto visualizer = boost::make_shared<CRecordingVisualizer>();

@@ -30,7 +30,6 @@ const int g_nPerThread = 25000;
 #endif
 
 const char g_acDaemon[] = "/usr/sbin/rsyslogd";
-const _EVerbosityLevel g_eWarning = static_cast<_EVerbosityLevel>(3);
 
 // Each line of the daemon's file holds PRI, MSGID, the parsed structured
 // data and MSG, separated by tabs.
@@ -103,9 +102,9 @@ TEST_F(CSyslogDaemon, MessagesArriveParsed)
     const auto logger = boost::make_shared<CLogger>("Job [1]", 1.0, 10.0);
     for (const std::string& address : m_oAddresses) {
         const auto output = CSyslogVisualizer::Create(address);
-        output->SetNotificationLevel(g_eWarning);
+        output->SetNotificationLevel(VerbosityWarning);
         output->AddLogger(logger);
-        logger->Message(static_cast<_EVerbosityLevel>(2), "failed \"quoted\" \\ here", "task \"7\" ]");
+        logger->Message(VerbosityError, "failed \"quoted\" \\ here", "task \"7\" ]");
         logger->SetProgress(5.0);
         output->ProgressChanged(logger, true);
         output->Clear();
@@ -130,13 +129,13 @@ TEST_F(CSyslogDaemon, ManyMessagesFromFourThreads)
     const auto logger = boost::make_shared<CLogger>("r");
     {
         const auto output = CSyslogVisualizer::Create(m_oAddresses[1], options);
-        output->SetNotificationLevel(g_eWarning);
+        output->SetNotificationLevel(VerbosityWarning);
         output->AddLogger(logger);
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&logger, t] {
                 for (int i = 0; i < g_nPerThread; ++i)
-                    logger->Message(g_eWarning, std::to_string(t) + "-" + std::to_string(i), "");
+                    logger->Message(VerbosityWarning, std::to_string(t) + "-" + std::to_string(i), "");
             });
         for (std::thread& thread : threads)
             thread.join();

@@ -17,7 +17,6 @@ using namespace Qz::Varnel::Progress;
 
 namespace {
 
-const _EVerbosityLevel g_eWarning = static_cast<_EVerbosityLevel>(3);
 const std::string R = "\xEF\xBF\xBD";
 
 std::vector<std::string> ReceiveDatagrams(int fd)
@@ -44,12 +43,12 @@ TEST(Syslog, UdpMessagesByteForByte)
     {
         const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogUdp, "127.0.0.1", port, options);
         output->AddLogger(logger);
-        logger->SetNotificationLevel(static_cast<_EVerbosityLevel>(7));
+        logger->SetNotificationLevel(VerbosityTrace);
         for (int level = 1; level <= 7; ++level)
             logger->Message(static_cast<_EVerbosityLevel>(level), "line " + std::to_string(level), "t]\\\xC3");
         logger->SetProgress(42.0);
         output->ProgressChanged(logger, true);
-        logger->Message(static_cast<_EVerbosityLevel>(4), std::string("bad \xC3 byte"), "");
+        logger->Message(VerbosityInfo, std::string("bad \xC3 byte"), "");
         EXPECT_EQ(output->GetDroppedCount(), 0u);
         output->Clear();
     }
@@ -82,12 +81,12 @@ TEST(Syslog, DatagramLimitAndAddresses)
     const auto logger = boost::make_shared<CLogger>("r");
     {
         const auto output = CSyslogVisualizer::Create("udp://127.0.0.1:" + std::to_string(port));
-        output->SetNotificationLevel(g_eWarning);
+        output->SetNotificationLevel(VerbosityWarning);
         output->AddLogger(logger);
         std::string text;
         for (int i = 0; i < 2000; ++i)
             text += "\xC3\xA9"; // two bytes
-        logger->Message(static_cast<_EVerbosityLevel>(2), text, "");
+        logger->Message(VerbosityError, text, "");
         output->Clear();
     }
     const std::vector<std::string> datagrams = ReceiveDatagrams(receiver);
@@ -116,11 +115,11 @@ TEST(Syslog, TcpAnnouncesDropsWhenTheCollectorComesBack)
     options.m_nQueueCapacity = 5;
     const auto logger = boost::make_shared<CLogger>("r");
     const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
-    output->SetNotificationLevel(g_eWarning);
+    output->SetNotificationLevel(VerbosityWarning);
     output->AddLogger(logger);
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the first attempt has failed
     for (int i = 0; i < 12; ++i)
-        logger->Message(g_eWarning, "m" + std::to_string(i), "");
+        logger->Message(VerbosityWarning, "m" + std::to_string(i), "");
     EXPECT_EQ(output->GetDroppedCount(), 7u);
     const int listener = ::Test::BoundSocket(SOCK_STREAM, port);
     const std::string stream = ::Test::ReadAll(::Test::AcceptOne(listener), 1000);
@@ -152,10 +151,10 @@ TEST(Syslog, TcpCollectorThatNeverReadsCostsDropsNotTime)
     const auto logger = boost::make_shared<CLogger>("r");
     {
         const auto output = boost::make_shared<CSyslogVisualizer>(eSyslogTcp, "127.0.0.1", port, options);
-        output->SetNotificationLevel(g_eWarning);
+        output->SetNotificationLevel(VerbosityWarning);
         output->AddLogger(logger);
         for (int i = 0; i < 2000; ++i)
-            logger->Message(g_eWarning, std::string(60000, 'x'), "");
+            logger->Message(VerbosityWarning, std::string(60000, 'x'), "");
         EXPECT_GT(output->GetDroppedCount(), 0u);
         output->Clear();
     } // only a hang fails here

@@ -97,12 +97,10 @@ TEST(WatchPlain, OneLinePerRecordAndHowAStreamEnds)
 TEST(WatchPlain, SavesTheReceivedBytesUnchanged)
 {
     CTemporaryDirectory directory;
-    for (const char* name : {"stream_complete.xml", "stream_truncated.xml", "stream_malformed.xml"}) {
-        const std::string document = ReadFile(g_sData + "/" + name);
-        Watch(document, {"--save", directory.Path()});
-        EXPECT_EQ(document, ReadFile(directory.File("stdin.xml"))) << name;
-        ::unlink(directory.File("stdin.xml").c_str());
-    }
+    // What arrived of a malformed stream is kept as well.
+    const std::string malformed = ReadFile(g_sData + "/stream_malformed.xml");
+    Watch(malformed, {"--save", directory.Path()});
+    EXPECT_EQ(malformed, ReadFile(directory.File("stdin.xml")));
     // A stream that names its host and process is saved under that name; an
     // existing file is kept. Missing directories are made.
     const std::string network = ReadFile(g_sData + "/stream_network.xml");

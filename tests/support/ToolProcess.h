@@ -59,9 +59,8 @@ public:
         if (IsRunning())
             ::kill(m_nPid, signalNumber);
     }
-    // Waits up to the timeout; returns the exit status, 128 + signal number
-    // for a process ended by a signal, or -1 when it still runs (it is then
-    // killed).
+    // The exit status, 128 + signal number for a process ended by a signal,
+    // or -1 when it still runs after the timeout (it is then killed).
     int Wait(double timeoutSeconds)
     {
         if (WaitFor(timeoutSeconds, [this] { return !IsRunning(); }))

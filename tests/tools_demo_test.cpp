@@ -46,12 +46,13 @@ void ExpectCompleteLog(const std::string& log)
 // After a stop: the last note (its beginning) before the run-time note in the
 // simple log (when it survived) and in the buffered log "queued", and the XML
 // stream in "out" complete up to its end.
-void ExpectClosedOutputs(const CTemporaryDirectory& directory, const std::string& lastNote)
+void ExpectClosedOutputs(const CTemporaryDirectory& directory, const std::string& simpleLog,
+                         const std::string& lastNote)
 {
-    for (const char* log : {"run.log", "queued.log"}) {
-        if (!::Test::FileExists(directory / log))
+    for (const std::string& log : {simpleLog, directory / "queued.log"}) {
+        if (!::Test::FileExists(log))
             continue;
-        const std::vector<std::string> lines = SplitLines(ReadFile(directory / log));
+        const std::vector<std::string> lines = SplitLines(ReadFile(log));
         ASSERT_GE(lines.size(), 3u) << log;
         EXPECT_TRUE(Contains(lines[lines.size() - 2], " WARNING: " + lastNote)) << lines[lines.size() - 2];
         EXPECT_TRUE(Contains(lines.back(), " INFO: Total Runtime: ")) << lines.back();
@@ -171,43 +172,38 @@ TEST(DemoOutputs, LevelVerbosityOffsetLayerTraceAndConsole)
     EXPECT_FALSE(Contains(fallback.m_sOutput, " WARNING: "));
 }
 
-TEST(DemoOutputs, SignalsFinishTheStepAndCloseEveryOutput)
+// A signal finishes the current step; a log file that goes away stops the
+// run, on the main thread (loading) as on the workers (transforming). Either
+// way every other output is closed properly.
+TEST(DemoOutputs, SignalsAndAFailingLogFileStopTheRunAndCloseEveryOutput)
 {
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        CTemporaryDirectory directory;
-        ToolTest::CChildProcess demo({g_sDemo, "--log", directory / "run", "--xml", "--buffered", directory.Path(),
-                                      "queued", "--duration", "30"},
-                                     "", directory / "out", directory / "err");
-        ASSERT_TRUE(ToolTest::WaitFor(
-            20.0, [&] { return Contains(::Test::ReadFileOrEmpty(directory / "run.log"), "chunk 1:"); }));
-        demo.Signal(signalNumber);
-        EXPECT_EQ(130, demo.Wait(10.0)) << signalNumber;
-        EXPECT_FALSE(Contains(ReadFile(directory / "run.log"), "Summary:"));
-        ExpectClosedOutputs(directory, "Interrupted: stopped after the current step");
-    }
-}
-
-// A log file that goes away stops the run, on the main thread (loading) as on
-// the workers (transforming); every other output is still closed properly.
-TEST(DemoOutputs, AFailingLogFileStopsTheRunAndClosesTheOtherOutputs)
-{
-    for (const char* failAfter : {"chunk 1:", "Worker 1 started"}) {
+    const std::pair<int, const char*> stops[] = {
+        {SIGINT, "chunk 1:"}, {SIGTERM, "chunk 1:"}, {SIGHUP, "chunk 1:"}, {0, "chunk 1:"}, {0, "Worker 1 started"}};
+    for (const auto& stop : stops) {
+        SCOPED_TRACE(std::to_string(stop.first) + stop.second);
         CTemporaryDirectory directory;
         const std::string logs = directory / "logs";
         ASSERT_EQ(0, ::mkdir(logs.c_str(), 0755));
-        ToolTest::CChildProcess demo(
-            {g_sDemo, "--log", logs + "/run", "--xml", "--buffered", directory.Path(), "queued", "--duration", "4"}, "",
-            directory / "out", directory / "err");
+        ToolTest::CChildProcess demo({g_sDemo, "--log", logs + "/run", "--xml", "--buffered", directory.Path(),
+                                      "queued", "--duration", stop.first != 0 ? "30" : "4"},
+                                     "", directory / "out", directory / "err");
         ASSERT_TRUE(
-            ToolTest::WaitFor(20.0, [&] { return Contains(::Test::ReadFileOrEmpty(logs + "/run.log"), failAfter); }));
+            ToolTest::WaitFor(20.0, [&] { return Contains(::Test::ReadFileOrEmpty(logs + "/run.log"), stop.second); }));
+        if (stop.first != 0) {
+            demo.Signal(stop.first);
+            EXPECT_EQ(130, demo.Wait(10.0));
+            EXPECT_FALSE(Contains(ReadFile(logs + "/run.log"), "Summary:"));
+            ExpectClosedOutputs(directory, logs + "/run.log", "Interrupted: stopped after the current step");
+            continue;
+        }
         for (const char* file : {"/run.log", "/run.progress"})
             ASSERT_EQ(0, ::unlink((logs + file).c_str()));
         ASSERT_EQ(0, ::rmdir(logs.c_str()));
-        EXPECT_EQ(1, demo.Wait(20.0)) << failAfter;
-        const std::string report = "vidoderavev-demo: the log file output failed: Failed to open the file \"" + logs +
-                                   "/run.log\" (No such file or directory)\n";
-        EXPECT_EQ(report, ReadFile(directory / "err"));
-        ExpectClosedOutputs(directory, "Stopped: the log file output failed: ");
+        EXPECT_EQ(1, demo.Wait(20.0));
+        EXPECT_EQ("vidoderavev-demo: the log file output failed: Failed to open the file \"" + logs +
+                      "/run.log\" (No such file or directory)\n",
+                  ReadFile(directory / "err"));
+        ExpectClosedOutputs(directory, logs + "/run.log", "Stopped: the log file output failed: ");
     }
 }
 

@@ -23,18 +23,6 @@ namespace {
 const std::string g_sWatch = VIDODERAVEV_WATCH_PATH;
 const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
 
-// The watcher's lines without the time remaining, which depends on the clock.
-std::vector<std::string> Lines(const std::string& output)
-{
-    std::vector<std::string> lines = ToolTest::SplitLines(output);
-    for (std::string& line : lines) {
-        const std::size_t at = line.find(" [");
-        if (line.find(" PROGRESS ") != std::string::npos && at != std::string::npos)
-            line.erase(at, line.find(']', at) + 1 - at);
-    }
-    return lines;
-}
-
 std::string LocalTime(std::time_t seconds)
 {
     std::tm local = {};
@@ -83,7 +71,8 @@ TEST(WatchJournal, FollowsTwoDemosAndReadsTheSameFromTheirFiles)
     if (skipped)
         GTEST_SKIP() << failure;
     ASSERT_EQ("", failure);
-    const std::vector<std::string> live = Lines(ReadFileOrEmpty(directory / "live.out"));
+    const std::vector<std::string> live =
+        ToolTest::WithoutEta(ToolTest::SplitLines(ReadFileOrEmpty(directory / "live.out")));
     char host[256] = "";
     ::gethostname(host, sizeof(host));
     const std::vector<std::string> pids = ToolTest::SplitLines(ReadFileOrEmpty(directory / "pids"));
@@ -114,7 +103,7 @@ TEST(WatchJournal, FollowsTwoDemosAndReadsTheSameFromTheirFiles)
     fromFiles.insert(fromFiles.begin() + 1, {"--journal-dir", directory / "copy"});
     const ToolTest::SProcessResult read = ToolTest::RunProcess(fromFiles, "", 30.0);
     EXPECT_EQ(0, read.m_nStatus) << read.m_sErrors;
-    EXPECT_EQ(live, Lines(read.m_sOutput));
+    EXPECT_EQ(live, ToolTest::WithoutEta(ToolTest::SplitLines(read.m_sOutput)));
 }
 
 #endif

@@ -83,9 +83,6 @@ TEST(WatchPlain, OneLinePerRecordAndHowAStreamEnds)
                  "input dropped"});
     const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n<LOG>\n"
                              "<TIME>t</TIME>\n<TYPE>INFO</TYPE>\n<TEXT>";
-    // A writer that does not escape: the record after the '&' is never shown.
-    ExpectLines(1, head + "salt & pepper</TEXT>\n</LOG>\n\n<LOG>\n<TIME>t</TIME>\n<TYPE>INFO</TYPE>\n<TEXT>x</TEXT>\n",
-                {"stdin MALFORMED at line 6, column 13: xmlParseEntityRef: no name; input dropped"});
     // Terminal controls in a text are neutralised.
     ExpectLines(0,
                 head + "\xC2\x9B"
@@ -97,12 +94,10 @@ TEST(WatchPlain, OneLinePerRecordAndHowAStreamEnds)
 TEST(WatchPlain, SavesTheReceivedBytesUnchanged)
 {
     CTemporaryDirectory directory;
-    for (const char* name : {"stream_complete.xml", "stream_truncated.xml", "stream_malformed.xml"}) {
-        const std::string document = ReadFile(g_sData + "/" + name);
-        Watch(document, {"--save", directory.Path()});
-        EXPECT_EQ(document, ReadFile(directory.File("stdin.xml"))) << name;
-        ::unlink(directory.File("stdin.xml").c_str());
-    }
+    // What arrived of a malformed stream is kept as well.
+    const std::string malformed = ReadFile(g_sData + "/stream_malformed.xml");
+    Watch(malformed, {"--save", directory.Path()});
+    EXPECT_EQ(malformed, ReadFile(directory.File("stdin.xml")));
     // A stream that names its host and process is saved under that name; an
     // existing file is kept. Missing directories are made.
     const std::string network = ReadFile(g_sData + "/stream_network.xml");

@@ -2,6 +2,7 @@
 #define VIDODERAVEV_TESTS_TOOLPROCESS_H
 
 #include <csignal>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,7 +49,6 @@ public:
         ::execv(arguments[0], arguments.data());
         ::_exit(127);
     }
-    // Kills the process if it still runs.
     ~CChildProcess() { Wait(0.0); }
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
@@ -59,9 +59,8 @@ public:
         if (IsRunning())
             ::kill(m_nPid, signalNumber);
     }
-    // Waits up to the timeout; returns the exit status, 128 + signal number
-    // for a process ended by a signal, or -1 when it still runs (it is then
-    // killed).
+    // The exit status, 128 + signal number for a process ended by a signal,
+    // or -1 when it still runs after the timeout (it is then killed).
     int Wait(double timeoutSeconds)
     {
         if (WaitFor(timeoutSeconds, [this] { return !IsRunning(); }))
@@ -105,6 +104,26 @@ inline SProcessResult RunProcess(const std::vector<std::string>& argv, const std
     result.m_sOutput = Test::ReadFileOrEmpty(directory / "out");
     result.m_sErrors = Test::ReadFileOrEmpty(directory / "err");
     return result;
+}
+
+// The port a program reported after the prefix in the error file; 0 until it
+// has.
+inline int PortAfter(const std::string& errorFile, const std::string& prefix)
+{
+    const std::string errors = Test::ReadFileOrEmpty(errorFile);
+    const std::size_t at = errors.find(prefix);
+    return at == std::string::npos ? 0 : std::atoi(errors.c_str() + at + prefix.size());
+}
+
+// The watcher's lines without the time remaining, which depends on the clock.
+inline std::vector<std::string> WithoutEta(std::vector<std::string> lines)
+{
+    for (std::string& line : lines) {
+        const std::size_t at = line.find(" [ETA ");
+        if (at != std::string::npos)
+            line.erase(at, line.find(']', at) - at + 1);
+    }
+    return lines;
 }
 
 } // namespace ToolTest

@@ -3,20 +3,14 @@
 // an unguarded access; the normal build checks what arrives.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <future>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <boost/make_shared.hpp>
 #include <boost/thread/barrier.hpp>
 
-#include <vidOderavev/Progress/Logger.h>
-#include <vidOderavev/Progress/Visualizer.h>
 #include <vidOderavev/ThreadSafety.h>
 
 #include "support/RecordingVisualizer.h"

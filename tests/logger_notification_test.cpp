@@ -12,37 +12,8 @@
 using namespace Qz::Varnel::Progress;
 using namespace Test;
 
-namespace {
-
 // The logger cuts nested notifications from getter flushes at this depth.
 const int g_nNestingBound = 4;
-thread_local int g_nDepth = 0;
-
-// Reads the getters inside every progress notification, as the outputs do,
-// and notes how deeply notifications nest on one thread.
-struct SReader
-{
-    void operator()(const boost::shared_ptr<CLogger>& logger, bool)
-    {
-        ++g_nDepth;
-        for (int seen = m_nMaxDepth; g_nDepth > seen && !m_nMaxDepth.compare_exchange_weak(seen, g_nDepth);) {
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(m_nWorkMicroseconds));
-        for (int layer = 0; layer < logger->GetNumberOfLayers(); ++layer) {
-            const double fraction = logger->GetRelativeProgressValue(layer);
-            m_nBadValues += !(fraction >= 0.0 && fraction <= 1.0) || !std::isfinite(logger->GetProgress(layer));
-            logger->GetTimeRemaining(layer);
-            logger->GetText(layer);
-        }
-        logger->GetTimeStamp();
-        ++m_nReads;
-        --g_nDepth;
-    }
-    int m_nWorkMicroseconds = 0;
-    std::atomic<int> m_nMaxDepth{0}, m_nBadValues{0}, m_nReads{0};
-};
-
-} // namespace
 
 TEST(LoggerNotification, WhatEachChangeTells)
 {
@@ -139,9 +110,21 @@ TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
     const int threads = 3, steps = 500;
     auto parent = MakeLogger("parent", 1.0, 100.0);
     auto visualizer = Attach(parent);
-    SReader reader;
-    reader.m_nWorkMicroseconds = 50;
-    visualizer->m_fnOnProgress = std::ref(reader);
+    std::atomic<int> deepest{0}, badValues{0};
+    visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& logger, bool) {
+        static thread_local int depth = 0;
+        for (int seen = deepest, now = ++depth; now > seen && !deepest.compare_exchange_weak(seen, now);) {
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        for (int layer = 0; layer < logger->GetNumberOfLayers(); ++layer) {
+            const double fraction = logger->GetRelativeProgressValue(layer);
+            badValues += !(fraction >= 0.0 && fraction <= 1.0) || !std::isfinite(logger->GetProgress(layer));
+            logger->GetTimeRemaining(layer);
+            logger->GetText(layer);
+        }
+        logger->GetTimeStamp();
+        --depth;
+    };
     std::vector<boost::shared_ptr<CLogger>> children;
     std::vector<std::thread> workers;
     for (int i = 0; i < threads; ++i) {
@@ -157,7 +140,7 @@ TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
     for (const auto& child : children)
         parent->RemoveChildLogger(child);
     EXPECT_NEAR(parent->GetRelativeProgressValue(0), 1.0, 1e-9);
-    EXPECT_EQ(reader.m_nBadValues.load(), 0);
-    EXPECT_LE(reader.m_nMaxDepth.load(), g_nNestingBound);
+    EXPECT_EQ(badValues.load(), 0);
+    EXPECT_LE(deepest.load(), g_nNestingBound);
     EXPECT_GE(visualizer->Count("Progress"), threads * steps);
 }

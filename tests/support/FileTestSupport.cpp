@@ -22,15 +22,18 @@ void WriteAll(int handle, const std::string& data)
     }
 }
 
-// Appends what one read gives; false at the end of input or on an error.
-bool ReadSome(int handle, std::string& into)
+// Everything up to the end of input (or an error).
+std::string ReadAll(int handle)
 {
+    std::string text;
     char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(handle, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+    for (ssize_t n; (n = ::read(handle, buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
+            break;
     }
-    into.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-    return n > 0;
+    return text;
 }
 
 } // namespace
@@ -72,10 +75,8 @@ SChildResult RunInChild(const std::function<std::string()>& body, const std::str
     WriteAll(input[1], stdinData);
     ::close(input[1]);
     SChildResult result;
-    while (ReadSome(error[0], result.m_sStderr)) {
-    }
-    while (ReadSome(report[0], result.m_sReport)) {
-    }
+    result.m_sStderr = ReadAll(error[0]);
+    result.m_sReport = ReadAll(report[0]);
     ::close(error[0]);
     ::close(report[0]);
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {

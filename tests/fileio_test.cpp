@@ -165,7 +165,6 @@ TEST(Fileio, ConsoleDialogue)
         {"y\nn\n", prompt + "Retry opening\n" + prompt + "Giving up\n", error + "|10"},
         {"yes\n", prompt + "Retry opening\n" + prompt + "Giving up\n", error + "|10"},
         {"", prompt + "Giving up\n", error},
-        {"Y\n", prompt + "Giving up\n", error + "|10"},
         {"\n", prompt + "Giving up\n", error},
         {"y\n", "", error + "|121|10"},
     };

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

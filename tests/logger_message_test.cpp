@@ -78,7 +78,6 @@ TEST(LoggerMessage, ARaisingOutputSilencesNoOtherAndTheFirstExceptionReachesTheH
          {"Message 4|one|t", "Message 4|two|t"}, 2},
         {[](const boost::shared_ptr<CLogger>& l) { l->Push("inner", 1.0, 10.0, 5.0); }, {"Layers 3", "Progress"}, 3},
         {[](const boost::shared_ptr<CLogger>& l) { l->Pop(); }, {"Progress!", "Layers 1"}, 1},
-        {[](const boost::shared_ptr<CLogger>& l) { l->SetText("new"); }, {"Text"}, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::get<1>(c).front());

@@ -413,7 +413,6 @@ TEST(TranslatorFile, TranslationsWithOtherPlaceholdersAreHeldBack)
         {"F Failed: %1%", "Fehler", false},
         {"G plain", "%1%", false},
         {"H took %1%s", "%1%s (100%)", false},
-        {"I took %1%s", "%1$s", false},
     };
     CTemporaryDirectory dir;
     const std::string fileName = dir / "m.trl";

@@ -149,7 +149,6 @@ TEST(Fileio, ConsoleDialogue)
         {"y\nn\n", prompt + "Retry opening\n" + prompt + "Giving up\n", error + "|10"},
         {"yes\n", prompt + "Retry opening\n" + prompt + "Giving up\n", error + "|10"},
         {"", prompt + "Giving up\n", error},
-        {"\n", prompt + "Giving up\n", error},
         {"y\n", "", error + "|121|10"},
     };
     for (const auto& c : cases) {

@@ -63,7 +63,6 @@ TEST(LoggerProgress, LayersAndLoggersFeedTheRoot)
     EXPECT_EQ(logger->Push("inner", 50.0, 10.0), 1);
     logger->SetProgress(5, false);
     EXPECT_EQ(logger->GetRelativeProgressValue(0), 0.25);
-    EXPECT_EQ(logger->GetRelativeProgressValue(1), 0.5);
     logger->Pop();
     logger->IncrementProgress(0.25);
     EXPECT_EQ(Values(logger), "50.25");

@@ -59,8 +59,6 @@ SChildResult RunInChild(const std::function<std::string()>& body, const std::str
             result = body();
         } catch (const std::exception& exception) {
             result = std::string("exception: ") + exception.what();
-        } catch (...) {
-            result = "unknown exception";
         }
         WriteAll(report[1], result);
         ::_exit(0);

@@ -61,7 +61,7 @@ std::string ShortWrite(const std::string& file, const std::string& answers)
 
 } // namespace
 
-TEST(Fileio, OpenFailuresAndTheirQuestions)
+TEST(Fileio, FailuresAndTheirQuestions)
 {
     // Whatever the tests ran before, they put the default handler back.
     EXPECT_EQ(static_cast<bool>(g_oFailHandler), static_cast<bool>(::isatty(STDIN_FILENO)));
@@ -98,18 +98,14 @@ TEST(Fileio, OpenFailuresAndTheirQuestions)
     WriteTextFile(dir / "old", "content");
     CloseFile(OpenForWriting(dir / "old"));
     EXPECT_EQ(ReadFile(dir / "old"), "content");
-}
-
-TEST(Fileio, WriteSeekAndTruncateFailures)
-{
-    auto handler = boost::make_shared<CScriptedFailHandler>("yn");
-    CFailHandlerScope scope(handler);
+    // A failed write asks until the handler declines.
+    auto writer = boost::make_shared<CScriptedFailHandler>("yn");
+    g_oFailHandler = writer;
     const int full = OpenForWriting("/dev/full", OpenExisting);
     EXPECT_EQ(DescribeFileioError([&] { WriteFile(full, "abc", 3); }),
               "Failed to write to a file|" + std::to_string(ENOSPC));
-    EXPECT_EQ(handler->m_nWriteQuestions, 2);
+    EXPECT_EQ(writer->m_nWriteQuestions, 2);
     CloseFile(full); // the descriptor stayed open: closing is the caller's business
-    CTemporaryDirectory dir;
     // A short write, declined and retried.
     EXPECT_EQ(ShortWrite(dir / "f", "n"), "Failed to write enough data to a file|0|1|10");
     EXPECT_EQ(ReadFile(dir / "f"), "HEAD012345");

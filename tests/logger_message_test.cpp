@@ -51,12 +51,29 @@ std::string Now() { return Detail::FormatTimeStamp(boost::posix_time::second_clo
 
 } // namespace
 
-TEST(LoggerMessage, LinesToEveryVisualizerInListOrder)
+TEST(LoggerMessage, LinesStampsAndListOrder)
 {
+    EXPECT_EQ(Detail::FormatTimeStamp(boost::posix_time::ptime(boost::gregorian::date(2026, 12, 5),
+                                                               boost::posix_time::time_duration(3, 49, 11))),
+              "2026-12-05 03:49:11");
+    // One stamp for all lines of a message.
     auto logger = MakeLogger("root");
     auto visualizer = Attach(logger);
-    for (const char* text : {"a\n\nb\n", "", "\n\n\n"})
-        logger->Message(VerbosityInfo, text, "task");
+    std::string text;
+    for (int i = 0; i < 200; ++i)
+        text += "line " + std::to_string(i) + "\n";
+    const std::string before = Now();
+    logger->Message(VerbosityInfo, text);
+    const TEvents stamps = visualizer->TimeStamps();
+    EXPECT_EQ(stamps, TEvents(200, stamps.front()));
+    // Stamps sort like the times they show: each lies between two readings.
+    const std::string stamp = logger->GetTimeStamp();
+    EXPECT_LE(before, stamps.front());
+    EXPECT_LE(stamps.front(), stamp);
+    EXPECT_LE(stamp, Now());
+    visualizer->Take();
+    for (const char* message : {"a\n\nb\n", "", "\n\n\n"})
+        logger->Message(VerbosityInfo, message, "task");
     logger->Message(VerbosityError, "\nfirst\r\nsecond \t", "");
     EXPECT_EQ(visualizer->Take(),
               TEvents({"Message 4|a|task", "Message 4|b|task", "Message 2|first\r|", "Message 2|second \t|"}));
@@ -105,28 +122,6 @@ TEST(LoggerMessage, ARaisingOutputSilencesNoOtherAndTheFirstExceptionReachesTheH
     auto recorder = Attach(child);
     EXPECT_THROW(child->Message(VerbosityInfo, "text"), CFileioError);
     EXPECT_EQ(recorder->Take(), TEvents({"Message 4|text|"}));
-}
-
-TEST(LoggerMessage, TimeStamps)
-{
-    EXPECT_EQ(Detail::FormatTimeStamp(boost::posix_time::ptime(boost::gregorian::date(2026, 12, 5),
-                                                               boost::posix_time::time_duration(3, 49, 11))),
-              "2026-12-05 03:49:11");
-    // One stamp for all lines of a message.
-    auto logger = MakeLogger("root");
-    auto visualizer = Attach(logger);
-    std::string text;
-    for (int i = 0; i < 200; ++i)
-        text += "line " + std::to_string(i) + "\n";
-    const std::string before = Now();
-    logger->Message(VerbosityInfo, text);
-    const TEvents stamps = visualizer->TimeStamps();
-    EXPECT_EQ(stamps, TEvents(200, stamps.front()));
-    // Stamps sort like the times they show: each lies between two readings.
-    const std::string stamp = logger->GetTimeStamp();
-    EXPECT_LE(before, stamps.front());
-    EXPECT_LE(stamps.front(), stamp);
-    EXPECT_LE(stamp, Now());
 }
 
 TEST(LoggerMessage, NotificationLevelAndVerbosityOffsets)

@@ -6,7 +6,6 @@
 
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <boost/make_shared.hpp>
@@ -87,13 +86,6 @@ TEST(Fileio, FailuresAndTheirQuestions)
               Quoted(dir.Path()) + "|" + std::to_string(EISDIR));
     EXPECT_EQ(handler->m_nOpenQuestions, 3);
     EXPECT_EQ(CountOpenDescriptors(), before);
-    // A retry after the cause went away succeeds.
-    const std::string busy = dir / "busy";
-    ASSERT_EQ(::mkdir(busy.c_str(), 0777), 0);
-    auto retry = boost::make_shared<CScriptedFailHandler>("y", [&] { ::rmdir(busy.c_str()); });
-    g_oFailHandler = retry;
-    CloseFile(OpenForWriting(busy));
-    EXPECT_EQ(retry->m_nOpenQuestions, 1);
     // Creating keeps existing content.
     WriteTextFile(dir / "old", "content");
     CloseFile(OpenForWriting(dir / "old"));

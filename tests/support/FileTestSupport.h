@@ -48,27 +48,15 @@ public:
         : m_sAnswers(answers), m_oOnQuestion(std::move(onQuestion))
     {
     }
-    bool WriteFailure(int handle) override
-    {
-        ++m_nWriteQuestions;
-        m_nLastHandle = handle;
-        return Answer();
-    }
-    bool OpenFailure(const std::string& fileName) override
-    {
-        ++m_nOpenQuestions;
-        m_sLastFileName = fileName;
-        return Answer();
-    }
+    bool WriteFailure(int) override { return Answer(m_nWriteQuestions); }
+    bool OpenFailure(const std::string&) override { return Answer(m_nOpenQuestions); }
 
-    int m_nWriteQuestions = 0;
-    int m_nOpenQuestions = 0;
-    int m_nLastHandle = -1;
-    std::string m_sLastFileName;
+    int m_nWriteQuestions = 0, m_nOpenQuestions = 0;
 
 private:
-    bool Answer()
+    bool Answer(int& questions)
     {
+        ++questions;
         if (m_oOnQuestion)
             m_oOnQuestion();
         const bool yes = !m_sAnswers.empty() && m_sAnswers[0] == 'y';
@@ -82,20 +70,14 @@ private:
 
 struct SChildResult
 {
-    int m_nExitCode = -1;  // -1 when the child did not exit normally
     std::string m_sStderr; // every byte the child wrote to standard error
     std::string m_sReport; // what the body returned
 };
 
 // Runs body in a forked child whose standard input holds stdinData (then end
-// of input) and whose standard error is captured. When interact is given,
-// standard input stays open and empty until interact, called with the
-// standard error seen so far each time more arrives, returns a non-empty text:
-// that text is written and standard input is closed. The child is killed
-// after 20 s so that a hung dialogue cannot hang the test.
-SChildResult RunInChild(
-    const std::function<std::string()>& body, const std::string& stdinData,
-    const std::function<std::string(const std::string&)>& interact = std::function<std::string(const std::string&)>());
+// of input) and whose standard error is captured. The child is killed after
+// 20 s so that a hung dialogue cannot hang the test.
+SChildResult RunInChild(const std::function<std::string()>& body, const std::string& stdinData);
 
 // "description|error code" of the CFileioError that call raises, or "no exception".
 inline std::string DescribeFileioError(const std::function<void()>& call)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <locale>
@@ -105,7 +106,7 @@ void ShowLines(const TVisualizerList& visualizers, const std::string& text, _EVe
 {
     CFirstFailure failure;
     // Most messages are one line: they are handed on without a copy.
-    if (!text.empty() && text.find('\n') == std::string::npos) {
+    if (!text.empty() && std::memchr(text.data(), '\n', text.size()) == nullptr) {
         for (const auto& visualizer : visualizers)
             failure.Run([&] { visualizer->ShowMessage(text, level, timeStamp, taskId); });
         failure.Rethrow();
@@ -211,7 +212,7 @@ boost::posix_time::time_duration EstimateTimeRemaining(double value, double maxV
 
 CLogger::CLogger(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
                  ELayerSecrecy secrecy, const std::string& altText)
-    : m_pTopLayer(nullptr), m_dTopThreshold(0.0), m_eNotificationLevel(VerbosityInfo), m_bLayerTracing(false)
+    : m_nDeliveries(0), m_pTopLayer(nullptr), m_dTopThreshold(0.0), m_eNotificationLevel(VerbosityInfo), m_nVerbosityOffset(0), m_bLayerTracing(false)
 {
     Push(text, parentQuota, maxValue, initialValue, fixedText, LayerClassRoot, secrecy, altText);
 }
@@ -485,7 +486,7 @@ void CLogger::AddVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visual
                                                          ? boost::make_shared<TVisualizerList>(*m_pVisualizers)
                                                          : boost::make_shared<TVisualizerList>();
     visualizers->push_back(visualizer);
-    previous = m_pVisualizers;
+    previous = RetireVisualizersLocked();
     m_pVisualizers = visualizers;
 }
 
@@ -499,7 +500,7 @@ void CLogger::RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& vis
         if (it->get() == visualizer.get()) {
             boost::shared_ptr<TVisualizerList> visualizers = boost::make_shared<TVisualizerList>(*m_pVisualizers);
             visualizers->erase(visualizers->begin() + (it - m_pVisualizers->begin()));
-            previous = m_pVisualizers;
+            previous = RetireVisualizersLocked();
             if (visualizers->empty())
                 m_pVisualizers.reset();
             else
@@ -508,6 +509,56 @@ void CLogger::RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& vis
         }
     }
 }
+
+CLogger::TVisualizers CLogger::RetireVisualizersLocked()
+{
+    TVisualizers previous;
+    previous.swap(m_pVisualizers);
+    if (m_nDeliveries > 0) {
+        m_oRetiredVisualizers.emplace_back(std::move(previous), m_nDeliveries);
+        m_nDeliveries = 0;
+    }
+    return previous;
+}
+
+void CLogger::BeginDelivery() { ++m_nDeliveries; }
+
+void CLogger::EndDelivery(const TVisualizerList* visualizers)
+{
+    TVisualizers last; // may hold the last references to outputs: released after the mutex
+    TLock lock(m_oMutex);
+    if (visualizers == m_pVisualizers.get()) {
+        --m_nDeliveries;
+        return;
+    }
+    for (auto it = m_oRetiredVisualizers.begin(); it != m_oRetiredVisualizers.end(); ++it) {
+        if (it->first.get() == visualizers) {
+            if (--it->second == 0) {
+                last.swap(it->first);
+                m_oRetiredVisualizers.erase(it);
+            }
+            return;
+        }
+    }
+}
+
+// Ends a borrowing of the visualizers list, also when an output raised.
+class CLogger::CDelivery
+{
+public:
+    CDelivery(CLogger& logger, const TVisualizerList* visualizers) : m_oLogger(logger), m_pVisualizers(visualizers) {}
+    ~CDelivery()
+    {
+        if (m_pVisualizers)
+            m_oLogger.EndDelivery(m_pVisualizers);
+    }
+    CDelivery(const CDelivery&) = delete;
+    CDelivery& operator=(const CDelivery&) = delete;
+
+private:
+    CLogger& m_oLogger;
+    const TVisualizerList* m_pVisualizers;
+};
 
 bool CLogger::_UpdateProgress(int layer, double value, double maxValue, bool force)
 {
@@ -744,18 +795,22 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
     // its outputs, which may have changed ours.
     _EVerbosityLevel mapped;
     boost::shared_ptr<CLogger> parent;
-    TVisualizers visualizers;
+    const TVisualizerList* visualizers = nullptr;
     {
         TLock lock(m_oMutex);
         mapped = MappedVerbosityLevelLocked(level);
-        if (m_oParent)
+        if (m_oParent) {
             parent = m_oParent;
-        else if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
-            visualizers = m_pVisualizers;
+        } else if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped) {
+            visualizers = m_pVisualizers.get();
+            BeginDelivery();
+        }
     }
     if (!parent) {
-        if (visualizers)
+        if (visualizers) {
+            const CDelivery delivery(*this, visualizers);
             DeliverMessage(*visualizers, text, mapped, taskId);
+        }
         return;
     }
     // A failing output of the parent keeps the message from none of ours.
@@ -763,11 +818,15 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
     failure.Run([&] { parent->Message(mapped, text, taskId); });
     {
         TLock lock(m_oMutex);
-        if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
-            visualizers = m_pVisualizers;
+        if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped) {
+            visualizers = m_pVisualizers.get();
+            BeginDelivery();
+        }
     }
-    if (visualizers)
+    if (visualizers) {
+        const CDelivery delivery(*this, visualizers);
         failure.Run([&] { DeliverMessage(*visualizers, text, mapped, taskId); });
+    }
     failure.Rethrow();
 }
 
@@ -785,21 +844,19 @@ _EVerbosityLevel CLogger::GetNotificationLevel() const
 void CLogger::SetVerbosityOffset(int offset)
 {
     TLock lock(m_oMutex);
-    for (int level = VerbosityInfo; level <= VerbosityTrace; ++level)
-        m_oVerbosityOffsets[static_cast<_EVerbosityLevel>(level)] = offset;
+    m_nVerbosityOffset = offset;
 }
 
 void CLogger::IncreaseVerbosityOffset(int increment)
 {
     TLock lock(m_oMutex);
-    for (int level = VerbosityInfo; level <= VerbosityTrace; ++level)
-        m_oVerbosityOffsets[static_cast<_EVerbosityLevel>(level)] += increment;
+    m_nVerbosityOffset += increment;
 }
 
 int CLogger::GetVerbosityOffset() const
 {
     TLock lock(m_oMutex);
-    return m_oVerbosityOffsets.empty() ? 0 : m_oVerbosityOffsets.begin()->second;
+    return m_nVerbosityOffset;
 }
 
 _EVerbosityLevel CLogger::_GetMappedVerbosityLevel(const _EVerbosityLevel& level)
@@ -810,10 +867,9 @@ _EVerbosityLevel CLogger::_GetMappedVerbosityLevel(const _EVerbosityLevel& level
 
 _EVerbosityLevel CLogger::MappedVerbosityLevelLocked(_EVerbosityLevel level) const
 {
-    const auto it = m_oVerbosityOffsets.find(level);
-    if (it == m_oVerbosityOffsets.end())
+    if (level < VerbosityInfo || level > VerbosityTrace)
         return level;
-    const int64_t mapped = static_cast<int64_t>(level) + it->second;
+    const int64_t mapped = static_cast<int64_t>(level) + m_nVerbosityOffset;
     return static_cast<_EVerbosityLevel>(std::min<int64_t>(std::max<int64_t>(mapped, 0), 7));
 }
 

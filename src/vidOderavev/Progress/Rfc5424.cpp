@@ -96,8 +96,15 @@ std::size_t Utf8CutPoint(const std::string& text, std::size_t maxBytes)
 
 void AppendSdValue(std::string& out, const std::string& text, std::size_t maxBytes)
 {
-    std::string valid;
-    AppendUtf8Repaired(valid, text);
+    // Plain ASCII needs no repair: escaped straight from the text, without a
+    // copy, as most task identifiers and logger texts are.
+    const bool ascii = std::find_if(text.begin(), text.end(), [](char c) {
+                           return static_cast<unsigned char>(c) >= 0x80;
+                       }) == text.end();
+    std::string repaired;
+    if (!ascii)
+        AppendUtf8Repaired(repaired, text);
+    const std::string& valid = ascii ? text : repaired;
     const std::size_t end = maxBytes == 0 ? valid.size() : Utf8CutPoint(valid, maxBytes);
     for (std::size_t i = 0; i < end; ++i) {
         const char c = valid[i];

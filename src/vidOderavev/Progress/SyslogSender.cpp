@@ -92,15 +92,17 @@ CSyslogTcpSender::~CSyslogTcpSender()
     ReportUnsent(lost, m_sHost + ":" + m_sService);
 }
 
-void CSyslogTcpSender::Send(SSyslogEntry&& entry)
+void CSyslogTcpSender::Send(const SSyslogEntry& entry)
 {
+    // Copied before the lock, so that the sender thread waits only for the move.
+    SSyslogEntry copy(entry);
     Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
     if (m_oQueue.size() >= m_nCapacity || m_bStop) {
         ++m_nUnannounced;
         ++m_nDropped;
         return;
     }
-    m_oQueue.push_back(std::move(entry));
+    m_oQueue.push_back(std::move(copy));
     // Waking the sender costs a system call; while it is busy it needs none.
     if (m_bSenderWaiting) {
         m_bSenderWaiting = false;

@@ -25,7 +25,8 @@ class CSyslogSender
 {
 public:
     virtual ~CSyslogSender() = default;
-    virtual void Send(SSyslogEntry&& entry) = 0;
+    // The entry is only read: a sender that keeps it makes its own copy.
+    virtual void Send(const SSyslogEntry& entry) = 0;
     // Messages dropped so far (not counting the notes that announce drops).
     virtual uint64_t GetDroppedCount() const = 0;
 };
@@ -51,7 +52,7 @@ public:
                      std::chrono::milliseconds shutdownTimeout, const std::string& translatedDropFormat);
     ~CSyslogTcpSender() override;
 
-    void Send(SSyslogEntry&& entry) override VIDODERAVEV_EXCLUDES(m_oMutex);
+    void Send(const SSyslogEntry& entry) override VIDODERAVEV_EXCLUDES(m_oMutex);
     uint64_t GetDroppedCount() const override { return m_nDropped.load(); }
 
 private:

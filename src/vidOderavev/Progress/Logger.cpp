@@ -521,7 +521,7 @@ CLogger::TVisualizers CLogger::RetireVisualizersLocked()
     return previous;
 }
 
-void CLogger::BeginDelivery() { ++m_nDeliveries; }
+inline void CLogger::BeginDelivery() { ++m_nDeliveries; }
 
 void CLogger::EndDelivery(const TVisualizerList* visualizers)
 {
@@ -865,7 +865,9 @@ _EVerbosityLevel CLogger::_GetMappedVerbosityLevel(const _EVerbosityLevel& level
     return MappedVerbosityLevelLocked(level);
 }
 
-_EVerbosityLevel CLogger::MappedVerbosityLevelLocked(_EVerbosityLevel level) const
+// Inline, as the message path's helpers: a library built for position-independent
+// code calls exported functions out of line otherwise.
+inline _EVerbosityLevel CLogger::MappedVerbosityLevelLocked(_EVerbosityLevel level) const
 {
     if (level < VerbosityInfo || level > VerbosityTrace)
         return level;

@@ -166,8 +166,8 @@ public:
 private:
     typedef std::vector<boost::shared_ptr<Detail::CVisualizer> > TVisualizerList;
     // The visualizers are replaced as a whole on every change, never edited
-    // in place, so that a message or notification takes them with one
-    // reference count under the mutex instead of copying the list.
+    // in place, so that a notification takes them with one reference count
+    // under the mutex instead of copying the list, and a message borrows them.
     typedef boost::shared_ptr<const TVisualizerList> TVisualizers;
     class CDelivery;
 

@@ -212,7 +212,8 @@ boost::posix_time::time_duration EstimateTimeRemaining(double value, double maxV
 
 CLogger::CLogger(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
                  ELayerSecrecy secrecy, const std::string& altText)
-    : m_nDeliveries(0), m_pTopLayer(nullptr), m_dTopThreshold(0.0), m_eNotificationLevel(VerbosityInfo), m_nVerbosityOffset(0), m_bLayerTracing(false)
+    : m_pTopLayer(nullptr), m_dTopThreshold(0.0), m_eNotificationLevel(VerbosityInfo), m_nVerbosityOffset(0),
+      m_bLayerTracing(false)
 {
     Push(text, parentQuota, maxValue, initialValue, fixedText, LayerClassRoot, secrecy, altText);
 }
@@ -486,7 +487,7 @@ void CLogger::AddVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visual
                                                          ? boost::make_shared<TVisualizerList>(*m_pVisualizers)
                                                          : boost::make_shared<TVisualizerList>();
     visualizers->push_back(visualizer);
-    previous = RetireVisualizersLocked();
+    previous = m_pVisualizers;
     m_pVisualizers = visualizers;
 }
 
@@ -500,7 +501,7 @@ void CLogger::RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& vis
         if (it->get() == visualizer.get()) {
             boost::shared_ptr<TVisualizerList> visualizers = boost::make_shared<TVisualizerList>(*m_pVisualizers);
             visualizers->erase(visualizers->begin() + (it - m_pVisualizers->begin()));
-            previous = RetireVisualizersLocked();
+            previous = m_pVisualizers;
             if (visualizers->empty())
                 m_pVisualizers.reset();
             else
@@ -509,56 +510,6 @@ void CLogger::RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& vis
         }
     }
 }
-
-CLogger::TVisualizers CLogger::RetireVisualizersLocked()
-{
-    TVisualizers previous;
-    previous.swap(m_pVisualizers);
-    if (m_nDeliveries > 0) {
-        m_oRetiredVisualizers.emplace_back(std::move(previous), m_nDeliveries);
-        m_nDeliveries = 0;
-    }
-    return previous;
-}
-
-inline void CLogger::BeginDelivery() { ++m_nDeliveries; }
-
-void CLogger::EndDelivery(const TVisualizerList* visualizers)
-{
-    TVisualizers last; // may hold the last references to outputs: released after the mutex
-    TLock lock(m_oMutex);
-    if (visualizers == m_pVisualizers.get()) {
-        --m_nDeliveries;
-        return;
-    }
-    for (auto it = m_oRetiredVisualizers.begin(); it != m_oRetiredVisualizers.end(); ++it) {
-        if (it->first.get() == visualizers) {
-            if (--it->second == 0) {
-                last.swap(it->first);
-                m_oRetiredVisualizers.erase(it);
-            }
-            return;
-        }
-    }
-}
-
-// Ends a borrowing of the visualizers list, also when an output raised.
-class CLogger::CDelivery
-{
-public:
-    CDelivery(CLogger& logger, const TVisualizerList* visualizers) : m_oLogger(logger), m_pVisualizers(visualizers) {}
-    ~CDelivery()
-    {
-        if (m_pVisualizers)
-            m_oLogger.EndDelivery(m_pVisualizers);
-    }
-    CDelivery(const CDelivery&) = delete;
-    CDelivery& operator=(const CDelivery&) = delete;
-
-private:
-    CLogger& m_oLogger;
-    const TVisualizerList* m_pVisualizers;
-};
 
 bool CLogger::_UpdateProgress(int layer, double value, double maxValue, bool force)
 {
@@ -795,22 +746,18 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
     // its outputs, which may have changed ours.
     _EVerbosityLevel mapped;
     boost::shared_ptr<CLogger> parent;
-    const TVisualizerList* visualizers = nullptr;
+    TVisualizers visualizers;
     {
         TLock lock(m_oMutex);
         mapped = MappedVerbosityLevelLocked(level);
-        if (m_oParent) {
+        if (m_oParent)
             parent = m_oParent;
-        } else if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped) {
-            visualizers = m_pVisualizers.get();
-            BeginDelivery();
-        }
+        else if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
+            visualizers = m_pVisualizers;
     }
     if (!parent) {
-        if (visualizers) {
-            const CDelivery delivery(*this, visualizers);
+        if (visualizers)
             DeliverMessage(*visualizers, text, mapped, taskId);
-        }
         return;
     }
     // A failing output of the parent keeps the message from none of ours.
@@ -818,15 +765,11 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
     failure.Run([&] { parent->Message(mapped, text, taskId); });
     {
         TLock lock(m_oMutex);
-        if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped) {
-            visualizers = m_pVisualizers.get();
-            BeginDelivery();
-        }
+        if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
+            visualizers = m_pVisualizers;
     }
-    if (visualizers) {
-        const CDelivery delivery(*this, visualizers);
+    if (visualizers)
         failure.Run([&] { DeliverMessage(*visualizers, text, mapped, taskId); });
-    }
     failure.Rethrow();
 }
 

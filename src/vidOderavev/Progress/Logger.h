@@ -6,7 +6,6 @@
 #include <list>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
@@ -166,10 +165,11 @@ public:
 private:
     typedef std::vector<boost::shared_ptr<Detail::CVisualizer> > TVisualizerList;
     // The visualizers are replaced as a whole on every change, never edited
-    // in place, so that a notification takes them with one reference count
-    // under the mutex instead of copying the list, and a message borrows them.
+    // in place, so that a message or notification takes them with one
+    // reference count under the mutex instead of copying the list. (The
+    // count also keeps Message from touching the logger after delivery: a
+    // hook may drop the logger's last reference.)
     typedef boost::shared_ptr<const TVisualizerList> TVisualizers;
-    class CDelivery;
 
     // The getters' common path: passes a held-back change of the top layer
     // outward and reads one layer under the same lock, then tells the
@@ -188,20 +188,7 @@ private:
     void NotifyLoggerChanged() VIDODERAVEV_EXCLUDES(m_oMutex);
     void NotifyTextChanged() VIDODERAVEV_EXCLUDES(m_oMutex);
 
-    // A message borrows the list rather than counting a reference to it, so
-    // that the common path costs no atomic operations besides the mutex: the
-    // messages running on the current list are counted under the mutex, and
-    // a list replaced while some still run is kept here, with their number,
-    // until the last of them ends.
-    void BeginDelivery() VIDODERAVEV_REQUIRES(m_oMutex);
-    void EndDelivery(const TVisualizerList* visualizers) VIDODERAVEV_EXCLUDES(m_oMutex);
-    // Keeps the list being replaced while messages still run on it; returns
-    // it otherwise, to be released after the mutex.
-    TVisualizers RetireVisualizersLocked() VIDODERAVEV_REQUIRES(m_oMutex);
-
     TVisualizers m_pVisualizers VIDODERAVEV_GUARDED_BY(m_oMutex); // null while there are none
-    int m_nDeliveries VIDODERAVEV_GUARDED_BY(m_oMutex); // messages running on m_pVisualizers
-    std::vector<std::pair<TVisualizers, int> > m_oRetiredVisualizers VIDODERAVEV_GUARDED_BY(m_oMutex);
     boost::shared_ptr<CLogger> m_oParent VIDODERAVEV_GUARDED_BY(m_oMutex);
     std::list<boost::shared_ptr<CLogger> > m_oChildren VIDODERAVEV_GUARDED_BY(m_oMutex);
     std::vector<boost::shared_ptr<Detail::SLayer> > m_oLayers VIDODERAVEV_GUARDED_BY(m_oMutex);
@@ -214,7 +201,7 @@ private:
     // Read without the mutex by Message's filter and GetNotificationLevel.
     std::atomic<int32_t> m_eNotificationLevel;
     // The offset of the levels INFO to TRACE, which are always set together;
-    // the more severe levels keep theirs.
+    // the more severe levels are never shifted.
     int32_t m_nVerbosityOffset VIDODERAVEV_GUARDED_BY(m_oMutex);
     bool m_bLayerTracing VIDODERAVEV_GUARDED_BY(m_oMutex);
     mutable Varnel::Detail::CMutex m_oMutex;

@@ -71,7 +71,7 @@ _SLogData::_SLogData(const std::string& text, _EVerbosityLevel level, const std:
 
 CBufferedFileVisualizer::CBufferedFileVisualizer(const std::string& directory, const std::string& stem, bool dated)
     : m_bPending(false), m_nLogFile(-1), m_sDirectory(directory), m_sStem(stem), m_bDated(dated),
-      m_pTimeSource(&CurrentTime), m_nFreeEntries(0), m_nLogFileEnd(-1)
+      m_pTimeSource(&CurrentTime), m_nFreeEntries(0), m_nFreedSinceTrim(0), m_nLogFileEnd(-1)
 {
     m_sLines.reserve(g_nWriteSize + 4096);
     // Started last, when every member the thread touches exists.
@@ -140,7 +140,7 @@ void CBufferedFileVisualizer::DrainQueue()
     // are still in the cache: freeing a million entries afterwards would walk
     // them all through memory a second time.
     std::list<_SLogData> piece;
-    std::size_t freed = 0;
+    std::size_t& freed = m_nFreedSinceTrim;
     while (!batch.empty()) {
         auto end = batch.begin();
         for (int n = 0; n < g_nPieceSize && end != batch.end(); ++n)
@@ -160,9 +160,15 @@ void CBufferedFileVisualizer::DrainQueue()
 #if defined(__GLIBC__)
     // The entries kept for reuse are the last ones of a burst, at the top of
     // the heap, where they would keep the freed memory below them from being
-    // given back; trimming returns the free pages wherever they are.
-    if (freed > g_nTrimAfterFreeing)
+    // given back; trimming returns the free pages wherever they are. Not
+    // while messages keep coming in: the reporting threads would only fault
+    // the pages in again for their next entries.
+    if (freed > g_nTrimAfterFreeing && !m_bPending.load(std::memory_order_relaxed)) {
         ::malloc_trim(0);
+        freed = 0;
+    }
+#else
+    freed = 0;
 #endif
 }
 

@@ -127,6 +127,8 @@ private:
     // The size of the free list as last set under the mutex: a reporting
     // thread that finds it 0 makes its entry before taking the mutex.
     std::atomic<std::size_t> m_nFreeEntries;
+    // Entries freed by the writer since the heap was last trimmed.
+    std::size_t m_nFreedSinceTrim;
     // The writer's lines not yet written to the open log file, and where
     // each of them ends in it.
     std::string m_sLines;

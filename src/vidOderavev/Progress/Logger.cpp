@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <limits>
 #include <locale>
@@ -105,7 +106,7 @@ void ShowLines(const TVisualizerList& visualizers, const std::string& text, _EVe
 {
     CFirstFailure failure;
     // Most messages are one line: they are handed on without a copy.
-    if (!text.empty() && text.find('\n') == std::string::npos) {
+    if (!text.empty() && std::memchr(text.data(), '\n', text.size()) == nullptr) {
         for (const auto& visualizer : visualizers)
             failure.Run([&] { visualizer->ShowMessage(text, level, timeStamp, taskId); });
         failure.Rethrow();
@@ -211,7 +212,8 @@ boost::posix_time::time_duration EstimateTimeRemaining(double value, double maxV
 
 CLogger::CLogger(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
                  ELayerSecrecy secrecy, const std::string& altText)
-    : m_pTopLayer(nullptr), m_dTopThreshold(0.0), m_eNotificationLevel(VerbosityInfo), m_bLayerTracing(false)
+    : m_pTopLayer(nullptr), m_dTopThreshold(0.0), m_eNotificationLevel(VerbosityInfo), m_nVerbosityOffset(0),
+      m_bLayerTracing(false)
 {
     Push(text, parentQuota, maxValue, initialValue, fixedText, LayerClassRoot, secrecy, altText);
 }
@@ -785,21 +787,19 @@ _EVerbosityLevel CLogger::GetNotificationLevel() const
 void CLogger::SetVerbosityOffset(int offset)
 {
     TLock lock(m_oMutex);
-    for (int level = VerbosityInfo; level <= VerbosityTrace; ++level)
-        m_oVerbosityOffsets[static_cast<_EVerbosityLevel>(level)] = offset;
+    m_nVerbosityOffset = offset;
 }
 
 void CLogger::IncreaseVerbosityOffset(int increment)
 {
     TLock lock(m_oMutex);
-    for (int level = VerbosityInfo; level <= VerbosityTrace; ++level)
-        m_oVerbosityOffsets[static_cast<_EVerbosityLevel>(level)] += increment;
+    m_nVerbosityOffset += increment;
 }
 
 int CLogger::GetVerbosityOffset() const
 {
     TLock lock(m_oMutex);
-    return m_oVerbosityOffsets.empty() ? 0 : m_oVerbosityOffsets.begin()->second;
+    return m_nVerbosityOffset;
 }
 
 _EVerbosityLevel CLogger::_GetMappedVerbosityLevel(const _EVerbosityLevel& level)
@@ -808,12 +808,13 @@ _EVerbosityLevel CLogger::_GetMappedVerbosityLevel(const _EVerbosityLevel& level
     return MappedVerbosityLevelLocked(level);
 }
 
-_EVerbosityLevel CLogger::MappedVerbosityLevelLocked(_EVerbosityLevel level) const
+// Inline, as the message path's helpers: a library built for position-independent
+// code calls exported functions out of line otherwise.
+inline _EVerbosityLevel CLogger::MappedVerbosityLevelLocked(_EVerbosityLevel level) const
 {
-    const auto it = m_oVerbosityOffsets.find(level);
-    if (it == m_oVerbosityOffsets.end())
+    if (level < VerbosityInfo || level > VerbosityTrace)
         return level;
-    const int64_t mapped = static_cast<int64_t>(level) + it->second;
+    const int64_t mapped = static_cast<int64_t>(level) + m_nVerbosityOffset;
     return static_cast<_EVerbosityLevel>(std::min<int64_t>(std::max<int64_t>(mapped, 0), 7));
 }
 

@@ -166,7 +166,9 @@ private:
     typedef std::vector<boost::shared_ptr<Detail::CVisualizer> > TVisualizerList;
     // The visualizers are replaced as a whole on every change, never edited
     // in place, so that a message or notification takes them with one
-    // reference count under the mutex instead of copying the list.
+    // reference count under the mutex instead of copying the list. (The
+    // count also keeps Message from touching the logger after delivery: a
+    // hook may drop the logger's last reference.)
     typedef boost::shared_ptr<const TVisualizerList> TVisualizers;
 
     // The getters' common path: passes a held-back change of the top layer
@@ -198,7 +200,9 @@ private:
     double m_dTopThreshold VIDODERAVEV_GUARDED_BY(m_oMutex);
     // Read without the mutex by Message's filter and GetNotificationLevel.
     std::atomic<int32_t> m_eNotificationLevel;
-    std::map<_EVerbosityLevel, int32_t> m_oVerbosityOffsets VIDODERAVEV_GUARDED_BY(m_oMutex);
+    // The offset of the levels INFO to TRACE, which are always set together;
+    // the more severe levels are never shifted.
+    int32_t m_nVerbosityOffset VIDODERAVEV_GUARDED_BY(m_oMutex);
     bool m_bLayerTracing VIDODERAVEV_GUARDED_BY(m_oMutex);
     mutable Varnel::Detail::CMutex m_oMutex;
 };

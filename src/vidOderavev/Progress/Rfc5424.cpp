@@ -64,24 +64,111 @@ std::string SyslogToken(const std::string& text, std::size_t maxLength, const ch
     return token.empty() ? std::string("-") : token;
 }
 
+namespace {
+
+char* PutDigits(char* at, long value, int digits)
+{
+    for (int i = digits - 1; i >= 0; --i) {
+        at[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return at + digits;
+}
+
+// The date, the time of day and the offset of one second, "YYYY-MM-DDTHH:MM:SS"
+// and "+HH:MM", made again when the second or the time zone (as the last
+// tzset left it) differs: the conversion and formatting cost more than the
+// rest of a message.
+struct SRfc3339Second
+{
+    bool Matches(time_t seconds) const
+    {
+        return m_bValid && seconds == m_nSecond && tzname[0] == m_pZone0 && tzname[1] == m_pZone1 &&
+               timezone == m_nTimezone && daylight == m_nDaylight;
+    }
+    bool Make(time_t seconds)
+    {
+        std::tm local;
+        m_bValid = false;
+        if (localtime_r(&seconds, &local) == nullptr)
+            return false;
+        long offset = local.tm_gmtoff / 60;
+        const char sign = offset < 0 ? '-' : '+';
+        if (offset < 0)
+            offset = -offset;
+        const long year = local.tm_year + 1900L;
+        if (year < 0 || year > 9999 || offset / 60 > 99) {
+            // Beyond the fixed widths: formatted as printf would.
+            const int length = std::snprintf(m_acDateTime, sizeof m_acDateTime, "%04d-%02d-%02dT%02d:%02d:%02d",
+                                             local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                             local.tm_min, local.tm_sec);
+            m_nDateTimeLength = length > 0 ? std::min<std::size_t>(length, sizeof m_acDateTime - 1) : 0;
+            const int offsetLength =
+                std::snprintf(m_acOffset, sizeof m_acOffset, "%c%02ld:%02ld", sign, offset / 60, offset % 60);
+            m_nOffsetLength = offsetLength > 0 ? std::min<std::size_t>(offsetLength, sizeof m_acOffset - 1) : 0;
+        } else {
+            char* at = PutDigits(m_acDateTime, year, 4);
+            *at++ = '-';
+            at = PutDigits(at, local.tm_mon + 1, 2);
+            *at++ = '-';
+            at = PutDigits(at, local.tm_mday, 2);
+            *at++ = 'T';
+            at = PutDigits(at, local.tm_hour, 2);
+            *at++ = ':';
+            at = PutDigits(at, local.tm_min, 2);
+            *at++ = ':';
+            at = PutDigits(at, local.tm_sec, 2);
+            m_nDateTimeLength = static_cast<std::size_t>(at - m_acDateTime);
+            at = m_acOffset;
+            *at++ = sign;
+            at = PutDigits(at, offset / 60, 2);
+            *at++ = ':';
+            at = PutDigits(at, offset % 60, 2);
+            m_nOffsetLength = static_cast<std::size_t>(at - m_acOffset);
+        }
+        m_nSecond = seconds;
+        m_pZone0 = tzname[0];
+        m_pZone1 = tzname[1];
+        m_nTimezone = timezone;
+        m_nDaylight = daylight;
+        m_bValid = true;
+        return true;
+    }
+
+    bool m_bValid = false;
+    time_t m_nSecond = 0;
+    const char* m_pZone0 = nullptr;
+    const char* m_pZone1 = nullptr;
+    long m_nTimezone = 0;
+    int m_nDaylight = 0;
+    char m_acDateTime[64];
+    std::size_t m_nDateTimeLength = 0;
+    char m_acOffset[48];
+    std::size_t m_nOffsetLength = 0;
+};
+
+} // namespace
+
 void AppendRfc3339(std::string& out, const timeval& time)
 {
-    std::tm local;
+    thread_local SRfc3339Second second;
     const time_t seconds = time.tv_sec;
-    if (localtime_r(&seconds, &local) == nullptr) {
+    if (!second.Matches(seconds) && !second.Make(seconds)) {
         out.push_back('-'); // the nil value: no time known
         return;
     }
-    long offset = local.tm_gmtoff / 60;
-    const char sign = offset < 0 ? '-' : '+';
-    if (offset < 0)
-        offset = -offset;
-    char buffer[48];
-    const int length = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%06ld%c%02ld:%02ld",
-                                     local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                     local.tm_min, local.tm_sec, static_cast<long>(time.tv_usec), sign, offset / 60,
-                                     offset % 60);
-    out.append(buffer, length > 0 ? static_cast<std::size_t>(length) : 0);
+    out.append(second.m_acDateTime, second.m_nDateTimeLength);
+    const long micro = static_cast<long>(time.tv_usec);
+    if (micro >= 0 && micro < 1000000) {
+        char fraction[7] = {'.'};
+        PutDigits(fraction + 1, micro, 6);
+        out.append(fraction, sizeof fraction);
+    } else {
+        char fraction[32];
+        const int length = std::snprintf(fraction, sizeof fraction, ".%06ld", micro);
+        out.append(fraction, length > 0 ? static_cast<std::size_t>(length) : 0);
+    }
+    out.append(second.m_acOffset, second.m_nOffsetLength);
 }
 
 std::size_t Utf8CutPoint(const std::string& text, std::size_t maxBytes)
@@ -96,8 +183,15 @@ std::size_t Utf8CutPoint(const std::string& text, std::size_t maxBytes)
 
 void AppendSdValue(std::string& out, const std::string& text, std::size_t maxBytes)
 {
-    std::string valid;
-    AppendUtf8Repaired(valid, text);
+    // Plain ASCII needs no repair: escaped straight from the text, without a
+    // copy, as most task identifiers and logger texts are.
+    const bool ascii = std::find_if(text.begin(), text.end(), [](char c) {
+                           return static_cast<unsigned char>(c) >= 0x80;
+                       }) == text.end();
+    std::string repaired;
+    if (!ascii)
+        AppendUtf8Repaired(repaired, text);
+    const std::string& valid = ascii ? text : repaired;
     const std::size_t end = maxBytes == 0 ? valid.size() : Utf8CutPoint(valid, maxBytes);
     for (std::size_t i = 0; i < end; ++i) {
         const char c = valid[i];

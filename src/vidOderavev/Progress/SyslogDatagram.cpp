@@ -69,7 +69,7 @@ bool CSyslogDatagramSender::_SendOne(const SSyslogEntry& entry)
     }
 }
 
-void CSyslogDatagramSender::Send(SSyslogEntry&& entry)
+void CSyslogDatagramSender::Send(const SSyslogEntry& entry)
 {
     Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
     if (m_nSocket >= 0 && m_nUnannounced > 0) {

@@ -28,7 +28,7 @@ public:
                           const std::string& translatedDropFormat);
     ~CSyslogDatagramSender() override;
 
-    void Send(SSyslogEntry&& entry) override VIDODERAVEV_EXCLUDES(m_oMutex);
+    void Send(const SSyslogEntry& entry) override VIDODERAVEV_EXCLUDES(m_oMutex);
     uint64_t GetDroppedCount() const override { return m_nDropped.load(); }
 
 private:

@@ -29,6 +29,24 @@ const int g_nWritePollMilliseconds = 100;
 // After a batch the sender waits this long before it asks to be woken: a host
 // that reports fast then hands over its messages without a wake-up call each.
 const std::chrono::milliseconds g_oLinger(2);
+// A sent batch of at most this many entries, none with a text beyond the
+// size below, is kept for the reporting threads to fill again, so that a
+// steady flow allocates nothing; larger ones are freed, so that the memory of
+// a burst goes back.
+const std::size_t g_nFreeEntriesKept = 4096;
+const std::size_t g_nLargestKeptText = 1024;
+
+bool IsWorthKeeping(const std::deque<SSyslogEntry>& batch)
+{
+    if (batch.size() > g_nFreeEntriesKept)
+        return false;
+    for (const SSyslogEntry& entry : batch) {
+        if (entry.m_sText.capacity() > g_nLargestKeptText || entry.m_sTaskId.capacity() > g_nLargestKeptText ||
+            entry.m_sRootText.capacity() > g_nLargestKeptText)
+            return false;
+    }
+    return true;
+}
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
 {
@@ -92,15 +110,32 @@ CSyslogTcpSender::~CSyslogTcpSender()
     ReportUnsent(lost, m_sHost + ":" + m_sService);
 }
 
-void CSyslogTcpSender::Send(SSyslogEntry&& entry)
+void CSyslogTcpSender::Send(const SSyslogEntry& entry)
 {
+    // With nothing to reuse the copy is made before the lock, so that the
+    // sender thread waits only for the move.
+    SSyslogEntry copy;
+    const bool copied = m_nFreeEntries.load(std::memory_order_relaxed) == 0;
+    if (copied)
+        copy = entry;
     Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
     if (m_oQueue.size() >= m_nCapacity || m_bStop) {
         ++m_nUnannounced;
         ++m_nDropped;
         return;
     }
-    m_oQueue.push_back(std::move(entry));
+    if (copied || m_oFreeEntries.empty()) {
+        if (!copied)
+            copy = entry; // another thread took the last free entry meanwhile
+        m_oQueue.push_back(std::move(copy));
+    } else {
+        // Assigned into the capacity the strings already have.
+        SSyslogEntry& reused = m_oFreeEntries.back();
+        reused = entry;
+        m_oQueue.push_back(std::move(reused));
+        m_oFreeEntries.pop_back();
+        m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
+    }
     // Waking the sender costs a system call; while it is busy it needs none.
     if (m_bSenderWaiting) {
         m_bSenderWaiting = false;
@@ -272,6 +307,13 @@ void CSyslogTcpSender::_Run()
             ::close(socket);
             socket = -1;
             nextAttempt = TClock::now();
+        }
+        if (IsWorthKeeping(batch)) {
+            Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
+            if (m_oFreeEntries.empty()) {
+                m_oFreeEntries.swap(batch);
+                m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
+            }
         }
         batch.clear();
     }

@@ -25,7 +25,8 @@ class CSyslogSender
 {
 public:
     virtual ~CSyslogSender() = default;
-    virtual void Send(SSyslogEntry&& entry) = 0;
+    // The entry is only read: a sender that keeps it makes its own copy.
+    virtual void Send(const SSyslogEntry& entry) = 0;
     // Messages dropped so far (not counting the notes that announce drops).
     virtual uint64_t GetDroppedCount() const = 0;
 };
@@ -51,7 +52,7 @@ public:
                      std::chrono::milliseconds shutdownTimeout, const std::string& translatedDropFormat);
     ~CSyslogTcpSender() override;
 
-    void Send(SSyslogEntry&& entry) override VIDODERAVEV_EXCLUDES(m_oMutex);
+    void Send(const SSyslogEntry& entry) override VIDODERAVEV_EXCLUDES(m_oMutex);
     uint64_t GetDroppedCount() const override { return m_nDropped.load(); }
 
 private:
@@ -75,6 +76,11 @@ private:
     mutable Varnel::Detail::CMutex m_oMutex;
     std::condition_variable_any m_oWake;
     std::deque<SSyslogEntry> m_oQueue VIDODERAVEV_GUARDED_BY(m_oMutex);
+    // Sent entries with their strings' capacity, filled again by Send.
+    std::deque<SSyslogEntry> m_oFreeEntries VIDODERAVEV_GUARDED_BY(m_oMutex);
+    // The size of the free list as last set under the mutex: a reporting
+    // thread that finds it 0 makes its copy before taking the mutex.
+    std::atomic<std::size_t> m_nFreeEntries{0};
     // Dropped entries that no WARNING has announced yet.
     uint64_t m_nUnannounced VIDODERAVEV_GUARDED_BY(m_oMutex) = 0;
     bool m_bStop VIDODERAVEV_GUARDED_BY(m_oMutex) = false;

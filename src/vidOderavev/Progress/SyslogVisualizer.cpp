@@ -53,7 +53,7 @@ SSyslogOptions::SSyslogOptions()
 
 CSyslogVisualizer::CSyslogVisualizer(ESyslogTransport transport, const std::string& hostOrPath, int port,
                                      const SSyslogOptions& options)
-    : m_dLastFraction(0.0), m_bRootTextKnown(false), m_bHasFraction(false)
+    : m_dLastFraction(0.0), m_bRootTextKnown(false), m_bHasFraction(false), m_pEntry(new Detail::SSyslogEntry)
 {
     const Detail::CRfc5424Format format(options.m_nFacility, options.m_sSdId, options.m_sAppName);
     // Translated here, so that the sender thread never reaches the translator.
@@ -97,19 +97,25 @@ void CSyslogVisualizer::_TextChanged(const boost::shared_ptr<CLogger>&) { m_bRoo
 void CSyslogVisualizer::_ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string&,
                                      const std::string& taskId)
 {
-    Detail::SSyslogEntry entry;
     if (!m_bRootTextKnown && !m_oLoggers.empty()) {
         m_sRootText = m_oLoggers.front()->GetText(0);
         m_bRootTextKnown = true;
     }
+    // Filled into the strings' existing capacity: a datagram sender formats
+    // it at once, so a message allocates nothing.
+    Detail::SSyslogEntry& entry = *m_pEntry;
     entry.m_nLevel = static_cast<int32_t>(level);
+    entry.m_bProgress = false;
     ::gettimeofday(&entry.m_oTime, nullptr);
-    entry.m_sText = text;
-    entry.m_sTaskId = taskId;
-    entry.m_sRootText = m_oLoggers.empty() ? std::string() : m_sRootText;
+    entry.m_sText.assign(text);
+    entry.m_sTaskId.assign(taskId);
+    if (m_oLoggers.empty())
+        entry.m_sRootText.clear();
+    else
+        entry.m_sRootText.assign(m_sRootText);
     entry.m_bHasFraction = m_bHasFraction;
     entry.m_dFraction = m_dLastFraction;
-    m_oSender->Send(std::move(entry));
+    m_oSender->Send(entry);
 }
 
 void CSyslogVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
@@ -131,7 +137,7 @@ void CSyslogVisualizer::_ProgressChanged(const boost::shared_ptr<CLogger>&)
     entry.m_nLevel = 5; // LOG
     ::gettimeofday(&entry.m_oTime, nullptr);
     entry.m_sText = entry.m_sRootText + ": " + Strings::MakePercentString(entry.m_dFraction, 3) + " %";
-    m_oSender->Send(std::move(entry));
+    m_oSender->Send(entry);
 }
 
 } // namespace Progress

@@ -19,6 +19,7 @@ namespace Progress {
 
 namespace Detail {
 class CSyslogSender;
+struct SSyslogEntry;
 }
 
 enum ESyslogTransport
@@ -92,6 +93,8 @@ private:
     bool m_bRootTextKnown;
     std::string m_sRootText;
     bool m_bHasFraction;
+    // The entry of the last message line, reused for the next one.
+    std::unique_ptr<Detail::SSyslogEntry> m_pEntry VIDODERAVEV_PT_GUARDED_BY(m_oMutex);
 };
 
 } // namespace Progress

@@ -1,5 +1,4 @@
-// The file outputs: each rule of the log line, the progress file and the
-// failure paths once, over the simple, dated and buffered outputs that share it.
+// The file outputs: each rule once, over the simple, dated and buffered outputs that share it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -45,7 +44,6 @@ std::time_t December(int day, int hour, int second = 0)
     return std::mktime(&local) + second;
 }
 
-// The dated output on a calendar that the test turns.
 class CDatedVisualizer : public CDateFileVisualizer
 {
 public:
@@ -56,8 +54,7 @@ protected:
     boost::gregorian::date _GetLocalDate() const override { return m_oDate; }
 };
 
-// The buffered output on the test's clock; Changed() while a progress change
-// waits for the writer thread.
+// On the test's clock; Changed() while a progress change waits for the writer thread.
 class CBufferedVisualizer : public CBufferedProgressFileVisualizer
 {
 public:
@@ -94,8 +91,7 @@ class FileOutputs : public ::testing::TestWithParam<EKind>
 protected:
     boost::shared_ptr<Detail::CVisualizerBase> Make() const { return ::Make(GetParam(), m_oDir.Path()); }
     std::string LogFile() const { return m_oDir / (GetParam() == Dated ? "run2026-12-05.log" : "run.log"); }
-    // A line in this output's layout: the dated one leaves the task out, the
-    // buffered one puts it first.
+    // The dated layout leaves the task out, the buffered one puts it first.
     std::string Line(const std::string& text, const std::string& level = "INFO", const std::string& task = "") const
     {
         const std::string tag = task.empty() || GetParam() == Dated ? "" : "[" + task + "] ";
@@ -132,11 +128,9 @@ TEST_P(FileOutputs, LogLinesAreAppendedByteForByte)
     EXPECT_EQ(ReadFile(m_oDir / "run.progress"), "old\n");
 }
 
-// Sets the progress of the top layer (unless value is negative), tells the
-// output that the progress changed and must show at once (unless value is -2:
-// the logger's own notification), and expects the file then without ETA
-// brackets; buffered is the expectation where that output differs (it leaves
-// out rows at 0 %).
+// Sets the top layer's progress (unless value < 0), tells the output at once (unless value is -2:
+// the logger's own notification) and expects the file without ETA brackets; buffered is the
+// expectation where that output differs (it leaves out rows at 0 %).
 class ProgressFile : public FileOutputs
 {
 protected:
@@ -186,8 +180,7 @@ TEST_P(ProgressFile, Rows)
     // follows because an earlier row changed.
     m_oLogger->SetText(0, "Renamed");
     Expect(-1, "Renamed: 36.1 %\nStep: 50.5 %\n\n");
-    // Pop notifies at once, while the completed layer is still there; its row
-    // goes with the next rewrite.
+    // Pop notifies at once, the completed layer still there; its row goes with the next rewrite.
     m_oLogger->Pop();
     Expect(-2, "Renamed: 61.1 %\nStep: 100 %\n\n");
     m_oLogger->Pop();
@@ -198,8 +191,7 @@ TEST_P(ProgressFile, Rows)
     Expect(-1, "Renamed: 100 %\nRenamed: 100 %\n\n");
 }
 
-// A progress file is a snapshot: a change that the 0.2 s throttle dropped
-// just before Clear() is in the file once the output is gone.
+// A change that the 0.2 s throttle dropped just before Clear() is in the file once the output is gone.
 TEST_P(ProgressFile, ClearWritesTheDroppedProgress)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // past the window construction opened
@@ -252,10 +244,9 @@ TEST(FileOutputNames, EntriesAcrossMidnight)
     }
 }
 
-// A missing directory: the simple output raises at once, without asking,
-// naming its log, the dated one its progress file, which it opens first; the
-// buffered one drops entries silently until the directory exists. A log on a
-// full disk: the synchronous outputs raise on every message; the buffered one
+// A missing directory: the simple output raises at once, without asking, naming its log, the dated
+// one its progress file, which it opens first; the buffered one drops entries silently until the
+// directory exists. A full disk: the synchronous outputs raise on every message, the buffered one
 // reports the loss once. Neither leaves a descriptor open.
 TEST_P(FileOutputs, MissingDirectoryAndFullDisk)
 {
@@ -292,11 +283,9 @@ TEST_P(FileOutputs, MissingDirectoryAndFullDisk)
     }
 }
 
-// A write that stops part way through a line (at the file size limit, as on
-// a disk that fills up) leaves no part of the line for the next one to be
-// glued to, and later lines land once there is room. The buffered writer
-// never asks, even with the console handler and answers waiting. Runs in a
-// child, whose limit is its own.
+// A write cut short at the file size limit (as on a full disk) leaves no part of the line for the
+// next one to be glued to, and later lines land once there is room. The buffered writer never
+// asks, even with the console handler and answers waiting. Runs in a child, whose limit is its own.
 TEST_P(FileOutputs, AFailedWriteLeavesNoTornLine)
 {
     const SChildResult child = RunInChild(
@@ -333,8 +322,7 @@ TEST_P(FileOutputs, AFailedWriteLeavesNoTornLine)
     EXPECT_EQ(child.m_sStderr + child.m_sReport, report + Line("whole") + Line("a") + Line("next"));
 }
 
-// Lines from several reporting threads arrive whole and in each thread's
-// order, none lost, also with 4 x 250,000 at once through the buffered writer.
+// Lines from several threads arrive whole, in order and none lost, also 4 x 250,000 buffered ones.
 TEST_P(FileOutputs, ConcurrentReportersLoseNoLine)
 {
 #if defined(__SANITIZE_THREAD__)

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include <signal.h>
 #include <sys/resource.h>

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
-#include <thread>
 
 #include <boost/make_shared.hpp>
 #include <boost/thread/barrier.hpp>

@@ -1,5 +1,4 @@
-// Progress arithmetic of the layer stack: the 5 % rule, propagation outward
-// and into parent loggers, completion on Pop, time remaining.
+// Progress arithmetic: the 5 % rule, propagation outward and to parents, completion on Pop, time remaining.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,8 +16,7 @@ using boost::posix_time::time_duration;
 
 namespace {
 
-// The value of every layer, root first ("50 2.5"); the getters flush what is
-// held back.
+// The value of every layer, root first ("50 2.5"); the getters flush what is held back.
 std::string Values(const boost::shared_ptr<CLogger>& logger)
 {
     std::ostringstream text;
@@ -27,9 +25,8 @@ std::string Values(const boost::shared_ptr<CLogger>& logger)
     return text.str();
 }
 
-// GetTimeRemaining does not flush, so it tells whether a layer has received
-// progress: with value v of max m it is elapsed * (m - v) / v, bracketed by
-// the run times read just before and just after.
+// GetTimeRemaining does not flush, so it tells whether a layer has received progress: with value v
+// of max m it is elapsed * (m - v) / v, bracketed by the run times read just before and just after.
 void ExpectRemaining(const boost::shared_ptr<CLogger>& logger, int layer, double factor)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -66,8 +63,7 @@ TEST(LoggerProgress, LayersAndLoggersFeedTheRoot)
     logger->Pop();
     logger->IncrementProgress(0.25);
     EXPECT_EQ(Values(logger), "50.25");
-    // A chain top <- middle <- bottom, and children feeding whatever layer is
-    // on top of their parent.
+    // A chain top <- middle <- bottom, and children feeding whatever layer is on top of their parent.
     auto top = MakeLogger("top", 1.0, 10.0), middle = MakeLogger("middle", 10.0, 100.0),
          bottom = MakeLogger("bottom", 50.0, 2.0), second = MakeLogger("second", 30.0, 4.0);
     const SChildLink linkMiddle(top, middle), linkBottom(middle, bottom), linkSecond(top, second);
@@ -166,8 +162,7 @@ TEST(LoggerProgress, PushAndPop)
     held->Push("inner", 10.0, 10.0);
     held->SetProgress(5.0);
     ExpectRemaining(held, 0, 92.0 / 8.0);
-    // Pop is refused while there are children (the layer trace shows it
-    // refused for the root layer).
+    // Pop is refused while there are children (the layer trace shows it refused for the root layer).
     auto refusing = MakeLogger("root", 1.0, 100.0), child = MakeLogger("child");
     refusing->Push("layer", 50.0, 10.0);
     const SChildLink link(refusing, child);

@@ -1,5 +1,4 @@
-// The stream outputs: XML escaping, the XML log stream on standard output
-// and over TCP, and the console progress lines, byte for byte.
+// The stream outputs byte for byte: XML escaping, the XML log on standard output and over TCP, console lines.
 #include <gtest/gtest.h>
 
 #include <pthread.h>
@@ -35,8 +34,7 @@ std::string Normalise(const std::string& bytes)
     return std::regex_replace(std::regex_replace(bytes, stamp, "@"), runtime, "RUNTIMEs");
 }
 
-// Sets the progress, forced, and tells the output at once, so that the
-// output depends on the state alone.
+// Sets the progress, forced, and tells the output at once, so that its output depends on the state alone.
 void Step(const boost::shared_ptr<CLogger>& logger, Detail::CVisualizer& visualizer, double value)
 {
     logger->SetProgress(value, true);
@@ -50,8 +48,7 @@ struct SListener
     ~SListener() { close(m_nFd); }
 };
 
-// Runs the session on the standard-output or the network XML output, built
-// on a thread of its own (stored into tid), and returns the bytes written.
+// Runs the session on the stdout or network XML output, built on its own thread (into tid); returns the bytes.
 std::string XmlSession(bool network, std::string& tid, const std::function<void(Detail::CVisualizerBase&)>& session)
 {
     SListener listener;
@@ -96,8 +93,7 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
     };
     for (const auto& c : cases)
         EXPECT_EQ(EscapeXml(c.first), c.second) << c.first;
-    // Long plain texts are scanned a word at a time: a special byte must be
-    // found at every offset within and across words.
+    // Long plain texts are scanned a word at a time: a special byte must be found at every offset in and across words.
     const std::pair<std::string, std::string> special[] = {{"&", "&amp;"},      {">", "&gt;"}, {"\x1F", R}, {"\x80", R},
                                                            {"\xEF\xBF\xBE", R}, {"\t", "\t"},  {"~", "~"}};
     for (const auto& one : special)
@@ -107,8 +103,7 @@ TEST(XmlEscape, MarkupControlBytesAndIllFormedUtf8)
         }
 }
 
-// The same session on both XML outputs; the network one adds the host, the
-// process and the constructing thread to its records and a last line end.
+// The same session on both XML outputs; the network one adds host, process, constructing thread, a last line end.
 TEST(XmlOutputs, WholeSessionByteForByte)
 {
     char host[256] = {};
@@ -163,9 +158,8 @@ TEST(XmlOutputs, WholeSessionByteForByte)
     }
 }
 
-// A refused connection silences the output at once; a listener whose queue
-// is full drops connection requests, like a filtering firewall, and the
-// attempt is bounded by the given time.
+// A refused connection silences the output at once; a listener whose queue is full drops connection
+// requests, like a filtering firewall, and the attempt is bounded by the given time.
 TEST(NetVisualizer, UnreachableCollectorsSilenceTheOutputInBoundedTime)
 {
     SListener full(0), closed(-1);
@@ -196,8 +190,7 @@ TEST(NetVisualizer, UnreachableCollectorsSilenceTheOutputInBoundedTime)
     close(filler);
 }
 
-// A send to a vanished collector must not raise SIGPIPE, whose default
-// disposition would kill the host.
+// A send to a vanished collector must not raise SIGPIPE, whose default disposition would kill the host.
 TEST(NetVisualizer, PeerClosingMidwayLeavesTheHostRunning)
 {
     signal(SIGPIPE, SIG_DFL);

@@ -1,5 +1,4 @@
-// vidoderavev-demo as a user runs it: its options, and what each output
-// leaves behind in files and streams.
+// vidoderavev-demo as a user runs it: its options, and what each output leaves in files and streams.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -43,9 +42,8 @@ void ExpectCompleteLog(const std::string& log)
         EXPECT_TRUE(Contains(log, part)) << part;
 }
 
-// After a stop: the last note (its beginning) before the run-time note in the
-// simple log (when it survived) and in the buffered log "queued", and the XML
-// stream in "out" complete up to its end.
+// After a stop: the last note (its beginning) before the run-time note in the simple log (when it
+// survived) and in the buffered log "queued", and the XML stream in "out" complete up to its end.
 void ExpectClosedOutputs(const CTemporaryDirectory& directory, const std::string& simpleLog,
                          const std::string& lastNote)
 {
@@ -152,8 +150,7 @@ TEST(DemoOutputs, LevelVerbosityOffsetLayerTraceAndConsole)
     EXPECT_EQ((std::vector<std::string>{"run" + day + ".log", "run" + day + ".progress", "warn.log", "warn.progress"}),
               directory.Entries());
 
-    // With offset 1 the run's INFO messages arrive as LOG and are filtered at
-    // INFO; the outputs' own notes are not the logger's and stay.
+    // Offset 1 turns the run's INFO into LOG, filtered at INFO; the outputs' notes are not the logger's.
     const ToolTest::SProcessResult console =
         Demo({"--console", "--level", "INFO", "--verbosity-offset", "1", "--duration", "1"});
     ASSERT_EQ(0, console.m_nStatus) << console.m_sErrors;
@@ -172,9 +169,8 @@ TEST(DemoOutputs, LevelVerbosityOffsetLayerTraceAndConsole)
     EXPECT_FALSE(Contains(fallback.m_sOutput, " WARNING: "));
 }
 
-// A signal finishes the current step; a log file that goes away stops the
-// run, on the main thread (loading) as on the workers (transforming). Either
-// way every other output is closed properly.
+// A signal finishes the current step; a log file that goes away stops the run, on the main thread
+// (loading) as on the workers (transforming). Either way every other output is closed properly.
 TEST(DemoOutputs, SignalsAndAFailingLogFileStopTheRunAndCloseEveryOutput)
 {
     const std::pair<int, const char*> stops[] = {
@@ -207,8 +203,7 @@ TEST(DemoOutputs, SignalsAndAFailingLogFileStopTheRunAndCloseEveryOutput)
     }
 }
 
-// A full disk is reported; a reader that goes away ends the run quietly.
-// Either way the run stops at once with status 1, not at its end.
+// A full disk is reported, a vanished reader ends the run quietly; either way it stops at once with status 1.
 TEST(DemoOutputs, AFailingStandardOutputStopsTheRun)
 {
     CTemporaryDirectory directory;

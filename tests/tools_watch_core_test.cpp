@@ -3,7 +3,6 @@
 // the time-remaining arithmetic and the text helpers.
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>

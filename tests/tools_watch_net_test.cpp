@@ -1,6 +1,5 @@
-// vidoderavev-watch listening on the loopback address for several streams at
-// once, fed by simulated senders and by a demo process; and on a terminal, run
-// inside tmux and read back with capture-pane.
+// vidoderavev-watch listening on the loopback address for several streams at once, fed by simulated
+// senders and by a demo process; and on a terminal, run inside tmux and read back with capture-pane.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -30,9 +29,8 @@ const std::string g_sDemo = VIDODERAVEV_DEMO_PATH;
 const std::string g_sTmux = "/usr/bin/tmux";
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 
-// Starts a watcher on 127.0.0.1 with a port of the system's choosing, after
-// the shell commands in limits (such as "ulimit -n 20 && "); returns the port,
-// 0 when it reported none.
+// Starts a watcher on 127.0.0.1 with a port of the system's choosing, after the shell commands in
+// limits (such as "ulimit -n 20 && "); returns the port, 0 when it reported none.
 int StartWatcher(std::unique_ptr<ToolTest::CChildProcess>& watcher, const CTemporaryDirectory& directory,
                  const std::vector<std::string>& arguments, const std::string& limits = std::string())
 {
@@ -204,9 +202,8 @@ TEST(WatchListen, CollectsAThousandStreamsAndADemoAndDropsOnlyTheMalformedOne)
     const std::string badFile = ReadFile(saved.File("bad-9.xml"));
     EXPECT_EQ(broken.substr(0, 600), badFile.substr(0, 600));
 
-    // Every message line of the demo reached the collector: as many as its own
-    // log file holds, each with the same text; its saved copy, read again,
-    // gives the same lines.
+    // Every message line of the demo reached the collector: as many as its own log file holds, each
+    // with the same text; its saved copy, read again, gives the same lines.
     char host[256] = {};
     ::gethostname(host, sizeof(host) - 1);
     const std::string label = std::string(host) + "/" + std::to_string(demo.Pid());
@@ -233,9 +230,8 @@ TEST(WatchListen, ClosesIdleConnectionsSoThatWaitingStreamsGetIn)
 {
     CTemporaryDirectory directory;
     CTemporaryDirectory saved;
-    // Descriptors for about a dozen saved connections once the watcher has
-    // raised its soft limit to the hard one; the rest wait, and every one
-    // taken in gets its save file.
+    // Descriptors for about a dozen saved connections once the watcher has raised its soft limit to
+    // the hard one; the rest wait, and every one taken in gets its save file.
     std::unique_ptr<ToolTest::CChildProcess> watcher;
     const int port =
         StartWatcher(watcher, directory, {"--save", saved.Path(), "--idle-timeout", "1", "--exit-after", "31"},
@@ -298,7 +294,6 @@ TEST(WatchTerminal, ShowsBarsCountsLostAndStalledStreamsAndRestoresTheScreen)
     EXPECT_EQ(0u, bars[0].find("node0/1 Job 0")) << bars[0];
     for (int i = 0; i < 3; ++i)
         EXPECT_NE(std::string::npos, bars[i].find(percentages[i] + std::string(".0%"))) << bars[i];
-    // The bars grow with the percentage.
     EXPECT_LT(std::count(bars[0].begin(), bars[0].end(), '#'), std::count(bars[1].begin(), bars[1].end(), '#'));
     EXPECT_LT(std::count(bars[1].begin(), bars[1].end(), '#'), std::count(bars[2].begin(), bars[2].end(), '#'));
     EXPECT_NE(std::string::npos, screen.find("10:00:09 node1/1 WARNING disk nearly full")) << screen;
@@ -324,8 +319,7 @@ TEST(WatchTerminal, ShowsBarsCountsLostAndStalledStreamsAndRestoresTheScreen)
     })) << screen;
     EXPECT_NE(std::string::npos, LinesWith(screen, " lost")[0].find("node0/1 Job 0")) << screen;
     EXPECT_NE(std::string::npos, LinesWith(screen, " lost")[0].find("10.0%")) << screen;
-    // The last has not moved since it began: after ten seconds it is stalled
-    // instead of showing a time that keeps growing.
+    // The last has not moved since it began: after ten seconds it is stalled, not an ever-growing time.
     ASSERT_TRUE(ToolTest::WaitFor(20.0, [&] {
         screen = tmux.Capture();
         return LinesWith(screen, "stalled").size() == 1;

@@ -1,6 +1,5 @@
-// The watcher's web dashboard: the hub's rule for browsers that fall behind,
-// and the page itself in a headless Chromium while demos stream into the
-// watcher.
+// The watcher's web dashboard: the hub's rule for browsers that fall behind, and the page itself in a
+// headless Chromium while demos stream into the watcher.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,7 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -38,9 +36,8 @@ std::size_t Count(const std::string& text, const std::string& what)
     return count;
 }
 
-// Headless Chromium driven over the DevTools protocol on a pipe: commands go
-// to its descriptor 3, answers come from its descriptor 4, each a JSON text
-// ended by a NUL byte. Run as root it cannot use its sandbox.
+// Headless Chromium driven over the DevTools protocol on a pipe: commands go to its descriptor 3, answers
+// come from its descriptor 4, each a JSON text ended by a NUL byte. Run as root it cannot use its sandbox.
 class CBrowser
 {
 public:
@@ -105,7 +102,6 @@ public:
         return Call("Runtime.evaluate", "{\"expression\":\"" + expression + "\",\"returnByValue\":true}", session);
     }
 
-    // Waits up to the timeout for a script expression to become true.
     bool WaitUntil(const std::string& session, const std::string& expression, double seconds = 30.0)
     {
         return ::Test::WaitFor(seconds, [&] {
@@ -153,9 +149,8 @@ const char g_sOnlyErrorsShown[] = "document.querySelectorAll('tr.level-WARNING')
 
 } // namespace
 
-// A browser that reads nothing is dropped, and costs nothing more; the one
-// that reads gets every record; a reconnect resumes from the ring when it can
-// and is given the whole state when it cannot.
+// A browser that reads nothing is dropped, and costs nothing more; the one that reads gets every record;
+// a reconnect resumes from the ring when it can and is given the whole state when it cannot.
 TEST(WebHubTest, DropsTheClientThatFallsBehindAndResumesReconnects)
 {
     Qz::Varnel::Watch::SWebHubLimits limits;
@@ -231,8 +226,7 @@ TEST(WebDashboardTest, ShowsTheStreamsLiveInABrowser)
     ::Test::WriteTextFile(artefact, png);
     std::cout << "[ artefact ] screenshot of the dashboard: " << artefact << std::endl;
 
-    // A page opened late is given the state and the latest messages; its
-    // filter comes from the address.
+    // A page opened late is given the state and the latest messages; its filter comes from the address.
     const std::string late = browser.Open(page + "?level=ERROR");
     EXPECT_TRUE(browser.WaitUntil(late, g_sAllFinished));
     EXPECT_TRUE(browser.WaitUntil(late, g_sOnlyErrorsShown));

@@ -1,6 +1,5 @@
-// The process-wide translator (search path, loading along it, write-back,
-// threads and exit), the translation table with its base modules, and the
-// .trl file: exact bytes written, what the reader accepts, where it stops.
+// The process-wide translator (search path, loading, write-back, threads, exit), the table with its
+// base modules, and the .trl file: exact bytes written, what the reader accepts, where it stops.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -28,8 +27,7 @@ typedef CTranslatorData::TTranslatorMap TMap;
 
 namespace {
 
-// A well-formed file of module name/language with the given base-module
-// names (already quoted and separated) and entry lines.
+// A well-formed file; bases are the base-module names, already quoted and separated.
 std::string MakeTrl(const std::string& name, const std::string& language, const std::string& bases,
                     const std::string& entries)
 {
@@ -42,8 +40,7 @@ const std::string g_sHeader = "TF(0001)",
 // Sets LANGUAGEPATH (nullptr: unsets it); the tests run with it unset.
 void SetLanguagePath(const char* value) { value ? ::setenv("LANGUAGEPATH", value, 1) : ::unsetenv("LANGUAGEPATH"); }
 
-// Every test leaves the translator pointing at a directory that does not
-// exist, so that nothing it recorded is written anywhere.
+// Every test leaves the translator on a missing directory, so that nothing it recorded is written.
 class TranslatorTest : public testing::Test
 {
 protected:
@@ -63,7 +60,6 @@ CTranslatorData MakeTable(const std::string& name, const std::string& x = std::s
     return table;
 }
 
-// Whether the read succeeded, and what it wrote to standard error.
 std::pair<bool, std::string> ReadInto(const std::string& fileName, CTranslatorData& table)
 {
     testing::internal::CaptureStderr();
@@ -149,8 +145,7 @@ TEST_F(TranslatorTest, ReadsTranslationsAndBaseModulesAlongThePath)
     EXPECT_FALSE(CTranslator::GetSearchMode());
     EXPECT_EQ(CTranslator::Translate("Yes"), "Oui (app)");
     CTranslator::SetSearchMode(true);
-    // The missing base module was dropped without marking the table: a
-    // language change with nothing new leaves the file alone.
+    // The missing base module was dropped without marking the table: nothing new, nothing written.
     const std::string before = ReadFile(second / "appfr.trl");
     CTranslator::SetLanguage("Default");
     EXPECT_EQ(ReadFile(second / "appfr.trl"), before);
@@ -257,8 +252,7 @@ TEST_F(TranslatorTest, WriteBackAtExit)
 
 TEST(TranslatorData, BaseModulesShallowAndDeep)
 {
-    // M has base modules A and B; B has the base module C. A, C and
-    // (optionally) M and B translate x.
+    // M has base modules A and B; B has the base module C. A, C and (optionally) M and B translate x.
     auto worked = [](const std::string& m, const std::string& b, const std::string& c) {
         CTranslatorData tableC = MakeTable("C", c), tableB = MakeTable("B", b), table = MakeTable("M", m);
         tableB.AddBaseModule(tableC);
@@ -268,8 +262,7 @@ TEST(TranslatorData, BaseModulesShallowAndDeep)
     };
     EXPECT_EQ(worked("xM", "", "xC").Translate("x", false), "xM");
     EXPECT_EQ(worked("", "", "xC").Translate("x", false) + worked("xM", "", "xC").Translate("x", true), "xAxC");
-    // Without C's entry A is deepest; A and B tie at depth 1 and A, the
-    // earlier, wins.
+    // Without C's entry A is deepest; A and B tie at depth 1 and A, the earlier, wins.
     EXPECT_EQ(worked("xM", "xB", "").Translate("x", true), "xA");
     EXPECT_EQ(worked("", "xB", "").Translate("x", false), "xA");
     // Shallow prefers a strictly nearer later module.
@@ -302,9 +295,8 @@ TEST(TranslatorFile, WritesExactBytesReplacingTheFileAsAWhole)
               std::string("\"\\b\\t\\n\\f\\r\\\"\\'\\\\\x0b\0x\"", 21));
     EXPECT_EQ(CTranslatorFile::BuildFileName("", "m", "l") + CTranslatorFile::BuildFileName("/a//b///", "m//x", "l"),
               "/ml.trl/a/b/m/xl.trl");
-    // The new file is renamed over the name, never the old one truncated and
-    // rewritten: a second name of the old file keeps the old bytes, and the
-    // mode stays.
+    // The new file is renamed over the name, never the old one truncated and rewritten: a second
+    // name of the old file keeps the old bytes, and the mode stays.
     ASSERT_EQ(::link(fileName.c_str(), (dir / "old.trl").c_str()), 0);
     ::chmod(fileName.c_str(), 0640);
     ASSERT_TRUE(CTranslatorFile(fileName).Write(MakeTable("n")));
@@ -332,8 +324,7 @@ TEST(TranslatorFile, ReadsEscapesRawBytesAndAnyWhiteSpace)
     const std::string content = g_sHeader + g_sSettings + escapes + "=\"" + raw + "\"\n" + escapes + "=\"2\"\n" +
                                 _BuildQuotedString(longText) + "=\"x\\\\\")";
     ASSERT_EQ(ReadContent(content, table), std::make_pair(true, std::string()));
-    // The second entry for the same text is ignored; the reader leaves
-    // clearing the modified flag to the loader.
+    // The second entry for the same text is ignored; the loader, not the reader, clears the modified flag.
     EXPECT_EQ(table.GetTranslatorMap(), (TMap{{"\b\r\n\t\f\\\"'", raw}, {longText, "x\\"}}));
     EXPECT_EQ(table.GetName() + table.GetLanguage(), "ml");
     EXPECT_TRUE(table.IsModified());
@@ -348,8 +339,7 @@ TEST(TranslatorFile, ReadsEscapesRawBytesAndAnyWhiteSpace)
 
 TEST(TranslatorFile, FailuresAndWhereParsingStopped)
 {
-    // A header that is not ours (here after a byte order mark) fails without
-    // a message and changes nothing.
+    // A header that is not ours (here after a byte order mark) fails silently and changes nothing.
     CTranslatorData kept = MakeTable("keep");
     EXPECT_EQ(ReadContent("\xef\xbb\xbfTF(0001)" + g_sSettings + ")\n", kept), std::make_pair(false, std::string()));
     EXPECT_EQ(kept.GetName(), "keep");
@@ -358,8 +348,7 @@ TEST(TranslatorFile, FailuresAndWhereParsingStopped)
     EXPECT_EQ(ReadContent("TF(0002)" + g_sSettings + ")\n", other),
               std::make_pair(false, std::string("Invalid file version (TF(0001) expected)\n")));
     EXPECT_EQ(other.GetName(), "");
-    // Parse errors give the position after the header; what was stored
-    // before stays.
+    // Parse errors give the position after the header; what was stored before stays.
     const std::string ok = g_sSettings + "\"ok\"=\"1\"\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {ok + "\"b\" \"2\"\n\"c\"=\"3\"\n)\n", "\"b\""},
@@ -422,8 +411,7 @@ TEST(TranslatorFile, TranslationsWithOtherPlaceholdersAreHeldBack)
     // A write-back gives the author's texts back.
     ASSERT_TRUE(CTranslatorFile(fileName).Write(table));
     EXPECT_EQ(ReadFile(fileName), MakeTrl("m", "l", "", written));
-    // A translation that reaches the formatting unchecked falls back to the
-    // original, and to the raw translation if that fails as well.
+    // A translation reaching the formatting unchecked falls back to the original, then to the raw one.
     EXPECT_EQ(FormatTranslation("%1% %2%", "Total Runtime: %1%s", "7"), "Total Runtime: 7s");
     EXPECT_EQ(FormatTranslation("100%", "Failed %1% and %2%", 7), "100%");
 }

@@ -22,8 +22,7 @@ inline int CountOpenDescriptors()
     return static_cast<int>(std::distance(begin(entries), end(entries)));
 }
 
-// Installs a fail handler for the life of the object and puts back the one
-// that was there before.
+// Installs a fail handler for the life of the object and puts back the one that was there before.
 class CFailHandlerScope
 {
 public:
@@ -38,8 +37,7 @@ private:
     boost::shared_ptr<Qz::Varnel::Fileio::CFailHandler> m_oPrevious;
 };
 
-// A fail handler that answers from a script and counts the questions; once
-// the script is used up it answers no.
+// A fail handler that answers from a script and counts the questions; once it is used up it answers no.
 class CScriptedFailHandler : public Qz::Varnel::Fileio::CFailHandler
 {
 public:
@@ -74,9 +72,8 @@ struct SChildResult
     std::string m_sReport; // what the body returned
 };
 
-// Runs body in a forked child whose standard input holds stdinData (then end
-// of input) and whose standard error is captured. The child is killed after
-// 20 s so that a hung dialogue cannot hang the test.
+// Runs body in a forked child whose standard input holds stdinData (then end of input) and whose standard
+// error is captured. The child is killed after 20 s so that a hung dialogue cannot hang the test.
 SChildResult RunInChild(const std::function<std::string()>& body, const std::string& stdinData);
 
 // "description|error code" of the CFileioError that call raises, or "no exception".

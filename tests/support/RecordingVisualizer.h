@@ -23,9 +23,8 @@ template <typename... TArguments> boost::shared_ptr<CLogger> MakeLogger(TArgumen
     return boost::make_shared<CLogger>(std::forward<TArguments>(arguments)...);
 }
 
-// Records every call a logger makes, in order, as a short text: "Layers 2"
-// (LoggerChanged, with the number of layers seen inside), "Text",
-// "Progress", "Progress!" (immediate) or "Message 4|text|task".
+// Records every call a logger makes, in order, as a short text: "Layers 2" (LoggerChanged, with the
+// number of layers seen inside), "Text", "Progress", "Progress!" (immediate) or "Message 4|text|task".
 class CRecordingVisualizer : public Qz::Varnel::Progress::Detail::CVisualizer
 {
 public:
@@ -63,8 +62,7 @@ public:
         return static_cast<int>(std::count(m_oEvents.begin(), m_oEvents.end(), event));
     }
 
-    // Called inside ProgressChanged after recording, without the recorder's
-    // mutex: lets a test read getters or change the logger from inside.
+    // Called inside ProgressChanged after recording, outside the recorder's mutex: may read or change the logger.
     std::function<void(const boost::shared_ptr<CLogger>&, bool)> m_fnOnProgress;
     const CLogger* m_pLastLogger = nullptr;
 
@@ -91,9 +89,8 @@ inline boost::shared_ptr<CRecordingVisualizer> Attach(const boost::shared_ptr<CL
     return visualizer;
 }
 
-// Makes child a child logger of parent for the life of the object; the
-// destructor breaks the link (the two hold each other) even when a failed
-// assertion ends the test early.
+// Makes child a child logger of parent for the life of the object; the destructor breaks the link
+// (the two hold each other) even when a failed assertion ends the test early.
 struct SChildLink
 {
     SChildLink(const boost::shared_ptr<CLogger>& parent, const boost::shared_ptr<CLogger>& child)

@@ -20,8 +20,7 @@
 
 namespace Test {
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it
-// when the object goes.
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it when the object goes.
 class CTemporaryDirectory
 {
 public:
@@ -57,8 +56,7 @@ private:
     std::string m_sPath;
 };
 
-// The whole content of a file, or "" when it cannot be opened (a file that
-// may not be there yet); ReadFile throws std::runtime_error instead.
+// A file's whole content, or "" when it cannot be opened (it may not be there yet); ReadFile throws instead.
 inline std::string ReadFileOrEmpty(const std::string& path)
 {
     std::ifstream stream(path, std::ios::binary);
@@ -115,8 +113,7 @@ inline bool WaitFor(double seconds, const std::function<bool()>& condition)
     return true;
 }
 
-// Sends standard error (descriptor 2) into a file for its lifetime, so that a
-// test can read what the library reported while it is still running.
+// Sends standard error into a file for its lifetime, so that a test can read it while the code still runs.
 class CStderrRedirect
 {
 public:

@@ -19,8 +19,7 @@ namespace ToolTest {
 using Test::SplitLines;
 using Test::WaitFor;
 
-// A program started in the background with standard input from a file (or
-// /dev/null) and standard output and error into files.
+// A program started in the background, standard input from a file (or /dev/null), output and error into files.
 class CChildProcess
 {
 public:
@@ -42,8 +41,7 @@ public:
         const int err = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
             ::_exit(126);
-        // The test runner may ignore these; the programs under test must not
-        // inherit that.
+        // The test runner may ignore these; the programs under test must not inherit that.
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGPIPE, SIG_DFL);
         ::execv(arguments[0], arguments.data());
@@ -59,8 +57,7 @@ public:
         if (IsRunning())
             ::kill(m_nPid, signalNumber);
     }
-    // The exit status, 128 + signal number for a process ended by a signal,
-    // or -1 when it still runs after the timeout (it is then killed).
+    // The exit status, 128 + signal number when ended by a signal, or -1 (then killed) after the timeout.
     int Wait(double timeoutSeconds)
     {
         if (WaitFor(timeoutSeconds, [this] { return !IsRunning(); }))
@@ -93,7 +90,6 @@ struct SProcessResult
     std::string m_sErrors;
 };
 
-// Runs a program to its end with the given bytes on standard input.
 inline SProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = std::string(),
                                  double timeoutSeconds = 60.0)
 {
@@ -106,8 +102,7 @@ inline SProcessResult RunProcess(const std::vector<std::string>& argv, const std
     return result;
 }
 
-// The port a program reported after the prefix in the error file; 0 until it
-// has.
+// The port a program reported after the prefix in the error file; 0 until it has.
 inline int PortAfter(const std::string& errorFile, const std::string& prefix)
 {
     const std::string errors = Test::ReadFileOrEmpty(errorFile);

@@ -40,13 +40,12 @@ protected:
     {
         if (::access(g_acDaemon, X_OK) != 0)
             GTEST_SKIP() << g_acDaemon << " is not installed (Debian's rsyslog; scripts/install-deps.sh installs it)";
-        int tcp = 0, udp = 0; // free ports
+        int udp = 0, &tcp = m_nTcpPort; // free ports
         ::close(::Test::BoundSocket(SOCK_STREAM, tcp, -1));
         ::close(::Test::BoundSocket(SOCK_DGRAM, udp, -1));
         m_oAddresses = {"udp://127.0.0.1:" + std::to_string(udp), "tcp://127.0.0.1:" + std::to_string(tcp),
                         "unix:" + m_oDirectory / "log"};
-        const std::string config = m_oDirectory / "rsyslog.conf", pidFile = m_oDirectory / "rsyslogd.pid";
-        std::ofstream(config)
+        std::ofstream(m_sConfig)
             << "global(workDirectory=\"" << m_oDirectory.Path() << "\" maxMessageSize=\"64k\")\n"
             << "module(load=\"imtcp\")\nmodule(load=\"imudp\")\nmodule(load=\"mmpstrucdata\")\n"
             << "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
@@ -57,13 +56,18 @@ protected:
             << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << udp << "\" ruleset=\"r\")\n"
             << "input(type=\"imuxsock\" Socket=\"" << m_oDirectory / "log"
             << "\" UseSpecialParser=\"off\" Ruleset=\"r\")\n";
+        Start();
+    }
+
+    void Start()
+    {
         m_nPid = ::fork();
         if (m_nPid == 0) {
-            ::execl(g_acDaemon, g_acDaemon, "-n", "-f", config.c_str(), "-i", pidFile.c_str(), nullptr);
+            ::execl(g_acDaemon, g_acDaemon, "-n", "-f", m_sConfig.c_str(), "-i", m_sPidFile.c_str(), nullptr);
             ::_exit(127);
         }
         // Every input has its socket once the TCP input accepts.
-        const sockaddr_in address = ::Test::Loopback(tcp);
+        const sockaddr_in address = ::Test::Loopback(m_nTcpPort);
         ASSERT_TRUE(::Test::WaitFor(10, [&] {
             const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
             const bool accepts = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
@@ -88,8 +92,10 @@ protected:
     }
 
     ::Test::CTemporaryDirectory m_oDirectory;
-    const std::string m_sOut = m_oDirectory / "received.log";
+    const std::string m_sOut = m_oDirectory / "received.log", m_sConfig = m_oDirectory / "rsyslog.conf",
+                      m_sPidFile = m_oDirectory / "rsyslogd.pid";
     std::vector<std::string> m_oAddresses;
+    int m_nTcpPort = 0;
     pid_t m_nPid = -1;
 };
 
@@ -146,4 +152,33 @@ TEST_F(CSyslogDaemon, ManyMessagesFromFourThreads)
     std::sort(lines.begin(), lines.end());
     EXPECT_EQ(lines.size(), 4u * g_nPerThread);
     EXPECT_EQ(std::adjacent_find(lines.begin(), lines.end()), lines.end()) << "a message arrived twice";
+}
+
+// The collector dies and comes back: no waiting, drops counted, the drop WARNING before the queued ones.
+TEST_F(CSyslogDaemon, RestartedCollectorGetsTheDropNote)
+{
+    SSyslogOptions options;
+    options.m_nQueueCapacity = 10;
+    const auto logger = boost::make_shared<CLogger>("r");
+    const auto output = CSyslogVisualizer::Create(m_oAddresses[1], options);
+    output->SetNotificationLevel(VerbosityWarning);
+    output->AddLogger(logger);
+    logger->Message(VerbosityWarning, "before", "");
+    ASSERT_EQ(WaitForLines(1).size(), 1u);
+    ::kill(m_nPid, SIGKILL);
+    ::waitpid(m_nPid, nullptr, 0);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 50; ++i)
+        logger->Message(VerbosityWarning, "down " + std::to_string(i), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)); // only waiting for it fails this
+    const auto dropped = output->GetDroppedCount();
+    EXPECT_GE(dropped, 40u);
+    Start();
+    const std::vector<std::string> lines = WaitForLines(52 - dropped, 15);
+    output->Clear();
+    ASSERT_EQ(lines.size(), 52 - dropped);
+    EXPECT_EQ(lines[1].substr(0, 7) + lines[1].substr(lines[1].rfind('\t')),
+              "12\tLOG\t\t" + std::to_string(dropped) + " messages were dropped while the collector was unreachable");
+    for (std::size_t i = 2; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].find("\tdown "), std::string::npos) << lines[i];
 }

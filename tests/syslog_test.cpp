@@ -2,6 +2,8 @@
 // parsing, and what a TCP collector that is away or slow costs.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <regex>
 #include <thread>
 
@@ -9,7 +11,9 @@
 
 #include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Progress/Logger.h>
+#include <vidOderavev/Progress/Rfc5424.h>
 #include <vidOderavev/Progress/SyslogVisualizer.h>
+#include <vidOderavev/Progress/XmlEscape.h>
 
 #include "support/Loopback.h"
 
@@ -28,6 +32,35 @@ std::vector<std::string> ReceiveDatagrams(int fd)
         datagrams.emplace_back(buffer, static_cast<std::size_t>(n));
     ::close(fd);
     return datagrams;
+}
+
+std::string Repaired(const std::string& text, std::string out = {})
+{
+    return Detail::AppendUtf8Repaired(out, text), out;
+}
+
+// What is wrong with a message as the output writes it ("" if nothing); fills in MSG and the values.
+std::string Rfc5424Fault(const std::string& m, std::string& msg, std::map<std::string, std::string>& params)
+{
+    static const std::string s_sName = "[!#-<>-\\\\^-~]{1,32}"; // printable ASCII but '=', ']' and '"'
+    static const std::regex s_oHeader("<(1[0-8][0-9]|19[01]|[1-9]?[0-9])>1 [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}"
+                                      "(:[0-9]{2}){2}(\\.[0-9]{1,6})?(Z|[+-][0-9]{2}:[0-9]{2}) [!-~]{1,255} "
+                                      "[!-~]{1,48} [!-~]{1,128} [!-~]{1,32} \\[" +
+                                      s_sName),
+        s_oParam(" (" + s_sName + ")=\"((?:[^\"\\\\\\]]|\\\\[\"\\\\\\]])*)\""), s_oEscape("\\\\(.)");
+    std::smatch hit;
+    if (!std::regex_search(m, hit, s_oHeader, std::regex_constants::match_continuous))
+        return "header";
+    auto at = m.begin() + hit.length(0);
+    for (; std::regex_search(at, m.end(), hit, s_oParam, std::regex_constants::match_continuous); at += hit.length(0)) {
+        const std::string value = std::regex_replace(hit.str(2), s_oEscape, "$1");
+        if (value != Repaired(value) || !params.emplace(hit.str(1), value).second)
+            return "value of " + hit.str(1);
+    }
+    if (m.compare(static_cast<std::size_t>(at - m.begin()), 2, "] ") != 0)
+        return "end of the element at " + std::to_string(at - m.begin());
+    msg = std::string(at + 2, m.end());
+    return msg == Repaired(msg) ? "" : "MSG not UTF-8";
 }
 
 } // namespace
@@ -72,6 +105,33 @@ TEST(Syslog, UdpMessagesByteForByte)
                   "PROGRESS [vidOderavev@32473 progress=\"0.42\" logger=\"Root \\\"x\\\" " + R + "\"] Root \"x\" " + R +
                   ": 42 %\n" + log(133, "INFO", " progress=\"0.42\"", "bad " + R + " byte") +
                   log(133, "INFO", " progress=\"0.42\"", "Total Runtime: RUNTIMEs"));
+}
+
+// Random bytes in line, task and root text: well-formed, read back repaired, cut only before the mark.
+TEST(Syslog, RandomBytesStayWellFormed)
+{
+    auto bytes = [random = std::mt19937(20240611)](std::size_t most) mutable { // mostly what needs escaping or repair
+        std::string text(random() % (most + 1), '\0');
+        for (char& c : text)
+            c = random() % 2 ? "\"\\]=[ \xC3\xE2\xF0\x80\xBF\xFF"[random() % 12] : static_cast<char>(random());
+        return text;
+    };
+    const Detail::CRfc5424Format format(1, "x@1", "fuzz");
+    for (int r = 0; r < 400; ++r) {
+        const Detail::SSyslogEntry entry{r % 8, r % 5 == 0, r % 3 == 0, 0.5, {}, bytes(600), bytes(99), bytes(99)};
+        const std::string line = Repaired(entry.m_sText), task = Repaired(entry.m_sTaskId);
+        for (const std::size_t limit : {0u, 480u}) {
+            std::string message, msg;
+            std::map<std::string, std::string> params;
+            format.Append(message, entry, limit);
+            ASSERT_EQ(Rfc5424Fault(message, msg, params), "") << message;
+            const std::string cut = line.substr(0, std::max<std::size_t>(msg.size(), 5) - 5) + "[...]";
+            EXPECT_TRUE(limit == 0
+                            ? msg == line && params["task"] == task && params["logger"] == Repaired(entry.m_sRootText)
+                            : message.size() <= limit && (msg == line || msg == cut))
+                << message;
+        }
+    }
 }
 
 TEST(Syslog, DatagramLimitAndAddresses)

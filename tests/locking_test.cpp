@@ -1,6 +1,5 @@
-// Shared state of loggers and visualizers changed on one thread while another
-// reports. Each race test is meant for the ThreadSanitizer build, which flags
-// an unguarded access; the normal build checks what arrives.
+// Shared state changed on one thread while another reports: ThreadSanitizer
+// flags an unguarded access; the normal build checks what arrives.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,11 +1,6 @@
 // What visualizers are told, in which order and with which immediate flag,
-// that they may read the logger back from inside every notification, and
-// that several threads may report at once (run under ThreadSanitizer too).
+// and that they may read the logger back from inside every notification.
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cmath>
-#include <thread>
 
 #include "support/RecordingVisualizer.h"
 
@@ -89,42 +84,4 @@ TEST(LoggerNotification, GettersInsideNotificationsNestBoundedly)
     EXPECT_EQ(deepest, 4); // where the logger cuts nested notifications from getter flushes
     EXPECT_EQ(nesting->Take(), TEvents({"Progress", "Progress!", "Progress!", "Progress!"}));
     EXPECT_EQ(logger->GetProgress(0), 101.0); // flushed without a notification all the same
-}
-
-TEST(LoggerThreads, ChildrenOnThreadsFeedOneParent)
-{
-    // Forced updates from every thread with a slow output: each is held back
-    // in the parent's top layer and flushed by the getter inside the parent's
-    // notification, so without a bound the nesting would grow with the run.
-    const int threads = 3, steps = 500;
-    auto parent = MakeLogger("parent", 1.0, 100.0);
-    auto visualizer = Attach(parent);
-    std::atomic<int> badValues{0};
-    visualizer->m_fnOnProgress = [&](const boost::shared_ptr<CLogger>& logger, bool) {
-        std::this_thread::sleep_for(std::chrono::microseconds(50));
-        for (int layer = 0; layer < logger->GetNumberOfLayers(); ++layer) {
-            const double fraction = logger->GetRelativeProgressValue(layer);
-            badValues += !(fraction >= 0.0 && fraction <= 1.0) || !std::isfinite(logger->GetProgress(layer));
-            logger->GetTimeRemaining(layer);
-            logger->GetText(layer);
-        }
-        logger->GetTimeStamp();
-    };
-    std::vector<boost::shared_ptr<CLogger>> children;
-    std::vector<std::thread> workers;
-    for (int i = 0; i < threads; ++i) {
-        children.push_back(MakeLogger("child", 100.0 / threads, steps));
-        parent->AddChildLogger(children.back());
-        workers.emplace_back([child = children.back()] {
-            for (int step = 1; step <= steps; ++step)
-                child->SetProgress(step, true);
-        });
-    }
-    for (std::thread& worker : workers)
-        worker.join();
-    for (const auto& child : children)
-        parent->RemoveChildLogger(child);
-    EXPECT_NEAR(parent->GetRelativeProgressValue(0), 1.0, 1e-9);
-    EXPECT_EQ(badValues.load(), 0);
-    EXPECT_GE(visualizer->Count("Progress"), threads * steps);
 }

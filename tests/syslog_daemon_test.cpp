@@ -1,6 +1,5 @@
-// The syslog output against a real rsyslogd that the test starts for itself
-// on free loopback ports and a local socket, with the structured-data parser
-// and a file action that writes what the daemon received and parsed.
+// The syslog output against a real rsyslogd of the test's own (loopback ports, a
+// local socket), whose file action writes what it received and parsed.
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-// The collector's parts on their own, where a process-level test could not
-// reach them cheaply: the incremental parser and its refusals, the save file,
-// the time-remaining arithmetic and the text helpers.
+// The collector's parts a process-level test could not reach cheaply: the
+// parser and its refusals, the save file, time remaining, the text helpers.
 
 #include <sys/resource.h>
 

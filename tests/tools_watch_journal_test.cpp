@@ -1,6 +1,5 @@
-// vidoderavev-watch following the systemd journal: demo processes report into
-// a journald of the test's own, and the watcher reads it live and, later,
-// from a copy of its files.
+// vidoderavev-watch following a journald of the test's own that demos report
+// into: live, and later from a copy of its files.
 #include <unistd.h>
 
 #include <ctime>

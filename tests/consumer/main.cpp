@@ -1,6 +1,5 @@
-// Built against an installed library: every installed output header (each
-// must stand on the installed ones), a logger and an observer derived from
-// the exported interface; prints the overall progress.
+// Built against an installed library: every installed output header, a logger
+// and an observer of the exported interface; prints the overall progress.
 #include <iostream>
 
 #include <boost/make_shared.hpp>

@@ -1,7 +1,6 @@
-// libFuzzer target for the translator file reader: any bytes must be either
-// read or rejected, without a crash, a hang, a leak or a sanitizer report.
-// The reader maps its file into memory, so the input reaches it as a real
-// file: an anonymous memory file opened through /proc.
+// libFuzzer target for the translator file reader: any bytes are read or
+// rejected, without a crash, hang, leak or sanitizer report. The reader maps
+// its file, so the input comes as an anonymous memory file opened via /proc.
 #include <cstdint>
 #include <cstdlib>
 #include <string>

@@ -205,6 +205,7 @@ TEST(NetVisualizer, PeerClosingMidwayLeavesTheHostRunning)
         if (i % 50 == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    visualizer->Clear();
 }
 
 TEST(ZevVisualizer, MessageAndProgressLines)

@@ -18,6 +18,7 @@
 #include <vidOderavev/Libraries/Fileio/FileHandle.h>
 #include <vidOderavev/Libraries/Fileio/FileioUnix.h>
 #include <vidOderavev/Progress/TextFormats.h>
+#include <vidOderavev/Progress/WritePrefetch.h>
 
 namespace Qz {
 namespace Varnel {
@@ -37,6 +38,8 @@ const int g_nPieceSize = 1024;
 // The free list holds at most about this many entries (a few hundred
 // kilobytes), so that the memory of a burst goes back once it is written.
 const std::size_t g_nFreeEntriesKept = 4096;
+// A pass that took at least this many entries asks for the next one soon.
+const std::size_t g_nBusyBatch = 64;
 // An entry whose strings grew beyond this is freed rather than kept.
 const std::size_t g_nLargestKeptText = 1024;
 // A drain that freed more entries than this gives the freed memory back to
@@ -97,38 +100,50 @@ void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVe
         // splice.
         entry.emplace_back(text, level, timeStamp, taskId);
     }
-    TLock lock(m_oQueueMutex);
-    if (entry.empty()) {
-        if (m_oFreeEntries.empty()) {
-            // Another thread took the last one meanwhile.
-            m_oQueue.emplace_back(text, level, timeStamp, taskId);
+    Detail::CWritePrefetch next;
+    {
+        TLock lock(m_oQueueMutex);
+        if (entry.empty()) {
+            if (m_oFreeEntries.empty()) {
+                // Another thread took the last one meanwhile.
+                m_oQueue.emplace_back(text, level, timeStamp, taskId);
+            } else {
+                // The copies go into the capacity the strings already have.
+                m_oQueue.splice(m_oQueue.end(), m_oFreeEntries, m_oFreeEntries.begin());
+                m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
+                _SLogData& reused = m_oQueue.back();
+                reused.m_eLevel = level;
+                reused.m_sText.assign(text);
+                reused.m_sTimeStamp.assign(timeStamp);
+                reused.m_sTaskId.assign(taskId);
+                if (!m_oFreeEntries.empty()) {
+                    // The next entry's node came with the last prefetch.
+                    const _SLogData& first = m_oFreeEntries.front();
+                    next.Add(first.m_sText);
+                    next.Add(first.m_sTimeStamp);
+                    if (m_oFreeEntries.size() > 1)
+                        next.AddListNode(*std::next(m_oFreeEntries.begin()));
+                }
+            }
         } else {
-            // The copies go into the capacity the strings already have.
-            m_oQueue.splice(m_oQueue.end(), m_oFreeEntries, m_oFreeEntries.begin());
-            m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
-            _SLogData& reused = m_oQueue.back();
-            reused.m_eLevel = level;
-            reused.m_sText.assign(text);
-            reused.m_sTimeStamp.assign(timeStamp);
-            reused.m_sTaskId.assign(taskId);
+            m_oQueue.splice(m_oQueue.end(), entry);
         }
-    } else {
-        m_oQueue.splice(m_oQueue.end(), entry);
+        m_bPending.store(true, std::memory_order_release);
     }
-    m_bPending.store(true, std::memory_order_release);
+    next.Run();
 }
 
 void CBufferedFileVisualizer::_LogFileThread()
 {
     m_oLogThread.Run(
         [this] {
-            if (m_bPending.load(std::memory_order_acquire))
-                DrainQueue();
+            // A flood is taken in small batches, whose entries come back for reuse.
+            return m_bPending.load(std::memory_order_acquire) && DrainQueue() >= g_nBusyBatch;
         },
         [this] { FinishFile(m_nLogFile, m_oLogFilePath); });
 }
 
-void CBufferedFileVisualizer::DrainQueue()
+std::size_t CBufferedFileVisualizer::DrainQueue()
 {
     std::list<_SLogData> batch;
     {
@@ -136,6 +151,7 @@ void CBufferedFileVisualizer::DrainQueue()
         batch.swap(m_oQueue);
         m_bPending.store(false, std::memory_order_relaxed);
     }
+    const std::size_t taken = batch.size();
     // A large batch is written in pieces, each handed back while its entries
     // are still in the cache: freeing a million entries afterwards would walk
     // them all through memory a second time.
@@ -170,6 +186,7 @@ void CBufferedFileVisualizer::DrainQueue()
 #else
     freed = 0;
 #endif
+    return taken;
 }
 
 std::size_t CBufferedFileVisualizer::RecycleEntries(std::list<_SLogData>& entries)

@@ -78,8 +78,9 @@ protected:
     void _CloseLogFile(int& descriptor, boost::filesystem::path& path);
     bool _IsLogFileOpen(const int& descriptor) const;
 
-    // Takes everything queued, writes it and hands the entries back.
-    void DrainQueue() VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
+    // Takes everything queued, writes it and hands the entries back; returns
+    // how many it took.
+    std::size_t DrainQueue() VIDODERAVEV_EXCLUDES(m_oQueueMutex, m_oReportMutex);
     // Keeps written entries for reuse by the reporting threads, up to a bound;
     // the rest are freed here, on the writer thread, outside the mutex.
     // Returns how many were freed.
@@ -127,6 +128,9 @@ private:
     // The size of the free list as last set under the mutex: a reporting
     // thread that finds it 0 makes its entry before taking the mutex.
     std::atomic<std::size_t> m_nFreeEntries;
+    // Keeps the writer's members below off the cache line that the reporting
+    // threads write for every message: sharing it would cost them a miss each.
+    char m_aWriterSide[64];
     // Entries freed by the writer since the heap was last trimmed.
     std::size_t m_nFreedSinceTrim;
     // The writer's lines not yet written to the open log file, and where

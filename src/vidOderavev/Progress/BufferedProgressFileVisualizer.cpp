@@ -53,6 +53,7 @@ void CBufferedProgressFileVisualizer::_ProgressFileThread()
         [this] {
             if (m_oSlots.Changed())
                 TakeAndWriteRows();
+            return false;
         },
         [this] { FinishFile(m_nProgressFile, m_oProgressFilePath); });
 }

@@ -12,12 +12,14 @@ namespace Detail {
 namespace {
 
 const useconds_t g_nPollInterval = 100000;
+const useconds_t g_nBusyPollInterval = 100;
 
-void RunQuietly(const std::function<void()>& work)
+template <class TWork> bool RunQuietly(const TWork& work)
 {
     try {
-        work();
+        return work();
     } catch (...) {
+        return false;
     }
 }
 
@@ -29,20 +31,24 @@ CWriterThread::~CWriterThread() { Stop(); }
 
 void CWriterThread::Start(const std::function<void()>& body) { m_oThread = boost::thread(body); }
 
-void CWriterThread::Run(const std::function<void()>& pass, const std::function<void()>& finish)
+void CWriterThread::Run(const std::function<bool()>& pass, const std::function<void()>& finish)
 {
     // Nobody waits on this thread for a retry dialogue.
     const Fileio::CUnattendedThreadScope unattended;
+    bool busy = false;
     for (;;) {
-        ::usleep(g_nPollInterval);
+        ::usleep(busy ? g_nBusyPollInterval : g_nPollInterval);
         // Read before the pass: whatever was handed over before Stop() set
         // the flag is then seen by this pass, which is the last.
         const bool last = m_bStop.load();
-        RunQuietly(pass);
+        busy = RunQuietly(pass);
         if (last)
             break;
     }
-    RunQuietly(finish);
+    RunQuietly([&finish] {
+        finish();
+        return true;
+    });
 }
 
 void CWriterThread::Stop()

@@ -105,6 +105,8 @@ protected:
 TEST_F(CSyslogDaemon, MessagesArriveParsed)
 {
     const auto logger = boost::make_shared<CLogger>("Job [1]", 1.0, 10.0);
+    const std::string sd = "{ \"vidoderavev@32473\": { ";
+    std::vector<std::string> expected;
     for (const std::string& address : m_oAddresses) {
         const auto output = CSyslogVisualizer::Create(address);
         output->SetNotificationLevel(VerbosityWarning);
@@ -113,16 +115,14 @@ TEST_F(CSyslogDaemon, MessagesArriveParsed)
         logger->SetProgress(5.0);
         output->ProgressChanged(logger, true);
         output->Clear();
-    }
-    const std::string sd = "{ \"vidoderavev@32473\": { ";
-    std::vector<std::string> expected;
-    for (int transport = 0; transport < 3; ++transport) {
         expected.push_back("11\tLOG\t" + sd +
                            "\"level\": \"ERROR\", \"task\": \"task \\\"7\\\" ]\", \"logger\": \"Job [1]\" } }"
                            "\tfailed \"quoted\" \\ here");
         expected.push_back("14\tPROGRESS\t" + sd + "\"progress\": \"0.5\", \"logger\": \"Job [1]\" } }\tJob [1]: 50 %");
+        // rsyslogd's inputs run on threads of their own: each transport's
+        // lines are waited for before the next one sends, so that the order is fixed.
+        ASSERT_EQ(WaitForLines(expected.size()), expected) << address;
     }
-    EXPECT_EQ(WaitForLines(6), expected);
 }
 
 // Four threads over one TCP output: nothing lost, nothing twice.

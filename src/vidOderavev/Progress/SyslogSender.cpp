@@ -12,6 +12,7 @@
 
 #include <vidOderavev/Diagnostics.h>
 #include <vidOderavev/Internationalisation/FormatText.h>
+#include <vidOderavev/Progress/WritePrefetch.h>
 
 namespace Qz {
 namespace Varnel {
@@ -28,24 +29,19 @@ const std::chrono::seconds g_oConnectTimeout(5);
 const int g_nWritePollMilliseconds = 100;
 // After a batch the sender waits this long before it asks to be woken: a host
 // that reports fast then hands over its messages without a wake-up call each.
-const std::chrono::milliseconds g_oLinger(2);
-// A sent batch of at most this many entries, none with a text beyond the
-// size below, is kept for the reporting threads to fill again, so that a
-// steady flow allocates nothing; larger ones are freed, so that the memory of
-// a burst goes back.
+const std::chrono::microseconds g_oLinger(100);
+// The sender takes at most this many entries at a time and keeps up to as
+// many sent ones for the reporting threads to fill again, so that a steady
+// flow allocates nothing while the memory of a burst goes back. An entry
+// whose strings grew beyond the size below is freed rather than kept.
+const std::size_t g_nBatchSize = 1024;
 const std::size_t g_nFreeEntriesKept = 4096;
 const std::size_t g_nLargestKeptText = 1024;
 
-bool IsWorthKeeping(const std::deque<SSyslogEntry>& batch)
+bool IsWorthKeeping(const SSyslogEntry& entry)
 {
-    if (batch.size() > g_nFreeEntriesKept)
-        return false;
-    for (const SSyslogEntry& entry : batch) {
-        if (entry.m_sText.capacity() > g_nLargestKeptText || entry.m_sTaskId.capacity() > g_nLargestKeptText ||
-            entry.m_sRootText.capacity() > g_nLargestKeptText)
-            return false;
-    }
-    return true;
+    return entry.m_sText.capacity() <= g_nLargestKeptText && entry.m_sTaskId.capacity() <= g_nLargestKeptText &&
+           entry.m_sRootText.capacity() <= g_nLargestKeptText;
 }
 
 int MillisecondsUntil(std::chrono::steady_clock::time_point deadline)
@@ -113,34 +109,44 @@ CSyslogTcpSender::~CSyslogTcpSender()
 void CSyslogTcpSender::Send(const SSyslogEntry& entry)
 {
     // With nothing to reuse the copy is made before the lock, so that the
-    // sender thread waits only for the move.
-    SSyslogEntry copy;
-    const bool copied = m_nFreeEntries.load(std::memory_order_relaxed) == 0;
-    if (copied)
-        copy = entry;
-    Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
-    if (m_oQueue.size() >= m_nCapacity || m_bStop) {
-        ++m_nUnannounced;
-        ++m_nDropped;
-        return;
+    // sender thread waits only for the relinking.
+    std::list<SSyslogEntry> copy;
+    if (m_nFreeEntries.load(std::memory_order_relaxed) == 0)
+        copy.push_back(entry);
+    CWritePrefetch next;
+    {
+        Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
+        if (m_oQueue.size() >= m_nCapacity || m_bStop) {
+            ++m_nUnannounced;
+            ++m_nDropped;
+            return;
+        }
+        if (!copy.empty()) {
+            m_oQueue.splice(m_oQueue.end(), copy);
+        } else if (m_oFreeEntries.empty()) {
+            m_oQueue.push_back(entry); // another thread took the last free entry meanwhile
+        } else {
+            // Assigned into the capacity the strings already have.
+            m_oQueue.splice(m_oQueue.end(), m_oFreeEntries, m_oFreeEntries.begin());
+            m_oQueue.back() = entry;
+            m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
+            if (!m_oFreeEntries.empty()) {
+                // The next entry's node came with the last prefetch.
+                const SSyslogEntry& first = m_oFreeEntries.front();
+                next.Add(first.m_sText);
+                next.Add(first.m_sTaskId);
+                next.Add(first.m_sRootText);
+                if (m_oFreeEntries.size() > 1)
+                    next.AddListNode(*std::next(m_oFreeEntries.begin()));
+            }
+        }
+        // Waking the sender costs a system call; while it is busy it needs none.
+        if (m_bSenderWaiting) {
+            m_bSenderWaiting = false;
+            m_oWake.notify_one();
+        }
     }
-    if (copied || m_oFreeEntries.empty()) {
-        if (!copied)
-            copy = entry; // another thread took the last free entry meanwhile
-        m_oQueue.push_back(std::move(copy));
-    } else {
-        // Assigned into the capacity the strings already have.
-        SSyslogEntry& reused = m_oFreeEntries.back();
-        reused = entry;
-        m_oQueue.push_back(std::move(reused));
-        m_oFreeEntries.pop_back();
-        m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
-    }
-    // Waking the sender costs a system call; while it is busy it needs none.
-    if (m_bSenderWaiting) {
-        m_bSenderWaiting = false;
-        m_oWake.notify_one();
-    }
+    next.Run();
 }
 
 bool CSyslogTcpSender::_SleepUntil(TClock::time_point until)
@@ -215,7 +221,7 @@ void CSyslogTcpSender::_Run()
     int socket = -1;
     std::chrono::seconds backoff = g_oFirstBackoff;
     TClock::time_point nextAttempt = TClock::now();
-    std::deque<SSyslogEntry> batch;
+    std::list<SSyslogEntry> batch;
     std::vector<std::size_t> ends; // where each framed message of the buffer ends
     std::string buffer;
     for (;;) {
@@ -263,7 +269,10 @@ void CSyslogTcpSender::_Run()
         uint64_t unannounced;
         {
             Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
-            batch.swap(m_oQueue);
+            auto end = m_oQueue.begin();
+            for (std::size_t n = 0; n < g_nBatchSize && end != m_oQueue.end(); ++n)
+                ++end;
+            batch.splice(batch.end(), m_oQueue, m_oQueue.begin(), end);
             unannounced = m_nUnannounced;
             m_nUnannounced = 0;
         }
@@ -308,10 +317,12 @@ void CSyslogTcpSender::_Run()
             socket = -1;
             nextAttempt = TClock::now();
         }
-        if (IsWorthKeeping(batch)) {
+        for (auto entry = batch.begin(); entry != batch.end();)
+            entry = IsWorthKeeping(*entry) ? std::next(entry) : batch.erase(entry);
+        {
             Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
-            if (m_oFreeEntries.empty()) {
-                m_oFreeEntries.swap(batch);
+            if (m_oFreeEntries.size() < g_nFreeEntriesKept) {
+                m_oFreeEntries.splice(m_oFreeEntries.end(), batch);
                 m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
             }
         }

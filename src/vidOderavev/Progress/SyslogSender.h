@@ -4,7 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <string>
 #include <thread>
 
@@ -75,9 +75,10 @@ private:
 
     mutable Varnel::Detail::CMutex m_oMutex;
     std::condition_variable_any m_oWake;
-    std::deque<SSyslogEntry> m_oQueue VIDODERAVEV_GUARDED_BY(m_oMutex);
+    // Lists, so that an entry moves between them by relinking its node.
+    std::list<SSyslogEntry> m_oQueue VIDODERAVEV_GUARDED_BY(m_oMutex);
     // Sent entries with their strings' capacity, filled again by Send.
-    std::deque<SSyslogEntry> m_oFreeEntries VIDODERAVEV_GUARDED_BY(m_oMutex);
+    std::list<SSyslogEntry> m_oFreeEntries VIDODERAVEV_GUARDED_BY(m_oMutex);
     // The size of the free list as last set under the mutex: a reporting
     // thread that finds it 0 makes its copy before taking the mutex.
     std::atomic<std::size_t> m_nFreeEntries{0};

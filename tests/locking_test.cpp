@@ -2,6 +2,7 @@
 // flags an unguarded access; the normal build checks what arrives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -117,6 +118,55 @@ TEST(Locking, LoggersAddedAndClearedWhileAnotherThreadReports)
                 visualizer->ProgressChanged(logger, true);
         });
     EXPECT_EQ(visualizer->m_oProgressCalls.size(), static_cast<size_t>(g_nRounds));
+}
+
+// Outputs added and removed while another thread sends messages: each
+// message reaches the output that stays, and each output removed is let go of
+// once the messages reading it have ended.
+TEST(Locking, OutputsReplacedWhileMessagesFlow)
+{
+    auto logger = boost::make_shared<CLogger>("root");
+    auto kept = Attach(logger);
+    std::vector<boost::weak_ptr<::Test::CRecordingVisualizer> > removed;
+    RunTogether(
+        [&] {
+            for (int i = 0; i < g_nRounds; ++i) {
+                auto visualizer = boost::make_shared<::Test::CRecordingVisualizer>();
+                logger->AddVisualizer(visualizer);
+                logger->RemoveVisualizer(visualizer);
+                removed.push_back(visualizer);
+            }
+        },
+        [&] {
+            for (int i = 0; i < g_nRounds; ++i)
+                logger->Message(VerbosityInfo, "m");
+        });
+    EXPECT_EQ(kept->Count("Message 4|m|"), g_nRounds);
+    EXPECT_TRUE(std::all_of(removed.begin(), removed.end(), [](const auto& output) { return output.expired(); }));
+}
+
+// An output that drops the last reference to the logger while it shows the
+// logger's message: the logger goes, its outputs only when the message ends.
+TEST(Locking, AnOutputDropsTheLoggerWhileShowingItsMessage)
+{
+    struct CDropper : ::Test::CRecordingVisualizer
+    {
+        boost::shared_ptr<CLogger> m_pLogger;
+        void ShowMessage(const std::string& text, _EVerbosityLevel level, const std::string& stamp,
+                         const std::string& task) override
+        {
+            m_pLogger.reset();
+            CRecordingVisualizer::ShowMessage(text, level, stamp, task);
+        }
+    };
+    auto dropper = boost::make_shared<CDropper>();
+    auto logger = boost::make_shared<CLogger>("root");
+    logger->AddVisualizer(dropper);
+    auto second = Attach(logger);
+    CLogger& raw = *logger;
+    dropper->m_pLogger.swap(logger);
+    raw.Message(VerbosityInfo, "last");
+    EXPECT_EQ(second->Take(), ::Test::TEvents{"Message 4|last|"});
 }
 
 // Two threads, each inside a hook of one of two visualizers, each reading a

@@ -13,6 +13,7 @@
 #include <boost/make_shared.hpp>
 
 #include <vidOderavev/Diagnostics.h>
+#include <vidOderavev/Progress/ReadSlots.h>
 #include <vidOderavev/Progress/TimeRemaining.h>
 #include <vidOderavev/Progress/TimeStamp.h>
 #include <vidOderavev/Progress/Visualizer.h>
@@ -127,43 +128,56 @@ void ShowLines(const TVisualizerList& visualizers, const std::string& text, _EVe
     failure.Rethrow();
 }
 
-// The outputs get the time stamp by reference, so Message keeps it in a
-// per-thread cache instead of copying it for every call. An output may send
-// a message of its own from ShowMessage, so every nesting depth has its own
-// cache: an inner message in a new second must not change the text that the
-// outer one is still handing out. Deeper nesting copies the text.
-struct SMessageStamps
+// What a thread keeps for its messages. The outputs get the time stamp by
+// reference, so Message keeps it in a per-thread cache instead of copying it
+// for every call; and it reads a logger's outputs through a read slot instead
+// of taking a reference to them. An output may send a message of its own from
+// ShowMessage, so every nesting depth has its own cache and slot: an inner
+// message in a new second must not change the text that the outer one is
+// still handing out. Deeper nesting copies the text and takes a reference.
+struct SMessageThread
 {
     int m_nDepth = 0;
-    Detail::CTimeStampCache m_aCaches[4];
+    Detail::CTimeStampCache m_aCaches[Detail::CReadSlots::g_nSlots];
+    Detail::CReadSlots m_oSlots;
 };
-thread_local SMessageStamps g_oMessageStamps;
+thread_local SMessageThread g_oMessageThread;
 
-class CMessageStampScope
+class CMessageScope
 {
 public:
-    CMessageStampScope() : m_oStamps(g_oMessageStamps), m_nDepth(m_oStamps.m_nDepth++) {}
-    ~CMessageStampScope() { --m_oStamps.m_nDepth; }
-    CMessageStampScope(const CMessageStampScope&) = delete;
-    CMessageStampScope& operator=(const CMessageStampScope&) = delete;
+    CMessageScope() : m_oThread(g_oMessageThread), m_nDepth(m_oThread.m_nDepth++) {}
+    ~CMessageScope()
+    {
+        if (m_bReading)
+            m_oThread.m_oSlots.EndRead(m_nDepth);
+        --m_oThread.m_nDepth;
+    }
+    CMessageScope(const CMessageScope&) = delete;
+    CMessageScope& operator=(const CMessageScope&) = delete;
 
     // Null beyond the cached depths.
     Detail::CTimeStampCache* Cache() const
     {
-        const int count = static_cast<int>(sizeof(m_oStamps.m_aCaches) / sizeof(m_oStamps.m_aCaches[0]));
-        return m_nDepth < count ? &m_oStamps.m_aCaches[m_nDepth] : nullptr;
+        return m_nDepth < Detail::CReadSlots::g_nSlots ? &m_oThread.m_aCaches[m_nDepth] : nullptr;
+    }
+    // Under the owner's mutex; false when the caller must take a reference.
+    bool Read(const void* list)
+    {
+        m_bReading = m_oThread.m_oSlots.Read(m_nDepth, list);
+        return m_bReading;
     }
 
 private:
-    SMessageStamps& m_oStamps;
+    SMessageThread& m_oThread;
     const int m_nDepth;
+    bool m_bReading = false;
 };
 
 template <class TVisualizerList>
 void DeliverMessage(const TVisualizerList& visualizers, const std::string& text, _EVerbosityLevel level,
-                    const std::string& taskId)
+                    const std::string& taskId, const CMessageScope& scope)
 {
-    const CMessageStampScope scope;
     if (Detail::CTimeStampCache* cache = scope.Cache())
         ShowLines(visualizers, text, level, cache->Current(), taskId);
     else
@@ -220,9 +234,16 @@ CLogger::CLogger(const std::string& text, double parentQuota, double maxValue, d
 
 CLogger::~CLogger()
 {
-    TLock lock(m_oMutex);
-    m_oLayers.clear();
-    m_pTopLayer = nullptr;
+    TVisualizers visualizers;
+    {
+        TLock lock(m_oMutex);
+        m_oLayers.clear();
+        m_pTopLayer = nullptr;
+        visualizers.swap(m_pVisualizers);
+    }
+    // A hook that dropped the last reference to this logger may be reading
+    // the list still.
+    Detail::ReleaseReadList(std::move(visualizers));
 }
 
 int CLogger::Push(const std::string& text, double parentQuota, double maxValue, double initialValue, bool fixedText,
@@ -481,34 +502,35 @@ void CLogger::RemoveChildLogger(const boost::shared_ptr<CLogger>& child)
 
 void CLogger::AddVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer)
 {
-    TVisualizers previous; // released after the mutex
-    TLock lock(m_oMutex);
-    boost::shared_ptr<TVisualizerList> visualizers = m_pVisualizers
-                                                         ? boost::make_shared<TVisualizerList>(*m_pVisualizers)
-                                                         : boost::make_shared<TVisualizerList>();
-    visualizers->push_back(visualizer);
-    previous = m_pVisualizers;
-    m_pVisualizers = visualizers;
+    TVisualizers previous;
+    {
+        TLock lock(m_oMutex);
+        boost::shared_ptr<TVisualizerList> visualizers =
+            m_pVisualizers ? boost::make_shared<TVisualizerList>(*m_pVisualizers) : boost::make_shared<TVisualizerList>();
+        visualizers->push_back(visualizer);
+        previous.swap(m_pVisualizers);
+        m_pVisualizers = visualizers;
+    }
+    Detail::ReleaseReadList(std::move(previous));
 }
 
 void CLogger::RemoveVisualizer(const boost::shared_ptr<Detail::CVisualizer>& visualizer)
 {
     TVisualizers previous; // may hold the last reference: released after the mutex
-    TLock lock(m_oMutex);
-    if (!m_pVisualizers)
-        return;
-    for (auto it = m_pVisualizers->begin(); it != m_pVisualizers->end(); ++it) {
-        if (it->get() == visualizer.get()) {
-            boost::shared_ptr<TVisualizerList> visualizers = boost::make_shared<TVisualizerList>(*m_pVisualizers);
-            visualizers->erase(visualizers->begin() + (it - m_pVisualizers->begin()));
-            previous = m_pVisualizers;
-            if (visualizers->empty())
-                m_pVisualizers.reset();
-            else
-                m_pVisualizers = visualizers;
+    {
+        TLock lock(m_oMutex);
+        if (!m_pVisualizers)
             return;
-        }
+        const auto it = std::find(m_pVisualizers->begin(), m_pVisualizers->end(), visualizer);
+        if (it == m_pVisualizers->end())
+            return;
+        boost::shared_ptr<TVisualizerList> visualizers = boost::make_shared<TVisualizerList>(*m_pVisualizers);
+        visualizers->erase(visualizers->begin() + (it - m_pVisualizers->begin()));
+        previous.swap(m_pVisualizers);
+        if (!visualizers->empty())
+            m_pVisualizers = visualizers;
     }
+    Detail::ReleaseReadList(std::move(previous));
 }
 
 bool CLogger::_UpdateProgress(int layer, double value, double maxValue, bool force)
@@ -744,20 +766,29 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
     // Without a parent the mapping, the filter and the outputs come from one
     // lock; with one, our filter is read only after the parent has served
     // its outputs, which may have changed ours.
+    CMessageScope scope;
     _EVerbosityLevel mapped;
     boost::shared_ptr<CLogger> parent;
-    TVisualizers visualizers;
+    const TVisualizerList* visualizers = nullptr;
+    TVisualizers held; // only where the list cannot be read through the slot
+    const auto take = [&]() VIDODERAVEV_REQUIRES(m_oMutex) {
+        if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped) {
+            visualizers = m_pVisualizers.get();
+            if (!scope.Read(visualizers))
+                held = m_pVisualizers;
+        }
+    };
     {
         TLock lock(m_oMutex);
         mapped = MappedVerbosityLevelLocked(level);
         if (m_oParent)
             parent = m_oParent;
-        else if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
-            visualizers = m_pVisualizers;
+        else
+            take();
     }
     if (!parent) {
         if (visualizers)
-            DeliverMessage(*visualizers, text, mapped, taskId);
+            DeliverMessage(*visualizers, text, mapped, taskId, scope);
         return;
     }
     // A failing output of the parent keeps the message from none of ours.
@@ -765,11 +796,10 @@ void CLogger::Message(_EVerbosityLevel level, const std::string& text, const std
     failure.Run([&] { parent->Message(mapped, text, taskId); });
     {
         TLock lock(m_oMutex);
-        if (m_pVisualizers && m_eNotificationLevel.load(std::memory_order_relaxed) >= mapped)
-            visualizers = m_pVisualizers;
+        take();
     }
     if (visualizers)
-        failure.Run([&] { DeliverMessage(*visualizers, text, mapped, taskId); });
+        failure.Run([&] { DeliverMessage(*visualizers, text, mapped, taskId, scope); });
     failure.Rethrow();
 }
 

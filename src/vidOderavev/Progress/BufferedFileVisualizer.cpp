@@ -116,13 +116,16 @@ void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVe
                 reused.m_sText.assign(text);
                 reused.m_sTimeStamp.assign(timeStamp);
                 reused.m_sTaskId.assign(taskId);
-                if (!m_oFreeEntries.empty()) {
-                    // The next entry's node came with the last prefetch.
-                    const _SLogData& first = m_oFreeEntries.front();
-                    next.Add(first.m_sText);
-                    next.Add(first.m_sTimeStamp);
-                    if (m_oFreeEntries.size() > 1)
-                        next.AddListNode(*std::next(m_oFreeEntries.begin()));
+                // The strings of the next two entries, whose nodes came with
+                // earlier prefetches, and the node of the third.
+                auto free = m_oFreeEntries.begin();
+                for (int ahead = 0; ahead < 3 && free != m_oFreeEntries.end(); ++ahead, ++free) {
+                    if (ahead < 2) {
+                        next.Add(free->m_sText);
+                        next.Add(free->m_sTimeStamp);
+                    } else {
+                        next.AddListNode(*free);
+                    }
                 }
             }
         } else {

@@ -47,7 +47,7 @@ public:
     }
 
 private:
-    static const int g_nMaxLines = 8;
+    static const int g_nMaxLines = 12;
     std::uintptr_t m_anLines[g_nMaxLines];
     int m_nLines = 0;
 };

@@ -42,9 +42,9 @@ const std::size_t g_nFreeEntriesKept = 4096;
 const std::size_t g_nBusyBatch = 64;
 // An entry whose strings grew beyond this is freed rather than kept.
 const std::size_t g_nLargestKeptText = 1024;
-// A drain that freed more entries than this gives the freed memory back to
-// the system at once.
-const std::size_t g_nTrimAfterFreeing = 65536;
+// Once the queue has gone quiet after more than this many entries were freed
+// (a megabyte or so), the freed memory goes back to the system.
+const std::size_t g_nTrimAfterFreeing = 4096;
 // Joined lines are written once they reach this size.
 const std::size_t g_nWriteSize = 128 * 1024;
 

@@ -25,7 +25,7 @@ using Test::ReadFile;
 namespace {
 
 std::FILE* const g_pNull = std::fopen("/dev/null", "w");
-CPlainView g_oQuietView(g_pNull, g_pNull, 7);
+CPlainView g_oQuietView(g_pNull, g_pNull, CMessageFilter(7));
 const std::string g_sPrologue = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\n<LOG_STREAM>\n";
 const std::string g_sEpilogue = "<PROGRESS>\n<PERCENTAGE>-1</PERCENTAGE>\n</PROGRESS>\n</LOG_STREAM>\n";
 
@@ -246,7 +246,7 @@ TEST(WatchJson, EscapesEveryStringAndKeepsTheKeyOrder)
 TEST(WatchSaveFile, StopsAtTheFirstRefusedWriteAndSaysSo)
 {
     CTemporaryDirectory directory;
-    CPlainView view(g_pNull, g_pNull, 7);
+    CPlainView view(g_pNull, g_pNull, CMessageFilter(7));
     CLabelRegistry labels;
     const std::string document = g_sPrologue + LogRecord("one") + LogRecord("two") + g_sEpilogue;
     CStream stream("peer", directory.Path(), labels, view, 0.0);

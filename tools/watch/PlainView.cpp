@@ -13,36 +13,44 @@ double MonotonicNow()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-CPlainView::CPlainView(std::FILE* output, std::FILE* errors, int level)
-    : CPlainView(output, errors, CMessageFilter(level))
+CLineView::CLineView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter, const SFormats& formats)
+    : m_pOutput(output), m_pErrors(errors), m_oFilter(filter), m_oFormats(formats)
 {
 }
 
-CPlainView::CPlainView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter)
-    : m_pOutput(output), m_pErrors(errors), m_oFilter(filter)
-{
-}
+void CLineView::OnStreamStarted(const CStream&) {}
 
-void CPlainView::OnStreamStarted(const CStream&) {}
-
-void CPlainView::OnLog(const CStream& stream, const SLogRecord& record)
+void CLineView::OnLog(const CStream& stream, const SLogRecord& record)
 {
     if (m_oFilter.Accepts(record))
-        _Write(FormatLog(stream, record));
+        _Write(m_oFormats.m_pLog(stream, record));
 }
 
-void CPlainView::OnProgress(const CStream& stream, const SProgressRecord& record)
+void CLineView::OnProgress(const CStream& stream, const SProgressRecord& record)
 {
     if (!record.IsEpilogue())
-        _Write(FormatProgress(stream, MonotonicNow()));
+        _Write(m_oFormats.m_pProgress(stream, MonotonicNow()));
 }
 
-void CPlainView::OnStreamEnded(const CStream& stream) { _Write(FormatEnd(stream)); }
+void CLineView::OnStreamEnded(const CStream& stream) { _Write(m_oFormats.m_pEnd(stream)); }
 
-void CPlainView::OnNotice(const std::string& text)
+void CLineView::OnNotice(const std::string& text)
 {
     std::fprintf(m_pErrors, "vidoderavev-watch: %s\n", MakePrintable(text).c_str());
     std::fflush(m_pErrors);
+}
+
+void CLineView::_Write(const std::string& line)
+{
+    std::fwrite(line.data(), 1, line.size(), m_pOutput);
+    std::fputc('\n', m_pOutput);
+    if (std::fflush(m_pOutput) != 0)
+        m_bOutputGone = true;
+}
+
+CPlainView::CPlainView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter)
+    : CLineView(output, errors, filter, {&FormatLog, &FormatProgress, &FormatEnd})
+{
 }
 
 std::string CPlainView::FormatLog(const CStream& stream, const SLogRecord& record)
@@ -95,14 +103,6 @@ std::string CPlainView::FormatState(const CStream& stream)
         break;
     }
     return label + " RUNNING";
-}
-
-void CPlainView::_Write(const std::string& line)
-{
-    std::fwrite(line.data(), 1, line.size(), m_pOutput);
-    std::fputc('\n', m_pOutput);
-    if (std::fflush(m_pOutput) != 0)
-        m_bOutputGone = true;
 }
 
 } // namespace Watch

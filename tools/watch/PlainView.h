@@ -12,20 +12,22 @@ namespace Varnel {
 namespace Watch {
 
 // One line per record on the output, written and flushed as the record
-// arrives, so that the collector can be piped and grepped:
-//   host/pid 2026-12-06 10:00:01 WARNING: [task] text
-//   host/pid PROGRESS 42.5% [ETA 1m 05s] root text   ([stalled] after 10 s
-//                                                     without a change)
-//   host/pid FINISHED
-// and lines for streams that end early, are malformed or fall idle, each
-// saying when the saved copy lacks bytes. The collector's own notices go to
-// the error stream.
-class CPlainView : public CView
+// arrives, so that the collector can be piped and grepped (and a reader such
+// as jq sees each line at once): a line for every message that passes the
+// filter, every progress record and every end, in the formats given. The
+// collector's own notices go to the error stream.
+class CLineView : public CView
 {
 public:
-    // level: the least severe message level shown (0 to 7).
-    CPlainView(std::FILE* output, std::FILE* errors, int level);
-    CPlainView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter);
+    // Each returns the line without the line feed.
+    struct SFormats
+    {
+        std::string (*m_pLog)(const CStream& stream, const SLogRecord& record);
+        std::string (*m_pProgress)(const CStream& stream, double now);
+        std::string (*m_pEnd)(const CStream& stream);
+    };
+
+    CLineView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter, const SFormats& formats);
 
     void OnStreamStarted(const CStream& stream) override;
     void OnLog(const CStream& stream, const SLogRecord& record) override;
@@ -33,6 +35,28 @@ public:
     void OnStreamEnded(const CStream& stream) override;
     void OnNotice(const std::string& text) override;
     bool IsOutputGone() const override { return m_bOutputGone; }
+
+private:
+    void _Write(const std::string& line);
+
+    std::FILE* m_pOutput;
+    std::FILE* m_pErrors;
+    CMessageFilter m_oFilter;
+    SFormats m_oFormats;
+    bool m_bOutputGone = false;
+};
+
+// The line view in plain text:
+//   host/pid 2026-12-06 10:00:01 WARNING: [task] text
+//   host/pid PROGRESS 42.5% [ETA 1m 05s] root text   ([stalled] after 10 s
+//                                                     without a change)
+//   host/pid FINISHED
+// and lines for streams that end early, are malformed or fall idle, each
+// saying when the saved copy lacks bytes.
+class CPlainView : public CLineView
+{
+public:
+    CPlainView(std::FILE* output, std::FILE* errors, const CMessageFilter& filter);
 
     // The line for one record or end, without the line feed; also used by
     // the terminal view for its summary.
@@ -44,12 +68,6 @@ public:
 
 private:
     static std::string FormatState(const CStream& stream);
-    void _Write(const std::string& line);
-
-    std::FILE* m_pOutput;
-    std::FILE* m_pErrors;
-    CMessageFilter m_oFilter;
-    bool m_bOutputGone = false;
 };
 
 // Seconds on the monotonic clock, the time base of every view and stream.

@@ -9,7 +9,7 @@
 
 #include "watch/Collector.h"
 #include "watch/FanOutView.h"
-#include "watch/JsonView.h"
+#include "watch/JsonRecord.h"
 #if VIDODERAVEV_WATCH_JOURNAL
 #include "watch/JournalSource.h"
 #endif
@@ -105,7 +105,7 @@ int main(int argc, char** argv)
 
     std::unique_ptr<CView> view;
     if (options.m_bJson)
-        view.reset(new CJsonView(stdout, stderr, options.m_oFilter));
+        view.reset(new CLineView(stdout, stderr, options.m_oFilter, {&FormatJsonLog, &FormatJsonProgress, &FormatJsonEnd}));
     else if (!options.m_bPlain && ::isatty(STDOUT_FILENO))
         view.reset(new CTerminalView(STDOUT_FILENO, title, options.m_oFilter));
     else

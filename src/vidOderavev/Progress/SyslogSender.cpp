@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cerrno>
 #include <vector>
 
@@ -269,10 +270,15 @@ void CSyslogTcpSender::_Run()
         uint64_t unannounced;
         {
             Varnel::Detail::CScopedLock<Varnel::Detail::CMutex> lock(m_oMutex);
-            auto end = m_oQueue.begin();
-            for (std::size_t n = 0; n < g_nBatchSize && end != m_oQueue.end(); ++n)
-                ++end;
-            batch.splice(batch.end(), m_oQueue, m_oQueue.begin(), end);
+            // Finding where a batch ends walks the nodes under the mutex:
+            // only after a burst, when the queue holds more than a batch.
+            if (m_oQueue.size() <= g_nBatchSize) {
+                batch.swap(m_oQueue);
+            } else {
+                auto end = m_oQueue.begin();
+                std::advance(end, g_nBatchSize);
+                batch.splice(batch.end(), m_oQueue, m_oQueue.begin(), end);
+            }
             unannounced = m_nUnannounced;
             m_nUnannounced = 0;
         }

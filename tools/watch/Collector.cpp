@@ -41,6 +41,14 @@ CCollector::~CCollector()
             ::close(input.m_nDescriptor);
 }
 
+bool CCollector::_TakeStopSignal()
+{
+    const CSignalPipe::ESignal signal = m_oSignals.Take();
+    if (signal == CSignalPipe::SignalResize)
+        m_oView.Resize();
+    return signal == CSignalPipe::SignalStop;
+}
+
 int CCollector::_PollTimeout(double now, double wakeUp) const
 {
     double wait = m_oView.NextDeadline(now);
@@ -87,15 +95,10 @@ int CCollector::RunSingle(int descriptor, const std::string& source)
         const int ready = ::poll(descriptors, 2, _PollTimeout(MonotonicNow(), stopAt));
         if (ready < 0 && errno != EINTR)
             break;
-        if (ready > 0 && (descriptors[0].revents & POLLIN)) {
-            const CSignalPipe::ESignal signal = m_oSignals.Take();
-            if (signal == CSignalPipe::SignalResize)
-                m_oView.Resize();
-            else if (signal == CSignalPipe::SignalStop) {
-                if (stopAt > 0.0)
-                    break;
-                stopAt = MonotonicNow() + g_dStopGrace;
-            }
+        if (ready > 0 && (descriptors[0].revents & POLLIN) && _TakeStopSignal()) {
+            if (stopAt > 0.0)
+                break;
+            stopAt = MonotonicNow() + g_dStopGrace;
         }
         if (ready > 0 && (descriptors[1].revents & (POLLIN | POLLHUP | POLLERR)))
             open = _Read(input);
@@ -164,15 +167,7 @@ int CCollector::RunListener(CListener& listener, int exitAfter, double idleTimeo
         const int ready = ::poll(descriptors.data(), descriptors.size(), _PollTimeout(MonotonicNow(), wakeUp));
         if (ready < 0 && errno != EINTR)
             break;
-        bool stop = false;
-        if (ready > 0 && (descriptors[0].revents & POLLIN)) {
-            const CSignalPipe::ESignal signal = m_oSignals.Take();
-            if (signal == CSignalPipe::SignalResize)
-                m_oView.Resize();
-            else if (signal == CSignalPipe::SignalStop)
-                stop = true;
-        }
-        if (stop)
+        if (ready > 0 && (descriptors[0].revents & POLLIN) && _TakeStopSignal())
             break;
         // Inputs first, in the order polled; new connections join afterwards.
         std::size_t index = 2;

@@ -60,6 +60,9 @@ private:
     // falls due (0 when none can).
     double _CloseIdle(double now, double idleTimeout);
     int _PollTimeout(double now, double wakeUp) const;
+    // After the signal pipe became readable: redraws on a resize; true when
+    // the user asked to stop.
+    bool _TakeStopSignal();
 
     CView& m_oView;
     CSignalPipe& m_oSignals;

@@ -22,13 +22,8 @@ int CCollector::RunJournal(CJournalSource& journal, int exitAfter)
         const int ready = ::poll(descriptors, 2, _PollTimeout(now, limit < 0.0 ? 0.0 : now + limit));
         if (ready < 0 && errno != EINTR)
             break;
-        if (ready > 0 && (descriptors[0].revents & POLLIN)) {
-            const CSignalPipe::ESignal signal = m_oSignals.Take();
-            if (signal == CSignalPipe::SignalResize)
-                m_oView.Resize();
-            else if (signal == CSignalPipe::SignalStop)
-                break;
-        }
+        if (ready > 0 && (descriptors[0].revents & POLLIN) && _TakeStopSignal())
+            break;
         journal.ReadNew(MonotonicNow());
     }
     m_oView.Finish(MonotonicNow());

@@ -143,34 +143,41 @@ struct SMessageThread
 };
 thread_local SMessageThread g_oMessageThread;
 
+// Takes a depth only once the message has outputs to reach: a message that
+// the filter drops touches no per-thread state.
 class CMessageScope
 {
 public:
-    CMessageScope() : m_oThread(g_oMessageThread), m_nDepth(m_oThread.m_nDepth++) {}
+    CMessageScope() = default;
     ~CMessageScope()
     {
+        if (m_pThread == nullptr)
+            return;
         if (m_bReading)
-            m_oThread.m_oSlots.EndRead(m_nDepth);
-        --m_oThread.m_nDepth;
+            m_pThread->m_oSlots.EndRead(m_nDepth);
+        --m_pThread->m_nDepth;
     }
     CMessageScope(const CMessageScope&) = delete;
     CMessageScope& operator=(const CMessageScope&) = delete;
 
-    // Null beyond the cached depths.
-    Detail::CTimeStampCache* Cache() const
-    {
-        return m_nDepth < Detail::CReadSlots::g_nSlots ? &m_oThread.m_aCaches[m_nDepth] : nullptr;
-    }
-    // Under the owner's mutex; false when the caller must take a reference.
+    // Under the owner's mutex, once per scope; false when the caller must
+    // take a reference.
     bool Read(const void* list)
     {
-        m_bReading = m_oThread.m_oSlots.Read(m_nDepth, list);
+        m_pThread = &g_oMessageThread;
+        m_nDepth = m_pThread->m_nDepth++;
+        m_bReading = m_pThread->m_oSlots.Read(m_nDepth, list);
         return m_bReading;
+    }
+    // After Read; null beyond the cached depths.
+    Detail::CTimeStampCache* Cache() const
+    {
+        return m_nDepth < Detail::CReadSlots::g_nSlots ? &m_pThread->m_aCaches[m_nDepth] : nullptr;
     }
 
 private:
-    SMessageThread& m_oThread;
-    const int m_nDepth;
+    SMessageThread* m_pThread = nullptr;
+    int m_nDepth = 0;
     bool m_bReading = false;
 };
 

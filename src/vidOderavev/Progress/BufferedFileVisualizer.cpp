@@ -116,17 +116,10 @@ void CBufferedFileVisualizer::_ShowMessageUnlocked(const std::string& text, _EVe
                 reused.m_sText.assign(text);
                 reused.m_sTimeStamp.assign(timeStamp);
                 reused.m_sTaskId.assign(taskId);
-                // The strings of the next two entries, whose nodes came with
-                // earlier prefetches, and the node of the third.
-                auto free = m_oFreeEntries.begin();
-                for (int ahead = 0; ahead < 3 && free != m_oFreeEntries.end(); ++ahead, ++free) {
-                    if (ahead < 2) {
-                        next.Add(free->m_sText);
-                        next.Add(free->m_sTimeStamp);
-                    } else {
-                        next.AddListNode(*free);
-                    }
-                }
+                next.AddNextEntries(m_oFreeEntries, [](Detail::CWritePrefetch& prefetch, const _SLogData& free) {
+                    prefetch.Add(free.m_sText);
+                    prefetch.Add(free.m_sTimeStamp);
+                });
             }
         } else {
             m_oQueue.splice(m_oQueue.end(), entry);

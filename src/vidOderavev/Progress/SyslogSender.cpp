@@ -131,15 +131,11 @@ void CSyslogTcpSender::Send(const SSyslogEntry& entry)
             m_oQueue.splice(m_oQueue.end(), m_oFreeEntries, m_oFreeEntries.begin());
             m_oQueue.back() = entry;
             m_nFreeEntries.store(m_oFreeEntries.size(), std::memory_order_relaxed);
-            if (!m_oFreeEntries.empty()) {
-                // The next entry's node came with the last prefetch.
-                const SSyslogEntry& first = m_oFreeEntries.front();
-                next.Add(first.m_sText);
-                next.Add(first.m_sTaskId);
-                next.Add(first.m_sRootText);
-                if (m_oFreeEntries.size() > 1)
-                    next.AddListNode(*std::next(m_oFreeEntries.begin()));
-            }
+            next.AddNextEntries(m_oFreeEntries, [](CWritePrefetch& prefetch, const SSyslogEntry& free) {
+                prefetch.Add(free.m_sText);
+                prefetch.Add(free.m_sTaskId);
+                prefetch.Add(free.m_sRootText);
+            });
         }
         // Waking the sender costs a system call; while it is busy it needs none.
         if (m_bSenderWaiting) {

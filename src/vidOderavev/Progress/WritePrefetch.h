@@ -34,6 +34,20 @@ public:
         Add(reinterpret_cast<const char*>(&value) - 2 * sizeof(void*), sizeof(T) + 2 * sizeof(void*));
     }
 
+    // After an entry was taken from the front of the free list: the strings
+    // of the next two entries, whose nodes came with earlier calls, and the
+    // node of the third. addStrings(prefetch, entry) adds an entry's strings.
+    template <class TList, class TAddStrings> void AddNextEntries(const TList& free, TAddStrings addStrings)
+    {
+        auto entry = free.begin();
+        for (int ahead = 0; ahead < 3 && entry != free.end(); ++ahead, ++entry) {
+            if (ahead < 2)
+                addStrings(*this, *entry);
+            else
+                AddListNode(*entry);
+        }
+    }
+
     // A prefetch never faults, whatever became of the memory meanwhile.
     void Run() const
     {
@@ -47,7 +61,7 @@ public:
     }
 
 private:
-    static const int g_nMaxLines = 12;
+    static const int g_nMaxLines = 16;
     std::uintptr_t m_anLines[g_nMaxLines];
     int m_nLines = 0;
 };
